@@ -1,0 +1,52 @@
+# Thin wrapper around CMake: `make run` and `make test` do all set-up on a fresh Debian 12 machine.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+BIN = $(BUILD)/app/sondrel
+
+# Debian packages the build, the tests and the end-to-end tests need.
+DEPS = cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev libpcap0.8 \
+       libgtest-dev libgmock-dev libbenchmark-dev libchm-dev fp-utils iproute2 iputils-ping faketime \
+       libcap2-bin clang libclang-rt-14-dev xauth xvfb
+
+.PHONY: all deps configure build run test bench fuzz setcap install clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  if [ "$$(id -u)" != 0 ]; then echo "Run as root (or install these packages first):" $$missing; exit 1; fi; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BIN)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+	bash tests/run_extra.sh $(BUILD)
+
+bench: build
+	bash bench/run_all.sh $(BUILD)
+
+fuzz: deps
+	bash tests/fuzz/run.sh 600
+
+setcap: build
+	setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+eip $(BIN)
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) build-*

@@ -1,0 +1,14 @@
+#include "app/clock.h"
+
+#include <ctime>
+
+namespace sondrel {
+
+std::optional<LocalTime> SystemClock::now() const {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    if (t == std::time_t(-1) || localtime_r(&t, &tm) == nullptr) return std::nullopt;
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+}  // namespace sondrel

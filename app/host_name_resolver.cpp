@@ -1,0 +1,60 @@
+#include "app/host_name_resolver.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "app/text.h"
+
+namespace sondrel {
+
+std::optional<std::string> systemReverseLookup(std::uint32_t address) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    std::memcpy(&sa.sin_addr, &address, sizeof address);
+    char host[NI_MAXHOST];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+        return std::nullopt;
+    return std::string(host);
+}
+
+HostNameResolverPool::HostNameResolverPool(std::shared_ptr<RecordsState> records, ReverseLookup lookup,
+                                           std::size_t maxThreads)
+    : m_shared(std::make_shared<Shared>()), m_maxThreads(maxThreads) {
+    m_shared->records = std::move(records);
+    m_shared->lookup = std::move(lookup);
+}
+
+std::size_t HostNameResolverPool::running() const { return m_shared->running.load(); }
+
+void HostNameResolverPool::startResolver(std::uint32_t remoteAddress) {
+    if (m_shared->running.fetch_add(1) >= m_maxThreads) {
+        m_shared->running.fetch_sub(1);
+        return;
+    }
+    try {
+        std::thread(HostNameResolver, m_shared, remoteAddress).detach();
+    } catch (const std::system_error&) {
+        m_shared->running.fetch_sub(1);
+    }
+}
+
+void HostNameResolverPool::HostNameResolver(const std::shared_ptr<Shared>& shared, std::uint32_t address) {
+    const std::optional<std::string> name = shared->lookup(address);
+    if (name) {
+        const std::u16string text = utf8ToU16(*name);
+        // A name that does not fit the buffer with its terminating zero is not written.
+        if (text.size() < kNameBufferUnits) {
+            const std::scoped_lock guard(shared->records->RecordsLock);
+            shared->records->table.setHostName(address, text);
+        }
+    }
+    shared->running.fetch_sub(1);
+}
+
+}  // namespace sondrel

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "app/records.h"
+#include "app/report_list.h"
+
+namespace sondrel {
+
+// Images of the Applications list. Index 0 and 1 are not fixed: the chooser
+// returns what the view's image list should append for a new row.
+enum class AppIconKind { Generic, Protocol, Associated };
+
+// Chooses the icon of a new Applications row from its name. The Qt layer
+// supplies one that looks up desktop entries; the default gives Protocol for a
+// name containing "protocol", else Generic.
+using AppIconChooser = std::function<AppIconKind(const std::u16string& name)>;
+
+// The two lists of the main window with their refresh, fill and sort rules.
+class MainLists {
+public:
+    explicit MainLists(std::shared_ptr<RecordsState> records);
+
+    ReportList& applications() { return m_applications; }
+    ReportList& details() { return m_details; }
+    const ReportList& applications() const { return m_applications; }
+    const ReportList& details() const { return m_details; }
+
+    // Last clicked column of either list (also set by the CSV reports).
+    int SortState = 0;
+
+    // Every tick: existing rows (found by name) get new texts, new
+    // applications enter at the top. Takes RecordsLock.
+    void RefreshApplications();
+    // Clears the Details list and fills it for the selected application. Takes RecordsLock.
+    void FillDetails();
+    // Selects one Applications row and fills the Details list for it.
+    void SelectApplicationRow(std::size_t row);
+    // Column click on either list: SortState := column, then sort that list.
+    void sortApplications(std::size_t column);
+    void sortDetails(std::size_t column);
+    // Deletes every row of both lists (the caller holds RecordsLock).
+    void deleteAllRows();
+
+    void setIconChooser(AppIconChooser chooser) { m_iconChooser = std::move(chooser); }
+    // Image index of each Applications row refers to the icon appended for it;
+    // this is the kind of each appended image, in append order (never shrinks).
+    const std::vector<AppIconKind>& imageKinds() const { return m_imageKinds; }
+
+private:
+    void rebuildNameIndex();
+
+    std::shared_ptr<RecordsState> m_records;
+    ReportList m_applications;
+    ReportList m_details;
+    std::unordered_map<std::u16string, std::size_t> m_rowByName;
+    AppIconChooser m_iconChooser;
+    std::vector<AppIconKind> m_imageKinds;
+};
+
+// "%u B", "%u KB", "%u MB", "%u GB"; "GB" stands for 2^40 bytes.
+std::u16string FormatByteCount(std::uint64_t count);
+// Leading signed 32-bit decimal times the unit found anywhere in the text.
+std::int64_t ParseByteCount(std::u16string_view text);
+
+// Column texts of a Details row.
+std::u16string portCellText(const std::u16string& protocolTag, std::uint16_t port);
+
+}  // namespace sondrel

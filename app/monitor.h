@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/clock.h"
+#include "app/host_name_resolver.h"
+#include "app/main_lists.h"
+#include "app/notifier.h"
+#include "app/records.h"
+#include "capture/capture_control.h"
+
+namespace sondrel {
+
+class OwnerDiscovery;
+class CaptureSession;
+struct Settings;
+
+// What the engine needs from the machine; tests replace any of it.
+struct MonitorServices {
+    std::shared_ptr<Notifier> notifier;            // default: StderrNotifier
+    std::shared_ptr<const Clock> clock;            // default: SystemClock
+    ReverseLookup reverseLookup;                   // default: systemReverseLookup
+    std::string procRoot = "/proc";
+    std::string settingsFolder;                    // empty: the XDG folder
+    std::size_t maxResolvers = 256;
+};
+
+// The engine side of the main window: records, lists, queue, capture,
+// discovery, settings and the one-second tick. Lives on the UI thread; the
+// worker threads it starts hold their shared state themselves, so destroying
+// it (or the process ending) never leaves one touching freed memory.
+class Monitor {
+public:
+    explicit Monitor(MonitorServices services = {});
+    ~Monitor();
+
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // LoadSettings: defaults, the settings folder, the file if readable.
+    void loadSettings();
+    // Sets captureRunning, starts a capture thread, then owner discovery.
+    void start();
+
+    // The tick without the splash step: drain, daily report check, refresh.
+    void tick();
+    // Caller holds the queue's QueueLock: empties records, queue and both lists.
+    void ResetStatistics();
+
+    // Options confirmed: a new interface restarts capture on empty statistics,
+    // then the other two values are taken and everything is saved. Returns
+    // false when the settings file could not be written (the caller says so).
+    bool applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
+                      std::u16string reportFolder);
+
+    // First steps of the exit sequence: flags cleared, capture threads woken.
+    void stop();
+
+    // Export commands; false when the file cannot be created.
+    bool exportHtml(const std::string& path);
+    bool exportCsv(const std::string& path);
+
+    const Settings& settings() const;
+    std::uint32_t localAddress() const { return m_capture->localAddress.load(); }
+    MainLists& lists() { return *m_lists; }
+    CaptureControl& capture() { return *m_capture; }
+    const std::shared_ptr<RecordsState>& records() const { return m_records; }
+    Notifier& notifier() { return *m_services.notifier; }
+    const Clock& clock() const { return *m_services.clock; }
+    bool dailyDone() const { return m_dailyDone; }
+
+private:
+    void CheckDailyReport();
+    void startCapture();
+
+    MonitorServices m_services;
+    std::shared_ptr<RecordsState> m_records;
+    std::shared_ptr<CaptureControl> m_capture;
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<MainLists> m_lists;
+    std::shared_ptr<OwnerDiscovery> m_discovery;
+    std::unique_ptr<HostNameResolverPool> m_resolvers;
+    std::unique_ptr<class TrafficAccountant> m_accountant;
+    std::shared_ptr<CaptureSession> m_captureSession;
+    bool m_dailyDone = false;
+};
+
+}  // namespace sondrel

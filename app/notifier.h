@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace sondrel {
+
+enum class MessageIcon { None, Error, Warning, Exclamation };
+
+// How the engine and its worker threads raise a message box. The call blocks
+// the calling thread until the user has dismissed the message, as a modal box
+// would; implementations must be callable from any thread.
+class Notifier {
+public:
+    virtual ~Notifier() = default;
+    virtual void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) = 0;
+    // The capture library could not be loaded; shown once per capture start.
+    virtual void showCaptureLibraryMissing() = 0;
+};
+
+// Stands in before a window exists (and in headless tools): one line per message on stderr.
+class StderrNotifier final : public Notifier {
+public:
+    void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override;
+    void showCaptureLibraryMissing() override;
+};
+
+}  // namespace sondrel

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace sondrel {
+
+// One remote endpoint of one application: a row of the Details list.
+struct EndpointRecord {
+    std::uint16_t localPort = 0;
+    std::uint16_t remotePort = 0;  // of the packet that created the row
+    std::uint64_t dlBytes = 0;
+    std::uint64_t ulBytes = 0;
+    std::u16string remoteIpText;
+    std::u16string remoteHostName;
+    std::uint32_t remoteIp = 0;  // network order
+    std::u16string protocolTag;  // "TCP:", "UDP:" or "-"
+};
+
+// One application: a row of the Applications list. `name` is its identity.
+struct AppRecord {
+    std::u16string name;
+    std::uint64_t dlBytes = 0;
+    std::uint64_t ulBytes = 0;
+    std::u16string lastRemoteHost;
+    std::vector<EndpointRecord> endpoints;  // in order of first appearance
+};
+
+// "%d.%d.%d.%d" of an address held in network order.
+std::u16string FormatIPv4(std::uint32_t address);
+// Writes the same text into `out`, reusing its capacity (the per-packet path).
+void FormatIPv4(std::uint32_t address, std::u16string& out);
+
+// The applications in order of first appearance, with indexes beside the
+// ordered containers so that finding a name, an endpoint or every row of a
+// remote address costs the same whatever the table's size. The observable
+// behaviour is that of a front-to-back scan: names are unique keys, an
+// endpoint is identified by (local port, remote address).
+class AppTable {
+public:
+    const std::vector<AppRecord>& records() const { return m_apps; }
+    std::size_t size() const { return m_apps.size(); }
+    bool empty() const { return m_apps.empty(); }
+
+    // Index of the record called `name`, or npos.
+    std::size_t findApp(std::u16string_view name) const;
+    AppRecord& app(std::size_t index) { return m_apps[index]; }
+    const AppRecord& app(std::size_t index) const { return m_apps[index]; }
+
+    // Appends a record without endpoints; returns its index.
+    std::size_t appendApp(std::u16string name);
+    // Index of the endpoint of app `appIndex` with this local port and remote address, or npos.
+    std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, std::uint32_t remoteIp) const;
+    EndpointRecord& appendEndpoint(std::size_t appIndex, EndpointRecord endpoint);
+
+    // Sets remoteHostName of every endpoint whose remoteIp is `address`.
+    void setHostName(std::uint32_t address, const std::u16string& hostName);
+
+    void clear();
+
+    static constexpr std::size_t npos = std::size_t(-1);
+
+private:
+    struct U16Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view s) const noexcept { return std::hash<std::u16string_view>{}(s); }
+    };
+    struct EndpointRef {
+        std::uint32_t app;
+        std::uint32_t endpoint;
+    };
+    static std::uint64_t endpointKey(std::uint16_t localPort, std::uint32_t remoteIp) {
+        return (std::uint64_t(localPort) << 32) | remoteIp;
+    }
+
+    std::vector<AppRecord> m_apps;
+    std::unordered_map<std::u16string, std::size_t, U16Hash, std::equal_to<>> m_byName;
+    std::vector<std::unordered_map<std::uint64_t, std::uint32_t>> m_endpointIndex;  // parallel to m_apps
+    std::unordered_map<std::uint32_t, std::vector<EndpointRef>> m_byRemoteIp;
+};
+
+// The records and the lock that guards every field of them. Resolver threads
+// hold it through a shared_ptr so that it outlives them.
+struct RecordsState {
+    std::mutex RecordsLock;
+    AppTable table;
+};
+
+}  // namespace sondrel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sondrel {
+
+// ASCII-only widening; every byte above 0x7F becomes U+FFFD so callers never
+// smuggle an unintended code page into UTF-16 text.
+std::u16string asciiToU16(std::string_view text);
+
+// UTF-8 to UTF-16. Each invalid or truncated sequence becomes one U+FFFD.
+std::u16string utf8ToU16(std::string_view text);
+
+// UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
+std::string u16ToUtf8(std::u16string_view text);
+
+// Decimal text of an unsigned value, no grouping ("%u" / "%llu").
+std::u16string decimalU16(std::uint64_t value);
+// Decimal text of a signed value ("%d").
+std::u16string decimalU16(std::int64_t value);
+
+// Cuts text to at most maxUnits UTF-16 code units without splitting a surrogate pair.
+std::u16string truncateUnits(std::u16string text, std::size_t maxUnits);
+
+}  // namespace sondrel

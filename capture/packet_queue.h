@@ -1,0 +1,28 @@
+#pragma once
+
+#include <deque>
+#include <mutex>
+
+#include "capture/packet_record.h"
+
+namespace sondrel {
+
+// The only channel between the capture threads and the UI thread. QueueLock is
+// public because the drain, the reset and the daily report hold it across
+// work of their own (lock order: QueueLock, then OwnerMapLock, then RecordsLock).
+class PacketQueue {
+public:
+    std::mutex QueueLock;
+
+    // Capture side: takes QueueLock for the copy of one record.
+    void push(const PacketRecord& record);
+
+    // The callers below must hold QueueLock.
+    std::deque<PacketRecord>& records() { return m_records; }
+    void clear() { m_records.clear(); }
+
+private:
+    std::deque<PacketRecord> m_records;
+};
+
+}  // namespace sondrel
