@@ -43,27 +43,48 @@ void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAd
 
     const std::uint64_t ul = sent ? length : 0;
     const std::uint64_t dl = sent ? 0 : length;
-    FormatIPv4(remoteAddr, m_remoteText);
 
     const std::scoped_lock guard(m_records->RecordsLock);
     AppTable& table = m_records->table;
-    std::size_t appIndex = table.findApp(name);
-    if (appIndex == AppTable::npos) appIndex = table.appendApp(std::move(name));
+    const bool cacheValid = m_last.generation == table.generation();
+    std::size_t appIndex;
+    if (cacheValid && m_last.name == name) {
+        appIndex = m_last.app;
+    } else {
+        appIndex = table.findApp(name);
+        if (appIndex == AppTable::npos) appIndex = table.appendApp(name);
+        m_last.generation = table.generation();
+        m_last.name = std::move(name);
+        m_last.app = appIndex;
+        m_last.endpoint = AppTable::npos;
+    }
     AppRecord& app = table.app(appIndex);
     app.ulBytes += ul;
     app.dlBytes += dl;
-    app.lastRemoteHost.assign(m_remoteText);
 
-    const std::size_t endpointIndex = table.findEndpoint(appIndex, localPort, remoteAddr);
+    std::size_t endpointIndex;
+    if (m_last.endpoint != AppTable::npos && m_last.localPort == localPort && m_last.remoteAddr == remoteAddr) {
+        endpointIndex = m_last.endpoint;
+    } else {
+        endpointIndex = table.findEndpoint(appIndex, localPort, remoteAddr);
+    }
     if (endpointIndex != AppTable::npos) {
+        // The row's text is the same address text, so it also serves as the new lastRemoteHost.
         EndpointRecord& endpoint = app.endpoints[endpointIndex];
         endpoint.ulBytes += ul;
         endpoint.dlBytes += dl;
-        return;
+        if (app.lastRemoteHost != endpoint.remoteIpText) app.lastRemoteHost.assign(endpoint.remoteIpText);
+    } else {
+        FormatIPv4(remoteAddr, m_remoteText);
+        app.lastRemoteHost.assign(m_remoteText);
+        endpointIndex = app.endpoints.size();
+        table.appendEndpoint(appIndex, EndpointRecord{localPort, remotePort, dl, ul, m_remoteText, {}, remoteAddr,
+                                                      protocolTagFor(protocol)});
+        m_resolvers.startResolver(remoteAddr);
     }
-    table.appendEndpoint(appIndex, EndpointRecord{localPort, remotePort, dl, ul, m_remoteText, {}, remoteAddr,
-                                                  protocolTagFor(protocol)});
-    m_resolvers.startResolver(remoteAddr);
+    m_last.endpoint = endpointIndex;
+    m_last.localPort = localPort;
+    m_last.remoteAddr = remoteAddr;
 }
 
 void TrafficAccountant::drainQueue(PacketQueue& queue) {

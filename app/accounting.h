@@ -33,11 +33,23 @@ public:
     void drainQueue(PacketQueue& queue);
 
 private:
+    // Packets come in flows: the rows of the previous packet are tried before
+    // the indexes. Valid while the table's generation is unchanged.
+    struct LastRows {
+        std::uint64_t generation = ~std::uint64_t(0);
+        std::u16string name;
+        std::size_t app = 0;
+        std::size_t endpoint = 0;
+        std::uint16_t localPort = 0;
+        std::uint32_t remoteAddr = 0;
+    };
+
     std::shared_ptr<RecordsState> m_records;
     const OwnerLookupService& m_owners;
     ResolverStarter& m_resolvers;
     const std::atomic<std::uint32_t>& m_localAddress;
     std::u16string m_remoteText;  // scratch, reused per packet
+    LastRows m_last;
 };
 
 }  // namespace sondrel

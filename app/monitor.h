@@ -11,12 +11,15 @@
 #include "app/notifier.h"
 #include "app/records.h"
 #include "capture/capture_control.h"
+#include "capture/pcap_library.h"
 
 namespace sondrel {
 
 class OwnerDiscovery;
-class CaptureSession;
+class LiveCaptureHandles;
+class TrafficAccountant;
 struct Settings;
+struct SettingsDefaults;
 
 // What the engine needs from the machine; tests replace any of it.
 struct MonitorServices {
@@ -25,6 +28,9 @@ struct MonitorServices {
     ReverseLookup reverseLookup;                   // default: systemReverseLookup
     std::string procRoot = "/proc";
     std::string settingsFolder;                    // empty: the XDG folder
+    // Home folder and default capture address; empty: read from this machine.
+    std::shared_ptr<const SettingsDefaults> settingsDefaults;
+    CaptureLibraryLoader loadCaptureLibrary;       // default: the system's libpcap
     std::size_t maxResolvers = 256;
 };
 
@@ -64,6 +70,7 @@ public:
     bool exportCsv(const std::string& path);
 
     const Settings& settings() const;
+    const std::string& settingsFolder() const { return m_services.settingsFolder; }
     std::uint32_t localAddress() const { return m_capture->localAddress.load(); }
     MainLists& lists() { return *m_lists; }
     CaptureControl& capture() { return *m_capture; }
@@ -83,8 +90,8 @@ private:
     std::unique_ptr<MainLists> m_lists;
     std::shared_ptr<OwnerDiscovery> m_discovery;
     std::unique_ptr<HostNameResolverPool> m_resolvers;
-    std::unique_ptr<class TrafficAccountant> m_accountant;
-    std::shared_ptr<CaptureSession> m_captureSession;
+    std::unique_ptr<TrafficAccountant> m_accountant;
+    std::shared_ptr<LiveCaptureHandles> m_captureHandles;
     bool m_dailyDone = false;
 };
 

@@ -66,6 +66,7 @@ void AppTable::clear() {
     m_byName.clear();
     m_endpointIndex.clear();
     m_byRemoteIp.clear();
+    ++m_generation;
 }
 
 }  // namespace sondrel

@@ -60,6 +60,8 @@ public:
     void setHostName(std::uint32_t address, const std::u16string& hostName);
 
     void clear();
+    // Changes at every clear(), so callers may cache indexes between packets.
+    std::uint64_t generation() const { return m_generation; }
 
     static constexpr std::size_t npos = std::size_t(-1);
 
@@ -80,6 +82,7 @@ private:
     std::unordered_map<std::u16string, std::size_t, U16Hash, std::equal_to<>> m_byName;
     std::vector<std::unordered_map<std::uint64_t, std::uint32_t>> m_endpointIndex;  // parallel to m_apps
     std::unordered_map<std::uint32_t, std::vector<EndpointRef>> m_byRemoteIp;
+    std::uint64_t m_generation = 0;
 };
 
 // The records and the lock that guards every field of them. Resolver threads

@@ -1,0 +1,141 @@
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+
+#include <vector>
+
+#include "app/accounting.h"
+#include "app/main_lists.h"
+#include "app/text.h"
+
+namespace sondrel {
+namespace {
+
+// Owner labels answered from a fixed table, the way the real lookup answers
+// from its map: one copy of the label per packet.
+class FixedOwners final : public OwnerLookupService {
+public:
+    explicit FixedOwners(std::size_t apps) {
+        for (std::size_t i = 0; i < apps; ++i)
+            m_labels.push_back(asciiToU16("/usr/lib/application-number-" + std::to_string(i) + "/bin/program"));
+    }
+    std::u16string OwnerLookup(std::uint16_t port, std::uint16_t) const override {
+        return m_labels[port % m_labels.size()];
+    }
+
+private:
+    std::vector<std::u16string> m_labels;
+};
+
+class NoResolvers final : public ResolverStarter {
+public:
+    void startResolver(std::uint32_t) override {}
+};
+
+const std::uint32_t kLocal = htonl(0xC0A8010A);
+
+// Packets spread over `apps` applications x `endpoints` remote addresses each.
+// Real traffic comes in flows: `burst` consecutive packets share one flow, and
+// flows follow each other in a scrambled order over the whole table (burst 1
+// is the worst case: every packet lands on another row).
+std::vector<PacketRecord> packets(std::size_t apps, std::size_t endpoints, std::size_t count, std::size_t burst = 1) {
+    std::vector<PacketRecord> out;
+    out.reserve(count);
+    std::uint64_t x = 88172645463325252ull;
+    std::size_t flow = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i % burst == 0) {
+            x ^= x << 13; x ^= x >> 7; x ^= x << 17;
+            flow = count <= apps * endpoints ? i / burst : std::size_t(x % (apps * endpoints));
+        }
+        const auto app = std::uint16_t(flow % apps);
+        const auto remote = htonl(0x0A000000u + std::uint32_t((flow / apps) % endpoints));
+        if (i % 2) out.push_back({kLocal, remote, 1400, 443, app, 6});
+        else out.push_back({remote, kLocal, 60, app, 443, 6});
+    }
+    return out;
+}
+
+void BM_AccountPacket(benchmark::State& state) {
+    const auto apps = std::size_t(state.range(0));
+    const auto endpoints = std::size_t(state.range(1));
+    auto records = std::make_shared<RecordsState>();
+    FixedOwners owners(apps);
+    NoResolvers resolvers;
+    std::atomic<std::uint32_t> local{kLocal};
+    TrafficAccountant accountant(records, owners, resolvers, local);
+    const auto warm = packets(apps, endpoints, apps * endpoints);
+    for (const auto& p : warm) accountant.AccountPacket(p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
+    const auto work = packets(apps, endpoints, 1 << 16, std::size_t(state.range(2)));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const auto& p = work[i++ & 0xFFFF];
+        accountant.AccountPacket(p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()));
+}
+BENCHMARK(BM_AccountPacket)->Args({10, 10, 1})->Args({1000, 100, 1})->Args({10, 10, 8})->Args({1000, 100, 8});
+
+void BM_DrainMillion(benchmark::State& state) {
+    auto records = std::make_shared<RecordsState>();
+    FixedOwners owners(100);
+    NoResolvers resolvers;
+    std::atomic<std::uint32_t> local{kLocal};
+    TrafficAccountant accountant(records, owners, resolvers, local);
+    const auto work = packets(100, 50, 1000000);
+    PacketQueue queue;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const auto& p : work) queue.records().push_back(p);
+        state.ResumeTiming();
+        accountant.drainQueue(queue);
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * 1000000);
+}
+BENCHMARK(BM_DrainMillion)->Unit(benchmark::kMillisecond);
+
+void BM_RefreshApplications(benchmark::State& state) {
+    const auto apps = std::size_t(state.range(0));
+    auto records = std::make_shared<RecordsState>();
+    FixedOwners owners(apps);
+    NoResolvers resolvers;
+    std::atomic<std::uint32_t> local{kLocal};
+    TrafficAccountant accountant(records, owners, resolvers, local);
+    for (const auto& p : packets(apps, 2, apps * 2))
+        accountant.AccountPacket(p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
+    MainLists lists(records);
+    lists.RefreshApplications();
+    std::uint32_t grow = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Every application's counters change, so every row gets new texts.
+        for (auto& app : records->table.records()) const_cast<AppRecord&>(app).dlBytes += (grow <<= 1) | 1024;
+        state.ResumeTiming();
+        lists.RefreshApplications();
+    }
+}
+BENCHMARK(BM_RefreshApplications)->Arg(5000)->Unit(benchmark::kMicrosecond);
+
+void BM_TickHundredThousandPackets(benchmark::State& state) {
+    auto records = std::make_shared<RecordsState>();
+    FixedOwners owners(1000);
+    NoResolvers resolvers;
+    std::atomic<std::uint32_t> local{kLocal};
+    TrafficAccountant accountant(records, owners, resolvers, local);
+    MainLists lists(records);
+    const auto work = packets(1000, 20, 100000);
+    PacketQueue queue;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const auto& p : work) queue.records().push_back(p);
+        state.ResumeTiming();
+        accountant.drainQueue(queue);
+        lists.RefreshApplications();
+    }
+}
+BENCHMARK(BM_TickHundredThousandPackets)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace sondrel
+
+BENCHMARK_MAIN();

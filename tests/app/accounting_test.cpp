@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "app/accounting.h"
+#include "engine_fakes.h"
+
+namespace sondrel {
+namespace {
+
+using testing::FakeOwners;
+using testing::ip;
+using testing::RecordingResolvers;
+
+const std::uint32_t kLocal = ip("192.168.1.10");
+const std::uint32_t kRemoteA = ip("203.0.113.5");
+const std::uint32_t kRemoteB = ip("198.51.100.77");
+
+struct AccountingFixture : ::testing::Test {
+    std::shared_ptr<RecordsState> records = std::make_shared<RecordsState>();
+    FakeOwners owners;
+    RecordingResolvers resolvers;
+    std::atomic<std::uint32_t> localAddress{kLocal};
+    TrafficAccountant accountant{records, owners, resolvers, localAddress};
+
+    void account(const PacketRecord& r) {
+        accountant.AccountPacket(r.srcAddr, r.dstAddr, r.length, r.dstPort, r.srcPort, r.protocol);
+    }
+    const AppTable& table() const { return records->table; }
+};
+
+PacketRecord sentTcp(std::uint16_t localPort, std::uint32_t remote, std::uint16_t remotePort, std::uint32_t len) {
+    return {kLocal, remote, len, remotePort, localPort, 6};
+}
+PacketRecord receivedUdp(std::uint16_t localPort, std::uint32_t remote, std::uint16_t remotePort, std::uint32_t len) {
+    return {remote, kLocal, len, localPort, remotePort, 17};
+}
+
+TEST_F(AccountingFixture, DirectionDecidesCounterLocalPortAndRemote) {
+    owners.labels[5000] = u"/usr/bin/app";
+    account(sentTcp(5000, kRemoteA, 443, 100));
+    account({kRemoteA, kLocal, 60, 5000, 443, 6});
+    ASSERT_EQ(table().size(), 1u);
+    const AppRecord& app = table().app(0);
+    EXPECT_EQ(app.name, u"/usr/bin/app");
+    EXPECT_EQ(app.ulBytes, 100u);
+    EXPECT_EQ(app.dlBytes, 60u);
+    EXPECT_EQ(app.lastRemoteHost, u"203.0.113.5");
+    ASSERT_EQ(app.endpoints.size(), 1u);
+    const EndpointRecord& e = app.endpoints[0];
+    EXPECT_EQ(e.localPort, 5000);
+    EXPECT_EQ(e.remotePort, 443);
+    EXPECT_EQ(e.ulBytes, 100u);
+    EXPECT_EQ(e.dlBytes, 60u);
+    EXPECT_EQ(e.remoteIpText, u"203.0.113.5");
+    EXPECT_EQ(e.remoteIp, kRemoteA);
+    EXPECT_EQ(e.protocolTag, u"TCP:");
+    EXPECT_TRUE(e.remoteHostName.empty());
+    EXPECT_EQ(resolvers.started, std::vector<std::uint32_t>{kRemoteA});
+}
+
+TEST_F(AccountingFixture, PacketsNotToOrFromLocalAddressChangeNothing) {
+    account({kRemoteA, kRemoteB, 100, 80, 1234, 6});
+    EXPECT_TRUE(table().empty());
+    EXPECT_TRUE(resolvers.started.empty());
+}
+
+TEST_F(AccountingFixture, PacketFromLocalToLocalCountsOnceAsSent) {
+    account({kLocal, kLocal, 77, 9000, 9001, 17});
+    ASSERT_EQ(table().size(), 1u);
+    EXPECT_EQ(table().app(0).ulBytes, 77u);
+    EXPECT_EQ(table().app(0).dlBytes, 0u);
+    EXPECT_EQ(table().app(0).endpoints[0].localPort, 9001);
+}
+
+TEST_F(AccountingFixture, EmptyOwnerTextDropsThePacket) {
+    owners.labels[7000] = u"";
+    account(sentTcp(7000, kRemoteA, 80, 10));
+    EXPECT_TRUE(table().empty());
+}
+
+TEST_F(AccountingFixture, NamesDifferingOnlyInCaseAreTwoApplications) {
+    owners.labels[1] = u"/opt/App";
+    owners.labels[2] = u"/opt/app";
+    account(sentTcp(1, kRemoteA, 80, 10));
+    account(sentTcp(2, kRemoteA, 80, 10));
+    ASSERT_EQ(table().size(), 2u);
+    EXPECT_EQ(table().app(0).name, u"/opt/App");
+    EXPECT_EQ(table().app(1).name, u"/opt/app");
+}
+
+TEST_F(AccountingFixture, EndpointIdentityIsLocalPortAndRemoteAddressOnly) {
+    owners.labels[4000] = u"/bin/x";
+    account(sentTcp(4000, kRemoteA, 80, 10));
+    account(sentTcp(4000, kRemoteA, 8080, 20));             // other remote port
+    account(receivedUdp(4000, kRemoteA, 53, 30));           // other protocol
+    ASSERT_EQ(table().app(0).endpoints.size(), 1u);
+    const EndpointRecord& e = table().app(0).endpoints[0];
+    EXPECT_EQ(e.remotePort, 80);
+    EXPECT_EQ(e.protocolTag, u"TCP:");
+    EXPECT_EQ(e.ulBytes, 30u);
+    EXPECT_EQ(e.dlBytes, 30u);
+    EXPECT_EQ(resolvers.started.size(), 1u);
+}
+
+TEST_F(AccountingFixture, NewEndpointsAppendInOrderAndEachStartsAResolver) {
+    owners.labels[4000] = u"/bin/x";
+    owners.labels[4001] = u"/bin/y";
+    account(sentTcp(4000, kRemoteA, 80, 1));
+    account(sentTcp(4000, kRemoteB, 80, 1));  // same port, other remote: second row
+    account(sentTcp(4001, kRemoteA, 80, 1));  // same remote in another application: its own row
+    ASSERT_EQ(table().size(), 2u);
+    ASSERT_EQ(table().app(0).endpoints.size(), 2u);
+    EXPECT_EQ(table().app(0).endpoints[0].remoteIp, kRemoteA);
+    EXPECT_EQ(table().app(0).endpoints[1].remoteIp, kRemoteB);
+    EXPECT_EQ(table().app(0).lastRemoteHost, u"198.51.100.77");
+    EXPECT_EQ(resolvers.started, (std::vector<std::uint32_t>{kRemoteA, kRemoteB, kRemoteA}));
+}
+
+TEST_F(AccountingFixture, OtherProtocolsGetADashTagAndZeroPorts) {
+    account({kRemoteA, kLocal, 84, 0, 0, 1});
+    ASSERT_EQ(table().size(), 1u);
+    EXPECT_EQ(table().app(0).name, u"ICMP protocol");
+    EXPECT_EQ(table().app(0).endpoints[0].protocolTag, u"-");
+}
+
+TEST_F(AccountingFixture, UnownedPortsCountUnderTheProtocolPseudoApplication) {
+    account(sentTcp(6123, kRemoteA, 80, 10));
+    account(receivedUdp(6124, kRemoteB, 53, 10));
+    ASSERT_EQ(table().size(), 2u);
+    EXPECT_EQ(table().app(0).name, u"TCP protocol");
+    EXPECT_EQ(table().app(1).name, u"UDP protocol");
+}
+
+TEST_F(AccountingFixture, DrainAccountsOldestFirstAndEmptiesTheQueue) {
+    PacketQueue queue;
+    owners.labels[1] = u"/first";
+    owners.labels[2] = u"/second";
+    queue.push(sentTcp(2, kRemoteA, 80, 5));
+    queue.push(sentTcp(1, kRemoteB, 80, 6));
+    queue.push(sentTcp(2, kRemoteB, 80, 7));
+    accountant.drainQueue(queue);
+    EXPECT_TRUE(queue.records().empty());
+    ASSERT_EQ(table().size(), 2u);
+    EXPECT_EQ(table().app(0).name, u"/second");
+    EXPECT_EQ(table().app(0).ulBytes, 12u);
+    EXPECT_EQ(table().app(0).lastRemoteHost, u"198.51.100.77");
+    accountant.drainQueue(queue);
+    EXPECT_EQ(table().app(0).ulBytes, 12u);
+}
+
+TEST_F(AccountingFixture, AfterClearTheNextPacketStartsFreshRecordsAndResolvers) {
+    owners.labels[1] = u"/a";
+    account(sentTcp(1, kRemoteA, 80, 500));
+    records->table.clear();
+    account(sentTcp(1, kRemoteA, 80, 7));
+    ASSERT_EQ(table().size(), 1u);
+    EXPECT_EQ(table().app(0).ulBytes, 7u);
+    EXPECT_EQ(table().app(0).endpoints[0].ulBytes, 7u);
+    EXPECT_EQ(resolvers.started.size(), 2u);
+}
+
+TEST_F(AccountingFixture, CountersAreSixtyFourBitsWide) {
+    owners.labels[1] = u"/big";
+    for (int i = 0; i < 70000; ++i) account(sentTcp(1, kRemoteA, 80, 65535));
+    EXPECT_EQ(table().app(0).ulBytes, 70000ull * 65535ull);
+}
+
+TEST_F(AccountingFixture, LocalAddressIsReadAtEveryPacket) {
+    owners.labels[1] = u"/a";
+    account(sentTcp(1, kRemoteA, 80, 10));
+    localAddress = kRemoteB;
+    account(sentTcp(1, kRemoteA, 80, 10));  // now foreign
+    EXPECT_EQ(table().app(0).ulBytes, 10u);
+}
+
+}  // namespace
+}  // namespace sondrel
