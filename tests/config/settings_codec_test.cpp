@@ -31,7 +31,7 @@ TEST(SwapSpaceHash, ExchangesSpacesAndHashesAndUndoesItself) {
         std::u16string in;
         std::u16string out;
     };
-    const Row rows[] = {
+    const std::vector<Row> rows = {
         {"empty", u"", u""},
         {"neither", u"C:\\", u"C:\\"},
         {"spaces", u"C:\\My Reports", u"C:\\My#Reports"},
@@ -55,7 +55,7 @@ TEST(SettingsFileEncoding, WritesTheExactBytes) {
         Settings settings;
         std::string bytes;
     };
-    const Row rows[] = {
+    const std::vector<Row> rows = {
         {"worked example", {1, u"C:\\My Reports", ipv4(192, 168, 1, 10)}, "1 C:\\My#Reports 167" + kSep + "880" + kSep + "896"},
         {"ten-digit address", {1, u"C:\\", ipv4(10, 1, 168, 192)},
          "1 C:\\ 3" + kSep + "232" + kSep + "235" + kSep + "786"},
@@ -99,7 +99,7 @@ TEST(SettingsFileDecoding, FollowsTheStreamOutcomes) {
         std::string bytes;
         Settings expected;
     };
-    const Row rows[] = {
+    const std::vector<Row> rows = {
         {"worked example", "1 C:\\My#Reports 167" + kSep + "880" + kSep + "896", {1, u"C:\\My Reports", ipv4(192, 168, 1, 10)}},
         {"ten digits with separators", "0 C:\\ 3" + kSep + "232" + kSep + "235" + kSep + "786", {0, u"C:\\", ipv4(10, 1, 168, 192)}},
         {"ten digits without separators", "0 C:\\ 3232235786", {0, u"C:\\", ipv4(10, 1, 168, 192)}},
@@ -167,7 +167,7 @@ TEST(SettingsFileDecoding, FileCutAtEveryByte) {
         std::optional<std::uint32_t> addressNumber;  // nothing: the default stays
     };
     const std::u16string full = u"C:\\My Reports";
-    const Row rows[] = {
+    const std::vector<Row> rows = {
         {0, 1, u"", {}},
         {1, 0, u"", {}},
         {2, 0, u"", {}},
