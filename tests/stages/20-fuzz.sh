@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# A short run of every fuzz target (make fuzz runs them longer).
+set -euo pipefail
+exec bash "$(dirname "$0")/../fuzz/run.sh" "${SONDREL_FUZZ_SECONDS:-60}"
