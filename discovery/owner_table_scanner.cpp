@@ -1,0 +1,54 @@
+#include "discovery/owner_table_scanner.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <unordered_map>
+
+#include "discovery/process_label.h"
+#include "discovery/process_snapshot.h"
+
+namespace sondrel {
+
+OwnerTableScanner::OwnerTableScanner(std::string procRoot, RowSource source)
+    : m_procRoot(std::move(procRoot)), m_source(source) {}
+
+bool OwnerTableScanner::readTable(const char* name, int family, int protocol, bool required) {
+    if (m_source == RowSource::SocketDiagThenTableFiles) {
+        const std::size_t before = m_rows.size();
+        if (m_socketDiag.dump(family, protocol, m_rows)) return true;
+        m_rows.resize(before);
+    }
+    const auto text = m_tableReader.read(m_procRoot + "/net/" + name);
+    if (!text) return !required;
+    appendSocketTable(*text, m_rows);
+    return true;
+}
+
+ScanStatus OwnerTableScanner::scan() {
+    m_rows.clear();
+    m_labels.clear();
+    m_ownedPorts.clear();
+    if (!readTable("tcp", AF_INET, IPPROTO_TCP, true)) return ScanStatus::TcpTableUnreadable;
+    readTable("tcp6", AF_INET6, IPPROTO_TCP, false);
+    if (!readTable("udp", AF_INET, IPPROTO_UDP, true)) return ScanStatus::UdpTableUnreadable;
+    readTable("udp6", AF_INET6, IPPROTO_UDP, false);
+
+    const ProcessSnapshot snapshot = takeProcessSnapshot(m_procRoot);
+    const std::vector<int>& owners = m_ownerCache.resolve(m_rows, snapshot);
+
+    // A process owns many rows (a server's listener and its connections): its
+    // label is worked out once per pass.
+    std::unordered_map<int, std::uint32_t> labelOfPid;
+    m_ownedPorts.reserve(m_rows.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const int pid = owners[i];
+        if (pid == 0) continue;
+        const auto [it, isNew] = labelOfPid.try_emplace(pid, std::uint32_t(m_labels.size()));
+        if (isNew) m_labels.push_back(LookupProcessLabel(snapshot, pid));
+        m_ownedPorts.push_back(OwnedPort{m_rows[i].localPort, it->second});
+    }
+    return ScanStatus::Ok;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "discovery/proc_files.h"
+#include "discovery/socket_diag.h"
+#include "discovery/socket_owner_cache.h"
+#include "discovery/socket_table.h"
+
+namespace sondrel {
+
+// Where the (port, inode) rows come from. The netlink dump describes the
+// live kernel, so a tree standing in for /proc must use its table files.
+enum class RowSource { TableFiles, SocketDiagThenTableFiles };
+
+enum class ScanStatus { Ok, TcpTableUnreadable, UdpTableUnreadable };
+
+// One labelled endpoint of a pass; the label lives in the scanner's label list.
+struct OwnedPort {
+    std::uint16_t localPort = 0;
+    std::uint32_t labelIndex = 0;
+};
+
+// The work of one discovery pass, without the map and its lock: read the four
+// tables, take the process snapshot, find each socket's owner and label it.
+// Keeps its buffers and the inode cache from pass to pass, so one scanner
+// belongs to one worker thread.
+class OwnerTableScanner {
+public:
+    explicit OwnerTableScanner(std::string procRoot, RowSource source = RowSource::TableFiles);
+
+    // Rows come out in table order (tcp, tcp6, udp, udp6); rows whose socket
+    // no readable process holds are left out. The v6 tables are optional:
+    // a kernel without IPv6 has none. A failed netlink dump falls back to
+    // the table file.
+    ScanStatus scan();
+
+    const std::vector<OwnedPort>& ownedPorts() const { return m_ownedPorts; }
+    const std::u16string& label(const OwnedPort& port) const { return m_labels[port.labelIndex]; }
+    const SocketOwnerCache& ownerCache() const { return m_ownerCache; }
+
+private:
+    bool readTable(const char* name, int family, int protocol, bool required);
+
+    std::string m_procRoot;
+    RowSource m_source;
+    TableFileReader m_tableReader;
+    SocketDiag m_socketDiag;
+    std::vector<SocketRow> m_rows;
+    SocketOwnerCache m_ownerCache;
+    std::vector<std::u16string> m_labels;
+    std::vector<OwnedPort> m_ownedPorts;
+};
+
+}  // namespace sondrel

@@ -1,0 +1,83 @@
+#include "discovery/socket_diag.h"
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "discovery/proc_files.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::size_t kReceiveSize = std::size_t(1) << 20;
+
+template <typename T>
+T readAt(std::span<const std::byte> bytes, std::size_t offset) {
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+}  // namespace
+
+// One reply: nlmsghdr{len=88, type=SOCK_DIAG_BY_FAMILY, flags=NLM_F_MULTI} followed by
+// inet_diag_msg{family, state, timer, retrans, id{sport(be16), dport, src, dst, if, cookie}, expires, rqueue, wqueue, uid, inode}
+DiagChunkStatus appendSocketDiagMessages(std::span<const std::byte> replies, std::vector<SocketRow>& rows) {
+    std::size_t offset = 0;
+    while (replies.size() - offset >= sizeof(nlmsghdr)) {
+        const auto header = readAt<nlmsghdr>(replies, offset);
+        if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > replies.size() - offset) {
+            return DiagChunkStatus::Failed;
+        }
+        if (header.nlmsg_type == NLMSG_DONE) return DiagChunkStatus::Done;
+        if (header.nlmsg_type == NLMSG_ERROR) return DiagChunkStatus::Failed;
+        if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY) {
+            if (header.nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return DiagChunkStatus::Failed;
+            const auto message = readAt<inet_diag_msg>(replies, offset + NLMSG_HDRLEN);
+            rows.push_back(SocketRow{ntohs(message.id.idiag_sport), message.idiag_inode});
+        }
+        offset += std::min<std::size_t>(NLMSG_ALIGN(header.nlmsg_len), replies.size() - offset);
+    }
+    return DiagChunkStatus::More;
+}
+
+bool SocketDiag::dump(int family, int protocol, std::vector<SocketRow>& rows) {
+    const FileDescriptor channel(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!channel.valid()) return false;
+
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } query{};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    query.request.sdiag_family = std::uint8_t(family);
+    query.request.sdiag_protocol = std::uint8_t(protocol);
+    query.request.idiag_states = ~0u;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(channel.get(), &query, sizeof query, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+        return false;
+    }
+    if (m_buffer.size() < kReceiveSize) m_buffer.resize(kReceiveSize);
+    for (;;) {
+        const ssize_t got = recv(channel.get(), m_buffer.data(), m_buffer.size(), 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        switch (appendSocketDiagMessages(std::span(m_buffer.data(), std::size_t(got)), rows)) {
+        case DiagChunkStatus::More: break;
+        case DiagChunkStatus::Done: return true;
+        case DiagChunkStatus::Failed: return false;
+        }
+    }
+}
+
+}  // namespace sondrel

@@ -1,0 +1,89 @@
+#include "discovery/socket_diag.h"
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace sondrel {
+namespace {
+
+using Bytes = std::vector<std::byte>;
+
+void appendRaw(Bytes& bytes, const void* data, std::size_t size) {
+    const auto* first = static_cast<const std::byte*>(data);
+    bytes.insert(bytes.end(), first, first + size);
+}
+
+Bytes socketRecord(std::uint16_t port, std::uint32_t inode) {
+    nlmsghdr header{};
+    header.nlmsg_len = NLMSG_LENGTH(sizeof(inet_diag_msg));
+    header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    header.nlmsg_flags = NLM_F_MULTI;
+    inet_diag_msg message{};
+    message.idiag_family = AF_INET;
+    message.id.idiag_sport = htons(port);
+    message.id.idiag_dport = htons(1);
+    message.idiag_inode = inode;
+    Bytes bytes;
+    appendRaw(bytes, &header, sizeof header);
+    appendRaw(bytes, &message, sizeof message);
+    bytes.resize(NLMSG_ALIGN(bytes.size()));
+    return bytes;
+}
+
+Bytes controlRecord(std::uint16_t type, std::uint32_t length = NLMSG_LENGTH(sizeof(int))) {
+    nlmsghdr header{};
+    header.nlmsg_len = length;
+    header.nlmsg_type = type;
+    Bytes bytes;
+    appendRaw(bytes, &header, sizeof header);
+    bytes.resize(std::max<std::size_t>(bytes.size(), NLMSG_ALIGN(length)), std::byte{0});
+    return bytes;
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(AppendSocketDiagMessages, ReadsPortAndInodeUntilDoneOrFailure) {
+    Bytes cutShort = socketRecord(80, 7);
+    cutShort.resize(cutShort.size() - 8);
+    Bytes shortRecord = socketRecord(80, 7);
+    const std::uint32_t tooShort = NLMSG_LENGTH(8);
+    std::memcpy(shortRecord.data(), &tooShort, sizeof tooShort);
+    const struct {
+        const char* name;
+        Bytes replies;
+        DiagChunkStatus status;
+        std::vector<SocketRow> rows;
+    } cases[] = {
+        {"empty batch", {}, DiagChunkStatus::More, {}},
+        {"two sockets, more to come", joined({socketRecord(8080, 100), socketRecord(53, 200)}), DiagChunkStatus::More,
+         {{8080, 100}, {53, 200}}},
+        {"last batch", joined({socketRecord(22, 1), controlRecord(NLMSG_DONE)}), DiagChunkStatus::Done, {{22, 1}}},
+        {"error reply", joined({socketRecord(22, 1), controlRecord(NLMSG_ERROR)}), DiagChunkStatus::Failed, {{22, 1}}},
+        {"record longer than the batch", cutShort, DiagChunkStatus::Failed, {}},
+        {"record too short for a socket", shortRecord, DiagChunkStatus::Failed, {}},
+        {"length below header size", controlRecord(SOCK_DIAG_BY_FAMILY, 4), DiagChunkStatus::Failed, {}},
+        {"unknown type skipped", joined({controlRecord(NLMSG_NOOP), socketRecord(65535, 9)}), DiagChunkStatus::More,
+         {{65535, 9}}},
+        {"trailing bytes below a header", joined({socketRecord(1, 2), Bytes(4)}), DiagChunkStatus::More, {{1, 2}}},
+    };
+    for (const auto& row : cases) {
+        std::vector<SocketRow> rows;
+        EXPECT_EQ(appendSocketDiagMessages(row.replies, rows), row.status) << row.name;
+        EXPECT_EQ(rows, row.rows) << row.name;
+    }
+}
+
+}  // namespace
+}  // namespace sondrel
