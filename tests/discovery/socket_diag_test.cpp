@@ -17,8 +17,9 @@ namespace {
 using Bytes = std::vector<std::byte>;
 
 void appendRaw(Bytes& bytes, const void* data, std::size_t size) {
-    const auto* first = static_cast<const std::byte*>(data);
-    bytes.insert(bytes.end(), first, first + size);
+    const std::size_t at = bytes.size();
+    bytes.resize(at + size);
+    std::memcpy(bytes.data() + at, data, size);
 }
 
 Bytes socketRecord(std::uint16_t port, std::uint32_t inode) {
