@@ -7,9 +7,9 @@ BIN = $(BUILD)/app/sondrel
 # Debian packages the build, the tests and the end-to-end tests need.
 DEPS = cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev libpcap0.8 \
        libgtest-dev libgmock-dev libbenchmark-dev libchm-dev fp-utils iproute2 iputils-ping faketime \
-       libcap2-bin clang libclang-rt-14-dev xauth xvfb
+       libcap2-bin clang libclang-rt-14-dev xauth xvfb tcpdump
 
-.PHONY: all deps configure build run test bench fuzz setcap install clean
+.PHONY: all deps configure build run test bench fuzz setcap install uninstall package clean
 
 all: build
 
@@ -45,8 +45,17 @@ fuzz: deps
 setcap: build
 	setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+eip $(BIN)
 
+# `make install PREFIX=/usr DESTDIR=/tmp/stage`: both optional (default prefix /usr/local).
 install: build
-	cmake --install $(BUILD)
+	DESTDIR="$(DESTDIR)" PREFIX="$(PREFIX)" sh packaging/install_tree.sh install $(BUILD)
+
+# Removes what the last `make install` from $(BUILD) put in place, folders it created included.
+uninstall:
+	DESTDIR="$(DESTDIR)" sh packaging/install_tree.sh uninstall $(BUILD)
+
+# The Debian package $(BUILD)/sondrel_<version>_amd64.deb (installs into /usr).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -111,4 +111,6 @@ bool Monitor::exportCsv(const std::string& path) { return ExportCsvReport(*m_lis
 
 const Settings& Monitor::settings() const { return *m_settings; }
 
+const OwnerLookupService& Monitor::ownerLookup() const { return *m_discovery; }
+
 }  // namespace sondrel

@@ -76,6 +76,7 @@ public:
     CaptureControl& capture() { return *m_capture; }
     const std::shared_ptr<RecordsState>& records() const { return m_records; }
     Notifier& notifier() { return *m_services.notifier; }
+    const OwnerLookupService& ownerLookup() const;
     const Clock& clock() const { return *m_services.clock; }
     bool dailyDone() const { return m_dailyDone; }
 
