@@ -1,0 +1,251 @@
+// One step of the capture-rate measurement, run inside the sending namespace
+// by run_rate.sh: a Monitor as the main window runs it (one tick a second)
+// counts a paced sender's datagrams; prints one line of figures.
+//   rate_monitor --local A --remote B --sink-port P --payload N --rate R --seconds S
+//                --sender PATH --sender-cpu C --peer-rx "COMMAND printing the peer's rx_packets"
+//                [--buffer-mb M]
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "app/text.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/monitor_harness.h"
+
+using namespace sondrel;
+using namespace sondrel::e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The capture library as the engine loads it, except that closing a capture
+// handle first reads pcap_stats from it. The close runs on the capture thread
+// itself when capture stops, so the figures are read without racing the
+// dispatch loop.
+struct CaptureStatistics {
+    std::mutex lock;
+    std::condition_variable recorded;
+    bool done = false;
+    bool valid = false;
+    pcap_stat stats{};
+};
+CaptureStatistics g_statistics;
+decltype(&::pcap_close) g_realClose = nullptr;
+decltype(&::pcap_stats) g_realStats = nullptr;
+
+// --buffer-mb: what a larger kernel ring would change. The capture thread then
+// opens the device the long way round, with the same snapshot length,
+// promiscuity and timeout as pcap_open_live but a ring of this many bytes.
+int g_bufferBytes = 0;
+struct LongOpen {
+    decltype(&::pcap_create) create = nullptr;
+    decltype(&::pcap_set_snaplen) setSnaplen = nullptr;
+    decltype(&::pcap_set_promisc) setPromisc = nullptr;
+    decltype(&::pcap_set_timeout) setTimeout = nullptr;
+    decltype(&::pcap_set_buffer_size) setBufferSize = nullptr;
+    decltype(&::pcap_activate) activate = nullptr;
+    decltype(&::pcap_geterr) geterr = nullptr;
+};
+LongOpen g_longOpen;
+
+pcap_t* openWithBuffer(const char* device, int snaplen, int promisc, int timeoutMs, char* errorText) {
+    const LongOpen& f = g_longOpen;
+    pcap_t* handle = f.create(device, errorText);
+    if (handle == nullptr) return nullptr;
+    f.setSnaplen(handle, snaplen);
+    f.setPromisc(handle, promisc);
+    f.setTimeout(handle, timeoutMs);
+    f.setBufferSize(handle, g_bufferBytes);
+    if (f.activate(handle) < 0) {
+        std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", f.geterr(handle));
+        g_realClose(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+template <typename Function>
+bool bindEntry(void* module, const char* name, Function& target) {
+    target = reinterpret_cast<Function>(dlsym(module, name));
+    return target != nullptr;
+}
+
+void closeWithStatistics(pcap_t* handle) {
+    pcap_stat stats{};
+    const bool valid = g_realStats != nullptr && g_realStats(handle, &stats) == 0;
+    g_realClose(handle);
+    {
+        const std::scoped_lock guard(g_statistics.lock);
+        g_statistics.valid = valid;
+        g_statistics.stats = stats;
+        g_statistics.done = true;
+    }
+    g_statistics.recorded.notify_all();
+}
+
+CaptureLibraryLoad loadWithStatistics() {
+    CaptureLibraryLoad load = loadSystemCaptureLibrary();
+    if (auto* library = std::get_if<CaptureLibrary>(&load)) {
+        g_realClose = library->close;
+        g_realStats = reinterpret_cast<decltype(&::pcap_stats)>(dlsym(library->module.get(), "pcap_stats"));
+        library->close = closeWithStatistics;
+        void* module = library->module.get();
+        LongOpen& f = g_longOpen;
+        if (g_bufferBytes > 0 && bindEntry(module, "pcap_create", f.create) &&
+            bindEntry(module, "pcap_set_snaplen", f.setSnaplen) && bindEntry(module, "pcap_set_promisc", f.setPromisc) &&
+            bindEntry(module, "pcap_set_timeout", f.setTimeout) &&
+            bindEntry(module, "pcap_set_buffer_size", f.setBufferSize) &&
+            bindEntry(module, "pcap_activate", f.activate) && bindEntry(module, "pcap_geterr", f.geterr)) {
+            library->open_live = openWithBuffer;
+        }
+    }
+    return load;
+}
+
+// utime + stime of this process, in seconds.
+double cpuSeconds() {
+    std::ifstream in("/proc/self/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14) utime = std::stoull(field);
+        if (index == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+std::optional<unsigned long long> commandNumber(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return std::nullopt;
+    unsigned long long value = 0;
+    const bool read = std::fscanf(pipe, "%llu", &value) == 1;
+    ::pclose(pipe);
+    return read ? std::optional(value) : std::nullopt;
+}
+
+// A folder of this run's own, removed with everything in it on every way out.
+struct TemporaryFolder {
+    std::string path;
+    TemporaryFolder() {
+        char name[] = "/tmp/sondrel-rate.XXXXXX";
+        if (::mkdtemp(name) != nullptr) path = name;
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
+int failWith(const std::string& reason, const LiveMonitor* live = nullptr) {
+    std::fprintf(stderr, "rate_monitor: %s\n", reason.c_str());
+    if (live) {
+        for (const std::string& message : live->messages()) std::fprintf(stderr, "  engine said: %s\n", message.c_str());
+    }
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::signal(SIGPIPE, SIG_IGN);
+    std::map<std::string, std::string> args;
+    for (int i = 1; i + 1 < argc; i += 2) args[std::string(argv[i]).substr(2)] = argv[i + 1];
+    const std::optional<std::uint32_t> local = parseAddress(args["local"]);
+    const std::optional<std::uint32_t> remote = parseAddress(args["remote"]);
+    if (!local || !remote || args["sender"].empty() || args["rate"].empty()) {
+        return failWith("missing or bad arguments");
+    }
+    const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["sink-port"]));
+    const std::uint64_t payload = std::stoull(args["payload"]);
+    const std::uint64_t ipLength = 28 + payload;
+    if (!args["buffer-mb"].empty()) g_bufferBytes = std::stoi(args["buffer-mb"]) << 20;
+    const TemporaryFolder work;
+    if (work.path.empty()) return failWith("no temporary folder");
+    const std::string& workFolder = work.path;
+    std::string error;
+
+    {
+        LiveMonitor live({.localAddress = *local, .workFolder = workFolder, .loadCaptureLibrary = loadWithStatistics});
+        auto warmUp = UdpSocket::bind(*local, error);
+        if (!warmUp) return failWith(error);
+        if (!live.waitUntilLive(*warmUp, *remote, sinkPort, 10, 20s)) return failWith("capture never went live", &live);
+
+        auto sender = ChildProcess::start({"taskset", "-c", args["sender-cpu"], args["sender"], args["local"],
+                                           args["remote"], args["sink-port"], args["payload"], args["rate"],
+                                           args["seconds"]},
+                                          {.input = true, .output = true}, error);
+        if (!sender) return failWith(error);
+        const std::optional<std::string> portLine = sender->readLine(5s);
+        if (!portLine || portLine->rfind("port ", 0) != 0) return failWith("the sender did not announce its port");
+        const auto senderPort = static_cast<std::uint16_t>(std::stoul(portLine->substr(5)));
+        // taskset has exec'd the sender by the time it prints.
+        const std::u16string senderPath = utf8ToU16(sender->executablePath());
+        if (!live.waitUntilOwned(senderPort, 17, senderPath, 10s)) return failWith("sender's port never owned", &live);
+
+        const std::optional<unsigned long long> rxBefore = commandNumber(args["peer-rx"]);
+        const double cpuBefore = cpuSeconds();
+        sender->writeLine("go");
+        // The main window's cadence: one tick a second.
+        live.tickUntil([&] { return sender->poll().has_value(); }, 120s, 1000ms);
+        const std::optional<std::string> sentLine = sender->readLine(5s);
+        if (!sentLine || *sender->poll() != 0) return failWith("the sender failed");
+        unsigned long long sent = 0;
+        double sendSeconds = 0;
+        std::sscanf(sentLine->c_str(), "sent %llu %lf", &sent, &sendSeconds);
+
+        // Counted once a datagram sent after the last one has arrived too.
+        auto marker = UdpSocket::bind(*local, error);
+        if (!marker) return failWith(error);
+        const std::u16string self = utf8ToU16(selfExecutablePath());
+        marker->sendTo(*remote, sinkPort, 11);
+        live.tickUntil(
+            [&] {
+                const std::optional<AppRecord> app = findApplication(live.records(), self);
+                return app && std::any_of(app->endpoints.begin(), app->endpoints.end(),
+                                          [&](const EndpointRecord& e) { return e.localPort == marker->port(); });
+            },
+            10s, 1000ms);
+        const double cpuAfter = cpuSeconds();
+        const std::optional<unsigned long long> rxAfter = commandNumber(args["peer-rx"]);
+
+        const std::optional<AppRecord> counted = findApplication(live.records(), senderPath);
+        const std::optional<AppRecord> unowned = findApplication(live.records(), u"UDP protocol");
+        live.monitor().stop();
+        std::unique_lock lock(g_statistics.lock);
+        g_statistics.recorded.wait_for(lock, 5s, [] { return g_statistics.done; });
+
+        const std::uint64_t countedBytes = counted ? counted->ulBytes : 0;
+        const double cpu = cpuAfter - cpuBefore;
+        std::printf("rate=%s sent=%llu send_seconds=%.3f peer_rx=%s counted=%llu counted_remainder=%llu unowned_bytes=%llu "
+                    "pcap_recv=%s pcap_drop=%s pcap_ifdrop=%s cpu_seconds=%.2f cpu_percent=%.1f\n",
+                    args["rate"].c_str(), sent, sendSeconds,
+                    rxBefore && rxAfter ? std::to_string(*rxAfter - *rxBefore).c_str() : "?",
+                    static_cast<unsigned long long>(countedBytes / ipLength),
+                    static_cast<unsigned long long>(countedBytes % ipLength),
+                    static_cast<unsigned long long>(unowned ? unowned->ulBytes : 0),
+                    g_statistics.valid ? std::to_string(g_statistics.stats.ps_recv).c_str() : "?",
+                    g_statistics.valid ? std::to_string(g_statistics.stats.ps_drop).c_str() : "?",
+                    g_statistics.valid ? std::to_string(g_statistics.stats.ps_ifdrop).c_str() : "?", cpu,
+                    sendSeconds > 0 ? 100.0 * cpu / sendSeconds : 0.0);
+    }
+    return 0;
+}

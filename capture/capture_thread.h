@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+
+#include "app/notifier.h"
+#include "capture/capture_control.h"
+#include "capture/live_capture_handles.h"
+#include "capture/pcap_library.h"
+
+namespace sondrel {
+
+// Open parameters: whole frames, no promiscuous mode, a 1000 ms read timeout,
+// and at most 10 frames per pcap_dispatch call.
+inline constexpr int kCaptureSnapshotLength = 65536;
+inline constexpr int kCapturePromiscuous = 0;
+inline constexpr int kCaptureReadTimeoutMs = 1000;
+inline constexpr int kCaptureFramesPerDispatch = 10;
+
+// One capture run on the device that carries control->localAddress: load the
+// library, choose and open the device, dispatch frames into control->queue
+// until captureRunning is cleared or localAddress changes, close. Every
+// failure is shown through the notifier (blocking) and ends the run; a run
+// never changes captureRunning. Runs on the calling thread.
+void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
+                   const CaptureLibraryLoader& loadLibrary);
+
+// Starts CaptureThread on a detached thread that holds its shared state
+// through these shared_ptrs, so the state outlives it whatever the exit order.
+void startCaptureThread(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier,
+                        std::shared_ptr<LiveCaptureHandles> handles,
+                        CaptureLibraryLoader loadLibrary = loadSystemCaptureLibrary);
+
+// Clears captureRunning and wakes every capture thread, so a thread waiting on
+// an idle interface ends at once instead of never. After changing localAddress
+// (interface change) call handles.wakeAll() the same way.
+void stopCapture(CaptureControl& control, LiveCaptureHandles& handles);
+
+}  // namespace sondrel

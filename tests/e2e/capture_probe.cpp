@@ -1,0 +1,330 @@
+// The end-to-end check of the capture path, run inside the test's own network
+// namespace by run_capture_e2e.sh: a Monitor captures on the namespace's veth
+// address while real programs send known traffic to the peer namespace, and
+// tcpdump on the same interface records what really crossed it. The
+// application and endpoint records must match both, byte for byte.
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/text.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/monitor_harness.h"
+#include "tests/e2e/pcap_totals.h"
+
+using namespace sondrel;
+using namespace sondrel::e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint16_t kUdp = 17;
+constexpr std::uint16_t kTcp = 6;
+constexpr std::uint16_t kIcmp = 1;
+// Payloads from empty to the largest that fits one 1500-byte frame unfragmented.
+const std::vector<std::size_t> kUdpPayloads = {0, 1, 18, 64, 100, 512, 1000, 1472, 1472, 7};
+constexpr int kPings = 3;
+constexpr std::uint64_t kPingPacketBytes = 84;  // 20 IP + 8 ICMP + 56 data
+constexpr std::size_t kWarmUpPayload = 10;
+constexpr std::size_t kMarkerPayload = 33;
+
+struct Arguments {
+    std::map<std::string, std::string> values;
+    std::string text(const std::string& name) const {
+        const auto found = values.find(name);
+        return found == values.end() ? std::string() : found->second;
+    }
+    std::uint16_t port(const std::string& name) const { return static_cast<std::uint16_t>(std::stoul(text(name))); }
+};
+
+Arguments parseArguments(int argc, char** argv) {
+    Arguments arguments;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string name = argv[i];
+        if (name.rfind("--", 0) == 0) arguments.values[name.substr(2)] = argv[i + 1];
+    }
+    return arguments;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+struct CheckRow {
+    std::string what;
+    std::string expected;
+    std::string captureFile;  // tcpdump's figure, "-" when it has none
+    std::string counted;
+    bool ok = false;
+};
+
+class CheckTable {
+public:
+    void add(std::string what, std::string expected, std::string captureFile, std::string counted) {
+        const bool ok = counted == expected && (captureFile == "-" || captureFile == expected);
+        m_rows.push_back({std::move(what), std::move(expected), std::move(captureFile), std::move(counted), ok});
+    }
+    void add(std::string what, std::uint64_t expected, std::optional<std::uint64_t> captureFile,
+             std::optional<std::uint64_t> counted) {
+        add(std::move(what), std::to_string(expected), captureFile ? std::to_string(*captureFile) : "-",
+            counted ? std::to_string(*counted) : "(none)");
+    }
+    bool allOk() const {
+        return std::all_of(m_rows.begin(), m_rows.end(), [](const CheckRow& row) { return row.ok; });
+    }
+    void print() const {
+        std::size_t widths[4] = {5, 8, 7, 7};
+        for (const CheckRow& row : m_rows) {
+            widths[0] = std::max(widths[0], row.what.size());
+            widths[1] = std::max(widths[1], row.expected.size());
+            widths[2] = std::max(widths[2], row.captureFile.size());
+            widths[3] = std::max(widths[3], row.counted.size());
+        }
+        auto line = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d,
+                        const std::string& e) {
+            std::printf("%-*s  %-*s  %-*s  %-*s  %s\n", int(widths[0]), a.c_str(), int(widths[1]), b.c_str(),
+                        int(widths[2]), c.c_str(), int(widths[3]), d.c_str(), e.c_str());
+        };
+        line("check", "expected", "tcpdump", "Sondrel", "");
+        for (const CheckRow& row : m_rows) line(row.what, row.expected, row.captureFile, row.counted, row.ok ? "ok" : "MISMATCH");
+    }
+
+private:
+    std::vector<CheckRow> m_rows;
+};
+
+int failWith(const std::string& reason, const LiveMonitor* live = nullptr) {
+    std::fprintf(stderr, "FAIL: %s\n", reason.c_str());
+    if (live) {
+        for (const std::string& message : live->messages()) std::fprintf(stderr, "  engine said: %s\n", message.c_str());
+    }
+    return 1;
+}
+
+// The port a sender prints once its socket is bound ("port 40123").
+std::optional<std::uint16_t> announcedPort(ChildProcess& child) {
+    const std::optional<std::string> line = child.readLine(5s);
+    if (!line || line->rfind("port ", 0) != 0) return std::nullopt;
+    return static_cast<std::uint16_t>(std::stoul(line->substr(5)));
+}
+
+// The Details rows of one application as the list shows them.
+std::vector<std::vector<std::string>> detailTexts(MainLists& lists, const std::u16string& name) {
+    std::vector<std::vector<std::string>> rows;
+    ReportList& applications = lists.applications();
+    for (std::size_t row = 0; row < applications.rowCount(); ++row) {
+        if (applications.text(row, 0) != name) continue;
+        lists.SelectApplicationRow(row);
+        for (std::size_t detail = 0; detail < lists.details().rowCount(); ++detail) {
+            std::vector<std::string> cells;
+            for (std::size_t column = 0; column < lists.details().columns().size(); ++column) {
+                cells.push_back(u16ToUtf8(lists.details().text(detail, column)));
+            }
+            rows.push_back(std::move(cells));
+        }
+        break;
+    }
+    return rows;
+}
+
+struct ExpectedApp {
+    std::string label;        // for the table
+    std::u16string name;      // the record's name
+    std::uint16_t localPort;  // 0 for ICMP
+    std::uint16_t remotePort;
+    std::uint16_t protocol;
+    std::string protocolTag;
+    std::optional<std::uint64_t> knownUl;  // from what the sender sent, where it is known in advance
+    std::optional<std::uint64_t> knownDl;
+    // Where the totals are not known in advance (TCP adds headers, ACKs and
+    // the handshake), tcpdump's figures must at least carry the payload.
+    std::uint64_t payloadUl = 0;
+    std::uint64_t payloadDl = 0;
+};
+
+void checkApplication(CheckTable& table, LiveMonitor& live, const PcapTotals& truth, const ExpectedApp& expected,
+                      const std::string& remoteText) {
+    const FlowTally fileUl = truth.flow(expected.localPort, expected.protocol, true);
+    const FlowTally fileDl = truth.flow(expected.localPort, expected.protocol, false);
+    const std::uint64_t wantUl = expected.knownUl.value_or(fileUl.bytes);
+    const std::uint64_t wantDl = expected.knownDl.value_or(fileDl.bytes);
+    const std::optional<AppRecord> app = findApplication(live.records(), expected.name);
+    const std::string& who = expected.label;
+
+    table.add(who + ": listed as", u16ToUtf8(expected.name), "-", app ? u16ToUtf8(app->name) : "(none)");
+    if (!expected.knownUl) {
+        table.add(who + ": tcpdump UL > payload " + std::to_string(expected.payloadUl), "yes", "-",
+                  fileUl.bytes > expected.payloadUl ? "yes" : "no");
+    }
+    if (!expected.knownDl) {
+        table.add(who + ": tcpdump DL > payload " + std::to_string(expected.payloadDl), "yes", "-",
+                  fileDl.bytes > expected.payloadDl ? "yes" : "no");
+    }
+    table.add(who + ": UL bytes", wantUl, fileUl.bytes, app ? std::optional(app->ulBytes) : std::nullopt);
+    table.add(who + ": DL bytes", wantDl, fileDl.bytes, app ? std::optional(app->dlBytes) : std::nullopt);
+    if (!app) return;
+    table.add(who + ": last remote host", remoteText, "-", u16ToUtf8(app->lastRemoteHost));
+    table.add(who + ": endpoint rows", 1, std::nullopt, app->endpoints.size());
+    if (app->endpoints.size() != 1) return;
+    const EndpointRecord& endpoint = app->endpoints.front();
+    table.add(who + ": endpoint local port", expected.localPort, std::nullopt, endpoint.localPort);
+    table.add(who + ": endpoint remote port", expected.remotePort, std::nullopt, endpoint.remotePort);
+    table.add(who + ": endpoint protocol tag", expected.protocolTag, "-", u16ToUtf8(endpoint.protocolTag));
+    table.add(who + ": endpoint remote IP", remoteText, "-", u16ToUtf8(endpoint.remoteIpText));
+    table.add(who + ": endpoint UL bytes", wantUl, fileUl.bytes, endpoint.ulBytes);
+    table.add(who + ": endpoint DL bytes", wantDl, fileDl.bytes, endpoint.dlBytes);
+
+    const auto rows = detailTexts(live.monitor().lists(), expected.name);
+    const bool ported = expected.protocolTag != "-";
+    const std::string localCell = ported ? expected.protocolTag + std::to_string(expected.localPort) : "-";
+    const std::string remoteCell = ported ? expected.protocolTag + std::to_string(expected.remotePort) : "-";
+    table.add(who + ": Details \"Local port\"", localCell, "-", rows.size() == 1 ? rows[0][0] : "(no single row)");
+    table.add(who + ": Details \"Remote IP\"", remoteText, "-", rows.size() == 1 ? rows[0][3] : "(no single row)");
+    table.add(who + ": Details \"Remote port\"", remoteCell, "-", rows.size() == 1 ? rows[0][4] : "(no single row)");
+}
+
+// tcpdump's closing summary line "N packets dropped by kernel".
+std::optional<std::uint64_t> kernelDrops(const std::string& summary) {
+    std::istringstream lines(summary);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("dropped by kernel") != std::string::npos) return std::stoull(line);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::signal(SIGPIPE, SIG_IGN);
+    const Arguments args = parseArguments(argc, argv);
+    const std::optional<std::uint32_t> local = parseAddress(args.text("local"));
+    const std::optional<std::uint32_t> remote = parseAddress(args.text("remote"));
+    const std::string workFolder = args.text("workdir");
+    if (!local || !remote || workFolder.empty() || args.text("interface").empty() || args.text("tcp-send").empty() ||
+        args.text("tcp-reply").empty()) {
+        return failWith("usage: e2e_capture_probe --local A --remote B --interface IF --udp-port P --tcp-port P "
+                        "--tcp-send N --tcp-reply N --udp-sender PATH --tcp-client PATH --workdir DIR");
+    }
+    const std::string remoteText = args.text("remote");
+    const std::uint16_t udpSinkPort = args.port("udp-port");
+    const std::uint16_t tcpServerPort = args.port("tcp-port");
+    // What the TCP client sends and what the server in the peer namespace answers.
+    const std::uint64_t tcpSendBytes = std::stoull(args.text("tcp-send"));
+    const std::uint64_t tcpReplyBytes = std::stoull(args.text("tcp-reply"));
+    const std::string pcapPath = workFolder + "/truth.pcap";
+    std::string error;
+
+    // The independent record of the interface, running before anything is sent.
+    auto tcpdump = ChildProcess::start(
+        {"tcpdump", "-i", args.text("interface"), "-n", "-U", "-Z", "root", "-w", pcapPath}, {.errors = true}, error);
+    if (!tcpdump) return failWith("cannot start tcpdump: " + error);
+    for (;;) {
+        const std::optional<std::string> line = tcpdump->readErrorLine(10s);
+        if (!line) return failWith("tcpdump did not start listening: " + tcpdump->drainErrors());
+        if (line->find("listening on") != std::string::npos) break;
+    }
+
+    LiveMonitor live({.localAddress = *local, .workFolder = workFolder, .loadCaptureLibrary = {}});
+    if (live.monitor().localAddress() != *local) return failWith("the monitor did not take the capture address", &live);
+
+    // Bound first, so the pass that shows the warm-up port owned shows this one too.
+    auto marker = UdpSocket::bind(*local, error);
+    auto warmUp = UdpSocket::bind(*local, error);
+    if (!marker || !warmUp) return failWith(error);
+    if (!live.waitUntilLive(*warmUp, *remote, udpSinkPort, kWarmUpPayload, 20s)) {
+        return failWith("capture never counted this program's own datagrams", &live);
+    }
+    std::printf("capture is live (warm-up port %u)\n", warmUp->port());
+
+    std::vector<std::string> udpCommand = {args.text("udp-sender"), args.text("local"), remoteText,
+                                           std::to_string(udpSinkPort)};
+    for (const std::size_t size : kUdpPayloads) udpCommand.push_back(std::to_string(size));
+    auto udpSender = ChildProcess::start(udpCommand, {.input = true, .output = true}, error);
+    if (!udpSender) return failWith("cannot start the UDP sender: " + error);
+    auto tcpClient = ChildProcess::start({args.text("tcp-client"), args.text("local"), remoteText,
+                                          std::to_string(tcpServerPort), std::to_string(tcpSendBytes),
+                                          std::to_string(tcpReplyBytes)},
+                                         {.input = true, .output = true}, error);
+    if (!tcpClient) return failWith("cannot start the TCP client: " + error);
+    const std::optional<std::uint16_t> udpPort = announcedPort(*udpSender);
+    const std::optional<std::uint16_t> tcpPort = announcedPort(*tcpClient);
+    if (!udpPort || !tcpPort) return failWith("a sender did not announce its port");
+    const std::u16string udpPath = utf8ToU16(udpSender->executablePath());
+    const std::u16string tcpPath = utf8ToU16(tcpClient->executablePath());
+    if (!live.waitUntilOwned(*udpPort, kUdp, udpPath, 10s) || !live.waitUntilOwned(*tcpPort, kTcp, tcpPath, 10s)) {
+        return failWith("owner discovery did not see the senders' sockets", &live);
+    }
+
+    udpSender->writeLine("go");
+    tcpClient->writeLine("go");
+    auto ping = ChildProcess::start({"ping", "-n", "-q", "-c", std::to_string(kPings), "-s", "56", "-i", "0.2", "-W", "2",
+                                     remoteText},
+                                    {.output = true}, error);
+    if (!ping) return failWith("cannot start ping: " + error);
+
+    std::vector<ChildProcess*> senders = {&*udpSender, &*tcpClient, &*ping};
+    const bool ended = live.tickUntil(
+        [&] { return std::all_of(senders.begin(), senders.end(), [](ChildProcess* child) { return child->poll().has_value(); }); },
+        20s);
+    if (!ended) return failWith("the senders did not finish", &live);
+    for (ChildProcess* child : senders) {
+        if (*child->poll() != 0) return failWith(child->name() + " " + describeStatus(*child->poll()));
+    }
+
+    // Capture keeps frame order, so once the marker is counted (and once it is
+    // in tcpdump's file) everything sent before it is there too.
+    if (!marker->sendTo(*remote, udpSinkPort, kMarkerPayload)) return failWith("cannot send the marker datagram");
+    const std::u16string self = utf8ToU16(selfExecutablePath());
+    const bool markerCounted = live.tickUntil(
+        [&] {
+            const std::optional<AppRecord> app = findApplication(live.records(), self);
+            return app && std::any_of(app->endpoints.begin(), app->endpoints.end(),
+                                      [&](const EndpointRecord& e) { return e.localPort == marker->port(); });
+        },
+        10s);
+    if (!markerCounted) return failWith("the marker datagram was never counted", &live);
+
+    PcapTotals truth;
+    const bool markerFiled = live.tickUntil(
+        [&] {
+            truth = sumPcapFile(readFile(pcapPath), *local);
+            return truth.flow(marker->port(), kUdp, true).packets > 0;
+        },
+        10s);
+    if (!markerFiled) return failWith("the marker never reached tcpdump's file: " + truth.problem);
+    tcpdump->signal(SIGINT);
+    tcpdump->wait();
+    const std::string summary = tcpdump->drainErrors();
+    truth = sumPcapFile(readFile(pcapPath), *local);
+
+    const std::uint64_t udpBytes = std::accumulate(kUdpPayloads.begin(), kUdpPayloads.end(), std::uint64_t{0},
+                                                   [](std::uint64_t sum, std::size_t payload) { return sum + 28 + payload; });
+    CheckTable table;
+    table.add("tcpdump: packets dropped by kernel", 0, std::nullopt, kernelDrops(summary));
+    checkApplication(table, live, truth,
+                     {"UDP sender", udpPath, *udpPort, udpSinkPort, kUdp, "UDP:", udpBytes, std::uint64_t{0}}, remoteText);
+    checkApplication(table, live, truth,
+                     {"TCP client", tcpPath, *tcpPort, tcpServerPort, kTcp, "TCP:", std::nullopt, std::nullopt,
+                      tcpSendBytes, tcpReplyBytes},
+                     remoteText);
+    const std::uint64_t pingBytes = kPings * kPingPacketBytes;
+    checkApplication(table, live, truth, {"ping", u"ICMP protocol", 0, 0, kIcmp, "-", pingBytes, pingBytes}, remoteText);
+    table.print();
+    std::printf("capture file: %llu frames; UDP sender on port %u, TCP client on port %u\n",
+                static_cast<unsigned long long>(truth.records), *udpPort, *tcpPort);
+    if (!table.allOk()) return failWith("counted traffic differs from what was sent", &live);
+    std::printf("PASS\n");
+    return 0;
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/monitor.h"
+#include "app/notifier.h"
+#include "app/records.h"
+
+namespace sondrel::e2e {
+
+// Dotted IPv4 text to network order; nothing when it is not an address.
+std::optional<std::uint32_t> parseAddress(const std::string& dotted);
+
+// Full path of this program, as /proc/self/exe names it.
+std::string selfExecutablePath();
+
+// A UDP socket bound to one local address on a port the kernel chooses.
+class UdpSocket {
+public:
+    static std::optional<UdpSocket> bind(std::uint32_t localAddress, std::string& error);
+    UdpSocket(UdpSocket&& other) noexcept;
+    UdpSocket& operator=(UdpSocket&&) = delete;
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+    ~UdpSocket();
+
+    std::uint16_t port() const { return m_port; }
+    // One datagram of `payloadSize` bytes; its IPv4 total length is 28 + payloadSize.
+    bool sendTo(std::uint32_t address, std::uint16_t port, std::size_t payloadSize) const;
+
+private:
+    UdpSocket(int fd, std::uint16_t port) : m_fd(fd), m_port(port) {}
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
+// Keeps every message the engine raises, so a run can fail with the reason
+// (say "Wrong interface!") instead of a bare time-out. Never blocks.
+class RecordingNotifier final : public Notifier {
+public:
+    void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override;
+    void showCaptureLibraryMissing() override;
+    std::vector<std::string> messages() const;
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_messages;
+};
+
+// Always noon on an ordinary day: the midnight report never interrupts a run.
+class NoonClock final : public Clock {
+public:
+    std::optional<LocalTime> now() const override { return LocalTime{2027, 3, 10, 12, 0, 0}; }
+};
+
+// Copy of the application record called `name`, taken under RecordsLock.
+std::optional<AppRecord> findApplication(RecordsState& records, std::u16string_view name);
+
+// A Monitor on the live machine as the main window runs it, without a window:
+// settings from an empty folder with the given capture address, no reverse
+// look-ups, capture and discovery started. Beside it runs a second owner
+// discovery on the same /proc, used only to learn when a new socket has been
+// seen (the monitor does not expose its own owner table).
+class LiveMonitor {
+public:
+    struct Options {
+        std::uint32_t localAddress = 0;
+        std::string workFolder;                  // settings folder and report folder live here
+        CaptureLibraryLoader loadCaptureLibrary;  // empty: the system's libpcap
+    };
+    explicit LiveMonitor(const Options& options);
+    ~LiveMonitor();
+
+    Monitor& monitor() { return *m_monitor; }
+    RecordsState& records() { return *m_monitor->records(); }
+    std::vector<std::string> messages() const { return m_notifier->messages(); }
+
+    // Ticks every `period` until `done` holds or `timeout` passes; false on time-out
+    // or as soon as the engine has raised a message.
+    bool tickUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+                   std::chrono::milliseconds period = std::chrono::milliseconds(100));
+
+    // Capture and discovery are live once a datagram sent from `socket` to
+    // the remote sink is counted under this program's own path. Sends one
+    // datagram of `payloadSize` bytes every tick until then.
+    bool waitUntilLive(const UdpSocket& socket, std::uint32_t remoteAddress, std::uint16_t remotePort,
+                       std::size_t payloadSize, std::chrono::milliseconds timeout);
+
+    // Waits (ticking the monitor) until the monitor's own owner lookup names
+    // `label` as the owner of `port`.
+    bool waitUntilOwned(std::uint16_t port, std::uint16_t protocol, const std::u16string& label,
+                        std::chrono::milliseconds timeout);
+
+private:
+    std::shared_ptr<RecordingNotifier> m_notifier;
+    std::unique_ptr<Monitor> m_monitor;
+};
+
+}  // namespace sondrel::e2e

@@ -1,0 +1,188 @@
+#include "tests/e2e/pcap_totals.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sondrel::e2e {
+namespace {
+
+constexpr const char* kLocal = "10.231.7.1";
+constexpr const char* kRemote = "10.231.7.2";
+constexpr const char* kStranger = "10.231.7.9";
+
+std::uint32_t address(const char* dotted) {
+    in_addr a{};
+    inet_pton(AF_INET, dotted, &a);
+    return a.s_addr;
+}
+
+void put16(std::string& out, std::uint16_t value) {
+    out.push_back(char(value >> 8));
+    out.push_back(char(value & 0xff));
+}
+
+void put32le(std::string& out, std::uint32_t value, bool bigEndian) {
+    for (int i = 0; i < 4; ++i) {
+        const int shift = bigEndian ? 24 - 8 * i : 8 * i;
+        out.push_back(char((value >> shift) & 0xff));
+    }
+}
+
+// An IPv4 packet of `totalLength` bytes (header of `ihl` words) with ports
+// where the protocol has them; the frame itself is only as long as asked.
+std::string ipv4(const char* source, const char* destination, std::uint8_t protocol, std::uint16_t totalLength,
+                 std::uint16_t sourcePort = 0, std::uint16_t destinationPort = 0, std::uint8_t ihl = 5,
+                 std::uint16_t fragment = 0) {
+    std::string packet;
+    packet.push_back(char(0x40 | ihl));
+    packet.push_back(0);
+    put16(packet, totalLength);
+    put16(packet, 0);
+    put16(packet, fragment);
+    packet.push_back(64);
+    packet.push_back(char(protocol));
+    put16(packet, 0);
+    const std::uint32_t s = address(source);
+    const std::uint32_t d = address(destination);
+    packet.append(reinterpret_cast<const char*>(&s), 4);
+    packet.append(reinterpret_cast<const char*>(&d), 4);
+    packet.append(std::size_t(ihl - 5) * 4, '\0');
+    put16(packet, sourcePort);
+    put16(packet, destinationPort);
+    packet.append(8, 'x');
+    return packet;
+}
+
+std::string ethernet(const std::string& payload, std::uint16_t etherType = 0x0800) {
+    std::string frame(12, '\x02');
+    put16(frame, etherType);
+    return frame + payload;
+}
+
+std::string cooked(const std::string& payload) {
+    std::string frame(14, '\0');
+    put16(frame, 0x0800);
+    return frame + payload;
+}
+
+std::string pcapFile(std::uint32_t linkType, const std::vector<std::string>& frames, bool bigEndian = false,
+                     std::uint32_t magic = 0xa1b2c3d4) {
+    std::string file;
+    put32le(file, magic, bigEndian);
+    file += bigEndian ? std::string("\x00\x02\x00\x04", 4) : std::string("\x02\x00\x04\x00", 4);
+    put32le(file, 0, bigEndian);
+    put32le(file, 0, bigEndian);
+    put32le(file, 262144, bigEndian);
+    put32le(file, linkType, bigEndian);
+    for (const std::string& frame : frames) {
+        put32le(file, 1, bigEndian);
+        put32le(file, 2, bigEndian);
+        put32le(file, std::uint32_t(frame.size()), bigEndian);
+        put32le(file, std::uint32_t(frame.size()), bigEndian);
+        file += frame;
+    }
+    return file;
+}
+
+struct FlowCase {
+    const char* name;
+    std::string file;
+    std::uint16_t port;
+    std::uint16_t protocol;
+    bool sent;
+    std::uint64_t bytes;
+    std::uint64_t packets;
+};
+
+TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
+    const std::vector<std::string> mixed = {
+        ethernet(ipv4(kLocal, kRemote, 17, 128, 5000, 40001)),
+        ethernet(ipv4(kLocal, kRemote, 17, 29, 5000, 40001)),
+        ethernet(ipv4(kRemote, kLocal, 17, 60, 40001, 5000)),
+        ethernet(ipv4(kLocal, kRemote, 6, 1500, 6000, 80)),
+        ethernet(ipv4(kRemote, kLocal, 6, 52, 80, 6000)),
+        ethernet(ipv4(kLocal, kRemote, 1, 84)),
+        ethernet(ipv4(kRemote, kLocal, 1, 84)),
+        ethernet(ipv4(kLocal, kRemote, 6, 44, 7000, 80, 6)),
+        ethernet(ipv4(kStranger, kRemote, 17, 999, 5000, 40001)),
+        ethernet(ipv4(kLocal, kRemote, 17, 999, 5000, 40001), 0x86dd),
+        ethernet(ipv4(kLocal, kRemote, 17, 700, 1, 2, 5, 0x00b9)),
+    };
+    const std::string file = pcapFile(1, mixed);
+    const std::vector<FlowCase> cases = {
+        {"udp sent, two datagrams", file, 5000, 17, true, 157, 2},
+        {"udp received", file, 5000, 17, false, 60, 1},
+        {"tcp sent", file, 6000, 6, true, 1500, 1},
+        {"tcp received", file, 6000, 6, false, 52, 1},
+        {"icmp sent, no port", file, 0, 1, true, 84, 1},
+        {"icmp received, no port", file, 0, 1, false, 84, 1},
+        {"ports after a 24-byte header", file, 7000, 6, true, 44, 1},
+        {"non-first fragment has no ports", file, 0, 17, true, 700, 1},
+        {"foreign packet and IPv6 frame count nowhere", file, 40001, 17, false, 0, 0},
+        {"big-endian file", pcapFile(1, {mixed[0]}, true), 5000, 17, true, 128, 1},
+        {"nanosecond magic", pcapFile(1, {mixed[0]}, false, 0xa1b23c4d), 5000, 17, true, 128, 1},
+        {"raw IPv4 link", pcapFile(101, {ipv4(kLocal, kRemote, 17, 128, 5000, 40001)}), 5000, 17, true, 128, 1},
+        {"Linux cooked link", pcapFile(113, {cooked(ipv4(kLocal, kRemote, 17, 128, 5000, 40001))}), 5000, 17, true, 128, 1},
+        {"record cut short at the end is left out", pcapFile(1, mixed).substr(0, pcapFile(1, {mixed[0]}).size() + 20),
+         5000, 17, true, 128, 1},
+    };
+    for (const FlowCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        const PcapTotals totals = sumPcapFile(row.file, address(kLocal));
+        ASSERT_TRUE(totals.readable) << totals.problem;
+        const FlowTally tally = totals.flow(row.port, row.protocol, row.sent);
+        EXPECT_EQ(tally.bytes, row.bytes);
+        EXPECT_EQ(tally.packets, row.packets);
+    }
+}
+
+TEST(PcapTotals, CountsRecordsForeignPacketsAndACutTail) {
+    const std::string one = ethernet(ipv4(kLocal, kRemote, 17, 128, 5000, 40001));
+    const std::string foreign = ethernet(ipv4(kStranger, kRemote, 17, 128, 5000, 40001));
+    const std::string whole = pcapFile(1, {one, foreign});
+    const PcapTotals complete = sumPcapFile(whole, address(kLocal));
+    EXPECT_EQ(complete.records, 2u);
+    EXPECT_EQ(complete.foreignPackets, 1u);
+    EXPECT_FALSE(complete.truncatedTail);
+    const PcapTotals cut = sumPcapFile(whole.substr(0, whole.size() - 1), address(kLocal));
+    EXPECT_EQ(cut.records, 1u);
+    EXPECT_TRUE(cut.truncatedTail);
+}
+
+TEST(PcapTotals, RefusesWhatItCannotRead) {
+    struct Case {
+        const char* name;
+        std::string file;
+    };
+    const std::vector<Case> cases = {
+        {"empty", ""},
+        {"header cut short", pcapFile(1, {}).substr(0, 23)},
+        {"pcapng", std::string("\x0a\x0d\x0d\x0a", 4) + std::string(40, '\0')},
+        {"unknown link type (802.11)", pcapFile(105, {})},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const PcapTotals totals = sumPcapFile(row.file, address(kLocal));
+        EXPECT_FALSE(totals.readable);
+        EXPECT_FALSE(totals.problem.empty());
+        EXPECT_TRUE(totals.flows.empty());
+    }
+}
+
+TEST(PcapTotals, ShortFramesAreSkippedWithoutReadingPastThem) {
+    const std::string full = ethernet(ipv4(kLocal, kRemote, 17, 128, 5000, 40001));
+    std::vector<std::string> frames;
+    for (std::size_t length = 0; length < full.size(); ++length) frames.push_back(full.substr(0, length));
+    const PcapTotals totals = sumPcapFile(pcapFile(1, frames), address(kLocal));
+    ASSERT_TRUE(totals.readable);
+    EXPECT_EQ(totals.records, frames.size());
+    // A frame with a whole IPv4 header but cut ports still counts, without ports.
+    EXPECT_EQ(totals.flow(5000, 17, true).packets, frames.size() - 38);
+    EXPECT_EQ(totals.flow(0, 17, true).packets, 4u);
+}
+
+}  // namespace
+}  // namespace sondrel::e2e
