@@ -1,0 +1,131 @@
+#include "app/qt_notifier.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <condition_variable>
+#include <mutex>
+#include <shared_mutex>
+
+namespace sondrel {
+
+namespace {
+
+QMessageBox::Icon boxIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::Warning:
+    case MessageIcon::Exclamation: return QMessageBox::Warning;
+    case MessageIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Set once the posted job has run or has been thrown away unrun (its receiver
+// deleted by close()); either way the waiting worker may go on.
+class Completion {
+public:
+    void set() {
+        {
+            const std::scoped_lock guard(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+    }
+    void wait() {
+        std::unique_lock guard(m_mutex);
+        m_changed.wait(guard, [this] { return m_done; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_done = false;
+};
+
+class CompletionGuard {
+public:
+    explicit CompletionGuard(std::shared_ptr<Completion> completion) : m_completion(std::move(completion)) {}
+    ~CompletionGuard() { m_completion->set(); }
+    CompletionGuard(const CompletionGuard&) = delete;
+    CompletionGuard& operator=(const CompletionGuard&) = delete;
+
+private:
+    std::shared_ptr<Completion> m_completion;
+};
+
+}  // namespace
+
+struct QtNotifier::Shared {
+    // Held shared while a job is posted, exclusively while closing, so that
+    // the receiver is never used after close() has deleted it.
+    std::shared_mutex gate;
+    QObject* receiver = nullptr;  // lives on the GUI thread
+    QThread* guiThread = nullptr;
+    bool closed = false;
+    StderrNotifier fallback;
+};
+
+QtNotifier::QtNotifier(CaptureLibraryDialog captureLibraryDialog)
+    : m_shared(std::make_shared<Shared>()), m_captureLibraryDialog(std::move(captureLibraryDialog)) {
+    m_shared->receiver = new QObject;
+    m_shared->guiThread = m_shared->receiver->thread();
+}
+
+QtNotifier::~QtNotifier() {
+    if (QThread::currentThread() == m_shared->guiThread) {
+        close();
+        return;
+    }
+    const std::unique_lock guard(m_shared->gate);
+    if (m_shared->closed) return;
+    m_shared->closed = true;
+    m_shared->receiver->deleteLater();
+}
+
+void QtNotifier::close() {
+    const std::unique_lock guard(m_shared->gate);
+    if (m_shared->closed) return;
+    m_shared->closed = true;
+    // Deleting the receiver discards its posted jobs, which releases their workers.
+    delete m_shared->receiver;
+    m_shared->receiver = nullptr;
+}
+
+void QtNotifier::runOnGuiThread(const std::function<void()>& job) {
+    if (QThread::currentThread() == m_shared->guiThread) {
+        job();
+        return;
+    }
+    auto completion = std::make_shared<Completion>();
+    {
+        const std::shared_lock guard(m_shared->gate);
+        if (m_shared->closed) return;
+        auto signalOnDestruction = std::make_shared<CompletionGuard>(completion);
+        QMetaObject::invokeMethod(
+            m_shared->receiver, [job, done = std::move(signalOnDestruction)] { job(); }, Qt::QueuedConnection);
+    }
+    completion->wait();
+}
+
+void QtNotifier::showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) {
+    bool shown = false;
+    runOnGuiThread([&] {
+        QMessageBox box(boxIcon(icon), QString::fromStdU16String(caption), QString::fromStdU16String(text),
+                        QMessageBox::Ok);
+        box.exec();
+        shown = true;
+    });
+    if (!shown) m_shared->fallback.showMessage(caption, text, icon);
+}
+
+void QtNotifier::showCaptureLibraryMissing() {
+    bool shown = false;
+    runOnGuiThread([&] {
+        if (m_captureLibraryDialog) m_captureLibraryDialog();
+        shown = true;
+    });
+    if (!shown) m_shared->fallback.showCaptureLibraryMissing();
+}
+
+}  // namespace sondrel

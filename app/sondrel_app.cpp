@@ -1,0 +1,42 @@
+#include "app/sondrel_app.h"
+
+#include "app/monitor.h"
+#include "app/qt_notifier.h"
+#include "app/sondrel_dlg.h"
+#include "res/sondrel_resources.h"
+#include "ui/dlg_get_pcap.h"
+
+namespace sondrel {
+
+CSondrelApp::CSondrelApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Sondrel"));
+    setApplicationDisplayName(QStringLiteral("Sondrel"));
+    setDesktopFileName(QStringLiteral("sondrel"));
+    // Closing the window only hides it, and the splash picture goes on its own.
+    setQuitOnLastWindowClosed(false);
+    initSondrelResources();
+}
+
+CSondrelApp::~CSondrelApp() {
+    m_dialog.reset();
+    m_monitor.reset();
+    // Detached workers may still hold the notifier; from now on they write to stderr.
+    if (m_notifier) m_notifier->close();
+}
+
+int CSondrelApp::InitInstance() {
+    m_notifier = std::make_shared<QtNotifier>([] {
+        DlgGetPCAP dialog;
+        dialog.exec();
+    });
+    MonitorServices services;
+    services.notifier = m_notifier;
+    m_monitor = std::make_unique<Monitor>(std::move(services));
+    m_dialog = std::make_unique<CSondrelDlg>(*m_monitor);
+    connect(m_dialog.get(), &CSondrelDlg::ended, this, &QCoreApplication::quit);
+    m_dialog->OnInitDialog();
+    m_dialog->show();
+    return exec();
+}
+
+}  // namespace sondrel

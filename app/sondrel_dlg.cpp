@@ -1,0 +1,310 @@
+#include "app/sondrel_dlg.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+#include "app/caption_bar.h"
+#include "app/list_model_adapter.h"
+#include "app/report_list_view.h"
+#include "app/splash_window.h"
+#include "config/dlg_opt.h"
+#include "config/settings.h"
+#include "res/sondrel_resources.h"
+#include "ui/about_dlg.h"
+#include "ui/dialog_units.h"
+#include "ui/help.h"
+
+namespace sondrel {
+
+namespace {
+
+QIcon loadMainIcon() {
+    initSondrelResources();
+    return mainIcon();
+}
+
+}  // namespace
+
+CSondrelDlg::CSondrelDlg(Monitor& monitor, SondrelDlgEnvironment environment, QWidget* parent)
+    : QDialog(parent), m_monitor(monitor), m_environment(std::move(environment)), m_mainIcon(loadMainIcon()),
+      m_imageList(genericAppIcon(), protocolIcon(),
+                  m_environment.desktopEntries ? m_environment.desktopEntries : sessionDesktopEntries()) {
+    setWindowTitle(QStringLiteral("Sondrel"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    m_askSavePath = [this](const QString& filter, const QString& suffix) {
+        QFileDialog dialog(this);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(filter);
+        dialog.setDefaultSuffix(suffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        return dialog.selectedFiles().front();
+    };
+    buildMenus();
+    buildControls();
+    m_timer.setInterval(1000);
+    connect(&m_timer, &QTimer::timeout, this, &CSondrelDlg::OnTimer);
+}
+
+CSondrelDlg::~CSondrelDlg() {
+    // The lists outlive this window inside the Monitor; they must not call back
+    // into freed adapters or into this window's image list.
+    m_monitor.lists().setIconChooser([](const std::u16string&) { return AppIconKind::Generic; });
+    if (m_applicationsView) m_applicationsView->setAdapter(nullptr);
+    if (m_detailsView) m_detailsView->setAdapter(nullptr);
+}
+
+QAction* CSondrelDlg::addCommand(QMenu* menu, const QString& text, int id) {
+    QAction* action = menu->addAction(text);
+    action->setData(id);
+    // Keep every command where the menus put it, whatever its text looks like.
+    action->setMenuRole(QAction::NoRole);
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+void CSondrelDlg::buildMenus() {
+    m_menuBar = new QMenuBar(this);
+    QMenu* file = m_menuBar->addMenu(QStringLiteral("File"));
+    addCommand(file, QStringLiteral("Export as HTML..."), kCmdExportHtml);
+    addCommand(file, QStringLiteral("Export as CSV..."), kCmdExportCsv);
+    file->addSeparator();
+    addCommand(file, QStringLiteral("Hide"), kCmdHide);
+    addCommand(file, QStringLiteral("Exit"), kCmdExit);
+    QMenu* options = m_menuBar->addMenu(QStringLiteral("Options"));
+    addCommand(options, QStringLiteral("Options..."), kCmdOptions);
+    QMenu* help = m_menuBar->addMenu(QStringLiteral("Help"));
+    addCommand(help, QStringLiteral("Help topics"), kCmdHelpTopics);
+    addCommand(help, QStringLiteral("About..."), kCmdAbout);
+    // The window-menu entry of other desktops; where the platform has an
+    // application menu (macOS), the About role moves it there.
+    help->addSeparator();
+    addCommand(help, QStringLiteral("&About Sondrel..."), kCmdAboutSystem)->setMenuRole(QAction::AboutRole);
+}
+
+void CSondrelDlg::buildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_menuBar);
+    // Not resizable: the layout pins the window to the content's fixed size.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto* content = new QWidget(this);
+    const DialogUnits units(font());
+    // From the edges rather than position plus size, so that rounding never
+    // lets a caption overlap the list below it.
+    const auto place = [&units](QWidget* widget, int x, int y, int width, int height) {
+        widget->setGeometry(QRect(QPoint(units.x(x), units.y(y)),
+                                  QPoint(units.x(x + width) - 1, units.y(y + height) - 1)));
+    };
+    content->setFixedSize(units.size(500, 305));
+    m_applicationsCaption = new CaptionBar(QStringLiteral("Applications"), content);
+    place(m_applicationsCaption, 7, 6, 486, 10);
+    m_applicationsView = new ReportListView(content);
+    m_applicationsView->setObjectName(QStringLiteral("applications"));
+    place(m_applicationsView, 7, 16, 486, 150);
+    m_detailsCaption = new CaptionBar(QStringLiteral("Details"), content);
+    place(m_detailsCaption, 7, 173, 486, 10);
+    m_detailsView = new ReportListView(content);
+    m_detailsView->setObjectName(QStringLiteral("details"));
+    place(m_detailsView, 7, 183, 486, 115);
+    layout->addWidget(content);
+
+    connect(m_applicationsView, &ReportListView::listClicked, this, &CSondrelDlg::applicationsClicked);
+    connect(m_applicationsView, &ReportListView::headerClicked, this,
+            [this](int column) { m_monitor.lists().sortApplications(std::size_t(column)); });
+    connect(m_detailsView, &ReportListView::headerClicked, this,
+            [this](int column) { m_monitor.lists().sortDetails(std::size_t(column)); });
+}
+
+void CSondrelDlg::OnInitDialog() {
+    setWindowIcon(m_mainIcon);
+    m_monitor.loadSettings();
+
+    m_splashTicks = 0;
+    m_splash = std::make_unique<SplashWindow>(splashPicture());
+    m_splash->showFor(m_environment.splashMilliseconds);
+
+    MainLists& lists = m_monitor.lists();
+    m_applicationsModel = std::make_unique<ListModelAdapter>(lists.applications());
+    m_applicationsModel->setImageSource([this](int image) { return m_imageList.image(image); });
+    lists.setIconChooser(m_imageList.chooser());
+    m_applicationsView->setAdapter(m_applicationsModel.get());
+    m_detailsModel = std::make_unique<ListModelAdapter>(lists.details());
+    m_detailsView->setAdapter(m_detailsModel.get());
+
+    buildTrayIcon();
+
+    m_timer.start();
+    if (m_environment.startEngine) m_monitor.start();
+}
+
+void CSondrelDlg::buildTrayIcon() {
+    m_trayMenu = new QMenu(QStringLiteral("Tray menu"), this);
+    QAction* show = addCommand(m_trayMenu, QStringLiteral("Show application"), kCmdTrayShow);
+    QFont bold = show->font();
+    bold.setBold(true);
+    show->setFont(bold);
+    m_trayMenu->setDefaultAction(show);
+    m_trayMenu->addSeparator();
+    addCommand(m_trayMenu, QStringLiteral("Exit"), kCmdTrayExit);
+
+    if (m_mainIcon.isNull()) {
+        QMessageBox::information(this, QStringLiteral("Sondrel"), QStringLiteral("Can't load icon"));
+        return;
+    }
+    m_trayIcon = new QSystemTrayIcon(m_mainIcon, this);
+    m_trayIcon->setToolTip(QStringLiteral("Sondrel"));
+    m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) OnShowApplication();
+    });
+    m_trayIcon->show();
+}
+
+void CSondrelDlg::OnTimer() {
+    // A message box raised during a tick runs its own event loop, in which
+    // this timer fires again; that tick must wait for the first to finish.
+    if (m_inTick || m_exiting) return;
+    m_inTick = true;
+    if (m_splashTicks == 1) {
+        m_splash.reset();
+    } else {
+        ++m_splashTicks;
+    }
+    m_monitor.tick();
+    m_inTick = false;
+}
+
+void CSondrelDlg::OnCommand(int id) {
+    switch (id) {
+    case kCmdExportHtml: OnExportHtml(); break;
+    case kCmdExportCsv: OnExportCsv(); break;
+    case kCmdHide: OnHide(); break;
+    case kCmdExit:
+    case kCmdTrayExit: OnExit(); break;
+    case kCmdOptions: OnOptions(); break;
+    case kCmdHelpTopics: OnHelpTopics(); break;
+    case kCmdAbout:
+    case kCmdAboutSystem: OnAbout(); break;
+    case kCmdTrayShow: OnShowApplication(); break;
+    default: break;
+    }
+}
+
+QAction* CSondrelDlg::commandAction(int id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CSondrelDlg::applicationsClicked() {
+    const QModelIndexList rows = m_applicationsView->selectionModel()->selectedRows();
+    MainLists& lists = m_monitor.lists();
+    lists.applications().setSelectedRow(rows.isEmpty() ? std::nullopt
+                                                        : std::optional<std::size_t>(rows.front().row()));
+    lists.FillDetails();
+}
+
+void CSondrelDlg::exportReport(const QString& filter, const QString& suffix, bool html) {
+    const QString path = m_askSavePath ? m_askSavePath(filter, suffix) : QString();
+    if (path.isEmpty()) return;
+    const std::string localPath = QFile::encodeName(path).toStdString();
+    const bool written = html ? m_monitor.exportHtml(localPath) : m_monitor.exportCsv(localPath);
+    if (!written) QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Can't create file!"));
+}
+
+void CSondrelDlg::OnExportHtml() { exportReport(QStringLiteral("HTML files(*.html)"), QStringLiteral("html"), true); }
+
+void CSondrelDlg::OnExportCsv() { exportReport(QStringLiteral("CSV files(*.csv)"), QStringLiteral("csv"), false); }
+
+bool CSondrelDlg::trayAvailable() const {
+    if (!m_trayIcon) return false;
+    return m_environment.systemTrayAvailable ? m_environment.systemTrayAvailable()
+                                             : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CSondrelDlg::hideOrMinimize() {
+    // Without a notification area a hidden window could never be brought back.
+    if (trayAvailable()) {
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void CSondrelDlg::OnHide() { hideOrMinimize(); }
+
+void CSondrelDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (!m_exiting) hideOrMinimize();
+}
+
+void CSondrelDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CSondrelDlg::reject() {}
+
+void CSondrelDlg::accept() {}
+
+void CSondrelDlg::OnShowApplication() {
+    if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CSondrelDlg::OnExit() {
+    if (m_exiting) return;
+    m_exiting = true;
+    m_timer.stop();
+    m_monitor.stop();
+    // The pause lets capture and discovery see their flags fall before the
+    // window goes; the event loop keeps painting meanwhile.
+    QTimer::singleShot(m_environment.exitWaitMilliseconds, this, &CSondrelDlg::finishExit);
+}
+
+void CSondrelDlg::finishExit() {
+    if (m_trayIcon) {
+        m_trayIcon->hide();
+        delete m_trayIcon;
+        m_trayIcon = nullptr;
+    }
+    m_splash.reset();
+    hide();
+    emit ended();
+}
+
+void CSondrelDlg::OnOptions() {
+    const Settings& current = m_monitor.settings();
+    CDlgOpt dialog(current.dailyReports != 0, current.reportFolder, m_monitor.localAddress(),
+                   m_environment.adapters ? m_environment.adapters() : listAdapters(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!m_monitor.applyOptions(dialog.interfaceAddress(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
+        QMessageBox::critical(this, QString::fromStdU16String(kSaveSettingsFailedCaption),
+                              QString::fromStdU16String(kSaveSettingsFailedText));
+}
+
+void CSondrelDlg::OnHelpTopics() { ShowHelpTopics(this); }
+
+void CSondrelDlg::OnAbout() { ShowAboutBox(this); }
+
+}  // namespace sondrel
