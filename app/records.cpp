@@ -36,20 +36,18 @@ std::size_t AppTable::appendApp(std::u16string name) {
     const std::size_t index = m_apps.size();
     m_byName.emplace(name, index);
     m_apps.push_back(AppRecord{std::move(name), 0, 0, {}, {}});
-    m_endpointIndex.emplace_back();
     return index;
 }
 
 std::size_t AppTable::findEndpoint(std::size_t appIndex, std::uint16_t localPort, std::uint32_t remoteIp) const {
-    const auto& index = m_endpointIndex[appIndex];
-    const auto it = index.find(endpointKey(localPort, remoteIp));
-    return it == index.end() ? npos : it->second;
+    const std::uint32_t found = m_endpointIndex.find(endpointKey(appIndex, localPort, remoteIp));
+    return found == FlatIndex::kMissing ? npos : found;
 }
 
 EndpointRecord& AppTable::appendEndpoint(std::size_t appIndex, EndpointRecord endpoint) {
     auto& endpoints = m_apps[appIndex].endpoints;
     const auto endpointIndex = std::uint32_t(endpoints.size());
-    m_endpointIndex[appIndex].emplace(endpointKey(endpoint.localPort, endpoint.remoteIp), endpointIndex);
+    m_endpointIndex.insert(endpointKey(appIndex, endpoint.localPort, endpoint.remoteIp), endpointIndex);
     m_byRemoteIp[endpoint.remoteIp].push_back(EndpointRef{std::uint32_t(appIndex), endpointIndex});
     endpoints.push_back(std::move(endpoint));
     return endpoints.back();

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/flat_index.h"
+
 namespace sondrel {
 
 // One remote endpoint of one application: a row of the Details list.
@@ -74,13 +76,14 @@ private:
         std::uint32_t app;
         std::uint32_t endpoint;
     };
-    static std::uint64_t endpointKey(std::uint16_t localPort, std::uint32_t remoteIp) {
-        return (std::uint64_t(localPort) << 32) | remoteIp;
+    // Application index (plus one, so no key is zero), local port and remote address in one word.
+    static std::uint64_t endpointKey(std::size_t app, std::uint16_t localPort, std::uint32_t remoteIp) {
+        return (std::uint64_t(app + 1) << 48) | (std::uint64_t(localPort) << 32) | remoteIp;
     }
 
     std::vector<AppRecord> m_apps;
     std::unordered_map<std::u16string, std::size_t, U16Hash, std::equal_to<>> m_byName;
-    std::vector<std::unordered_map<std::uint64_t, std::uint32_t>> m_endpointIndex;  // parallel to m_apps
+    FlatIndex m_endpointIndex;
     std::unordered_map<std::uint32_t, std::vector<EndpointRef>> m_byRemoteIp;
     std::uint64_t m_generation = 0;
 };

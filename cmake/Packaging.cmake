@@ -1,0 +1,70 @@
+# What an installed Sondrel needs beside the files the folders install (the
+# program, the help file, the icons): the manual page, the Debian copyright and
+# changelog, and the Debian package itself. Included after every folder, so all
+# their install rules are in place when CPack reads them.
+if(SONDREL_ENGINE_ONLY)
+  return()
+endif()
+
+set(SONDREL_PACKAGE_MAINTAINER "Sondrel Developers <dev@sondrel.invalid>"
+    CACHE STRING "Maintainer named in the Debian package and its changelog")
+
+set(sondrel_packaging_dir ${PROJECT_BINARY_DIR}/packaging)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${sondrel_packaging_dir}/changelog @ONLY)
+
+# lintian wants manual pages and changelogs compressed with gzip -9 and without
+# the name and time stamp gzip would otherwise store, so the package is reproducible.
+set(sondrel_man_page ${sondrel_packaging_dir}/sondrel.1.gz)
+set(sondrel_changelog ${sondrel_packaging_dir}/changelog.gz)
+add_custom_command(
+  OUTPUT ${sondrel_man_page}
+  COMMAND sh -c "gzip -9n < \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/docs/sondrel.1 ${sondrel_man_page}
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/sondrel.1
+  COMMENT "Compressing the manual page sondrel.1"
+  VERBATIM)
+add_custom_command(
+  OUTPUT ${sondrel_changelog}
+  COMMAND sh -c "gzip -9n < \"$0\" > \"$1\"" ${sondrel_packaging_dir}/changelog ${sondrel_changelog}
+  DEPENDS ${sondrel_packaging_dir}/changelog
+  VERBATIM)
+add_custom_target(sondrel_package_docs ALL DEPENDS ${sondrel_man_page} ${sondrel_changelog})
+
+install(FILES ${sondrel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${sondrel_changelog}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Debian package: `cpack -G DEB` in the build folder (or `make package`)
+# writes sondrel_<version>_amd64.deb there.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME sondrel)
+set(CPACK_PACKAGE_VENDOR "Sondrel Developers")
+set(CPACK_PACKAGE_CONTACT ${SONDREL_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)  # the postinst grants the capabilities to /usr/bin/sondrel
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SONDREL_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "desktop monitor of the network traffic of each application
+Sondrel shows which application on this computer exchanges how many bytes
+with which remote hosts. It captures the network interface that carries the
+configured IPv4 address, names each packet after the process that owns its
+local port, and shows live lists of applications and of their remote
+endpoints. It exports HTML and CSV reports and can write a CSV report every
+midnight.
+.
+The package grants the program the capabilities it needs to capture packets
+and to see which processes of other users own which ports.")
+# dpkg-shlibdeps finds the Qt and C++ runtime. libpcap is opened with dlopen,
+# which it cannot see; setcap comes from libcap2-bin.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpcap0.8, libcap2-bin")
+# The link control opens its targets with xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
+include(CPack)
