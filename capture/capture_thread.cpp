@@ -40,11 +40,39 @@ const pcap_if_t* chooseDevice(const pcap_if_t* devices, std::uint32_t address) {
 
 std::u16string openFailureText(const char* libraryText) {
     std::u16string text = u"Unable to open the adapter!";
-    if (libraryText[0] != '\0') {
+    if (libraryText != nullptr && libraryText[0] != '\0') {
         text += u'\n';
         text += utf8ToU16(libraryText);
     }
     return text;
+}
+
+using HandleOwner = std::unique_ptr<pcap_t, void (*)(pcap_t*)>;
+
+// pcap_open_live's steps with a larger kernel ring, which pcap_open_live
+// cannot ask for. The setters only fail on an activated handle, so their
+// results carry nothing. A positive status from pcap_activate is a warning
+// (promiscuous mode or time stamp type unsupported) and the handle works.
+// On failure the handle is already closed and failureText says why.
+HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, std::u16string& failureText) {
+    char errorText[PCAP_ERRBUF_SIZE] = "";
+    HandleOwner handle(library.create(deviceName, errorText), library.close);
+    if (handle == nullptr) {
+        errorText[PCAP_ERRBUF_SIZE - 1] = '\0';
+        failureText = openFailureText(errorText);
+        return handle;
+    }
+    library.set_snaplen(handle.get(), kCaptureSnapshotLength);
+    library.set_promisc(handle.get(), kCapturePromiscuous);
+    library.set_timeout(handle.get(), kCaptureReadTimeoutMs);
+    library.set_buffer_size(handle.get(), kCaptureBufferBytes);
+    const int status = library.activate(handle.get());
+    if (status < 0) {
+        const char* reason = library.geterr(handle.get());
+        failureText = openFailureText(reason != nullptr && reason[0] != '\0' ? reason : library.statustostr(status));
+        handle.reset();
+    }
+    return handle;
 }
 
 }  // namespace
@@ -81,16 +109,15 @@ void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& not
         showError(notifier, u"Wrong interface!");
         return;
     }
-    errorText[0] = '\0';
-    pcap_t* handle = library.open_live(device->name, kCaptureSnapshotLength, kCapturePromiscuous,
-                                       kCaptureReadTimeoutMs, errorText);
-    if (handle == nullptr) {
-        errorText[PCAP_ERRBUF_SIZE - 1] = '\0';
-        showError(notifier, openFailureText(errorText));
+    std::u16string failureText;
+    HandleOwner opened = openDevice(library, device->name, failureText);
+    if (opened == nullptr) {
+        showError(notifier, failureText);
         return;
     }
     deviceList.reset();
 
+    pcap_t* handle = opened.release();
     const LiveCaptureHandles::Registration registration(handles, handle, library.breakloop, library.close);
     DecodeContext context{&control->queue, linkTypeFromDatalink(library.datalink(handle))};
     auto* user = reinterpret_cast<u_char*>(&context);

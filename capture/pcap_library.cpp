@@ -65,7 +65,15 @@ CaptureLibraryLoad loadCaptureLibrary(std::span<const std::string_view> fileName
                           bind(module, "pcap_dispatch", library.dispatch, failure) &&
                           bind(module, "pcap_close", library.close, failure) &&
                           bind(module, "pcap_datalink", library.datalink, failure) &&
-                          bind(module, "pcap_breakloop", library.breakloop, failure);
+                          bind(module, "pcap_breakloop", library.breakloop, failure) &&
+                          bind(module, "pcap_create", library.create, failure) &&
+                          bind(module, "pcap_set_snaplen", library.set_snaplen, failure) &&
+                          bind(module, "pcap_set_promisc", library.set_promisc, failure) &&
+                          bind(module, "pcap_set_timeout", library.set_timeout, failure) &&
+                          bind(module, "pcap_set_buffer_size", library.set_buffer_size, failure) &&
+                          bind(module, "pcap_activate", library.activate, failure) &&
+                          bind(module, "pcap_geterr", library.geterr, failure) &&
+                          bind(module, "pcap_statustostr", library.statustostr, failure);
     if (!complete) {
         return failure;
     }

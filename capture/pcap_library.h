@@ -11,12 +11,14 @@
 
 namespace sondrel {
 
-// The libpcap entry points the capture thread calls, taken by name from the
+// The libpcap entry points the capture thread requires, taken by name from the
 // library at run time (the program does not link libpcap). A struct of plain
 // function pointers so tests can hand the capture thread a library of their own.
 struct CaptureLibrary {
     decltype(&::pcap_findalldevs) findalldevs = nullptr;
     decltype(&::pcap_freealldevs) freealldevs = nullptr;
+    // Required to be present, but the device is opened through create/activate
+    // below: pcap_open_live cannot enlarge the kernel ring.
     decltype(&::pcap_open_live) open_live = nullptr;
     decltype(&::pcap_compile) compile = nullptr;
     decltype(&::pcap_setfilter) setfilter = nullptr;
@@ -25,6 +27,14 @@ struct CaptureLibrary {
     decltype(&::pcap_datalink) datalink = nullptr;
     // Wakes a pcap_dispatch blocked on an idle interface; callable from another thread.
     decltype(&::pcap_breakloop) breakloop = nullptr;
+    decltype(&::pcap_create) create = nullptr;
+    decltype(&::pcap_set_snaplen) set_snaplen = nullptr;
+    decltype(&::pcap_set_promisc) set_promisc = nullptr;
+    decltype(&::pcap_set_timeout) set_timeout = nullptr;
+    decltype(&::pcap_set_buffer_size) set_buffer_size = nullptr;
+    decltype(&::pcap_activate) activate = nullptr;
+    decltype(&::pcap_geterr) geterr = nullptr;
+    decltype(&::pcap_statustostr) statustostr = nullptr;
 
     // The file that was loaded, as it was named when loading ("libpcap.so.0.8").
     std::string fileName;

@@ -3,7 +3,6 @@
 // counts a paced sender's datagrams; prints one line of figures.
 //   rate_monitor --local A --remote B --sink-port P --payload N --rate R --seconds S
 //                --sender PATH --sender-cpu C --peer-rx "COMMAND printing the peer's rx_packets"
-//                [--buffer-mb M]
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
@@ -45,43 +44,6 @@ CaptureStatistics g_statistics;
 decltype(&::pcap_close) g_realClose = nullptr;
 decltype(&::pcap_stats) g_realStats = nullptr;
 
-// --buffer-mb: what a larger kernel ring would change. The capture thread then
-// opens the device the long way round, with the same snapshot length,
-// promiscuity and timeout as pcap_open_live but a ring of this many bytes.
-int g_bufferBytes = 0;
-struct LongOpen {
-    decltype(&::pcap_create) create = nullptr;
-    decltype(&::pcap_set_snaplen) setSnaplen = nullptr;
-    decltype(&::pcap_set_promisc) setPromisc = nullptr;
-    decltype(&::pcap_set_timeout) setTimeout = nullptr;
-    decltype(&::pcap_set_buffer_size) setBufferSize = nullptr;
-    decltype(&::pcap_activate) activate = nullptr;
-    decltype(&::pcap_geterr) geterr = nullptr;
-};
-LongOpen g_longOpen;
-
-pcap_t* openWithBuffer(const char* device, int snaplen, int promisc, int timeoutMs, char* errorText) {
-    const LongOpen& f = g_longOpen;
-    pcap_t* handle = f.create(device, errorText);
-    if (handle == nullptr) return nullptr;
-    f.setSnaplen(handle, snaplen);
-    f.setPromisc(handle, promisc);
-    f.setTimeout(handle, timeoutMs);
-    f.setBufferSize(handle, g_bufferBytes);
-    if (f.activate(handle) < 0) {
-        std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", f.geterr(handle));
-        g_realClose(handle);
-        return nullptr;
-    }
-    return handle;
-}
-
-template <typename Function>
-bool bindEntry(void* module, const char* name, Function& target) {
-    target = reinterpret_cast<Function>(dlsym(module, name));
-    return target != nullptr;
-}
-
 void closeWithStatistics(pcap_t* handle) {
     pcap_stat stats{};
     const bool valid = g_realStats != nullptr && g_realStats(handle, &stats) == 0;
@@ -101,15 +63,6 @@ CaptureLibraryLoad loadWithStatistics() {
         g_realClose = library->close;
         g_realStats = reinterpret_cast<decltype(&::pcap_stats)>(dlsym(library->module.get(), "pcap_stats"));
         library->close = closeWithStatistics;
-        void* module = library->module.get();
-        LongOpen& f = g_longOpen;
-        if (g_bufferBytes > 0 && bindEntry(module, "pcap_create", f.create) &&
-            bindEntry(module, "pcap_set_snaplen", f.setSnaplen) && bindEntry(module, "pcap_set_promisc", f.setPromisc) &&
-            bindEntry(module, "pcap_set_timeout", f.setTimeout) &&
-            bindEntry(module, "pcap_set_buffer_size", f.setBufferSize) &&
-            bindEntry(module, "pcap_activate", f.activate) && bindEntry(module, "pcap_geterr", f.geterr)) {
-            library->open_live = openWithBuffer;
-        }
     }
     return load;
 }
@@ -177,7 +130,6 @@ int main(int argc, char** argv) {
     const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["sink-port"]));
     const std::uint64_t payload = std::stoull(args["payload"]);
     const std::uint64_t ipLength = 28 + payload;
-    if (!args["buffer-mb"].empty()) g_bufferBytes = std::stoi(args["buffer-mb"]) << 20;
     const TemporaryFolder work;
     if (work.path.empty()) return failWith("no temporary folder");
     const std::string& workFolder = work.path;

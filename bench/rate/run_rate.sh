@@ -3,8 +3,6 @@
 # network namespaces of this run's own, counted by the engine as the main
 # window runs it; sender and monitor pinned to different cores. Needs root.
 #   run_rate.sh [BUILD_DIR] [SECONDS] [RATE...]
-# RATE_BUFFER_MB=N: open capture with an N MB kernel ring (pcap_create +
-# pcap_set_buffer_size) in place of pcap_open_live's default, for comparison.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build}
@@ -31,10 +29,8 @@ source "$top/tests/e2e/netns_pair.sh"
 netns_pair_create
 start_ready sink "$ns_b" "$bin/rate_sink" "$addr_b" "$sink_port"
 
-ring="pcap_open_live's default"
-[[ -n ${RATE_BUFFER_MB:-} ]] && ring="$RATE_BUFFER_MB MB"
 echo "UDP payload $payload bytes (IPv4 length $((payload + 28))), $seconds s per rate;" \
-  "monitor on CPU 0, sender on CPU 1; capture ring: $ring"
+  "monitor on CPU 0, sender on CPU 1"
 # "achieved/s": what the sender managed (it stretches its run when it cannot keep up);
 # "CPU %": the monitor's utime+stime over the sending time, in percent of one core.
 printf '%8s %10s %10s %10s %10s %6s %10s %9s %7s %7s %6s\n' \
@@ -44,8 +40,7 @@ for rate in "${rates[@]}"; do
     --local "$addr_a" --remote "$addr_b" --sink-port "$sink_port" \
     --payload "$payload" --rate "$rate" --seconds "$seconds" \
     --sender "$bin/rate_paced_sender" --sender-cpu 1 \
-    --peer-rx "ip netns exec $ns_b cat /sys/class/net/$veth_b/statistics/rx_packets" \
-    --buffer-mb "${RATE_BUFFER_MB:-}")
+    --peer-rx "ip netns exec $ns_b cat /sys/class/net/$veth_b/statistics/rx_packets")
   [[ -n ${RATE_RAW:-} ]] && echo "$line"
   declare -A f=()
   for pair in $line; do f[${pair%%=*}]=${pair#*=}; done

@@ -56,8 +56,10 @@ public:
     // Configuration, set before the run.
     int findResult = 0;
     std::vector<FakeDevice> devices;
-    bool openFails = false;
-    std::string openError;
+    bool createFails = false;
+    std::string createError;
+    int activateStatus = 0;
+    std::string activateError;  // what pcap_geterr answers after pcap_activate
     int datalink = DLT_EN10MB;
     std::deque<DispatchStep> script;  // once used up, dispatch blocks until pcap_breakloop
     std::shared_ptr<CaptureControl> control;
@@ -70,6 +72,14 @@ public:
         lib.findalldevs = &findalldevs;
         lib.freealldevs = &freealldevs;
         lib.open_live = &open_live;
+        lib.create = &create;
+        lib.set_snaplen = &set_snaplen;
+        lib.set_promisc = &set_promisc;
+        lib.set_timeout = &set_timeout;
+        lib.set_buffer_size = &set_buffer_size;
+        lib.activate = &activate;
+        lib.geterr = &geterr;
+        lib.statustostr = &statustostr;
         lib.compile = &compile;
         lib.setfilter = &setfilter;
         lib.dispatch = &dispatch;
@@ -118,17 +128,48 @@ private:
         g_fake->log(list == g_fake->m_head ? "freealldevs" : "freealldevs of a foreign list");
     }
 
-    static pcap_t* open_live(const char* device, int snaplen, int promisc, int timeout, char* errorText) {
-        g_fake->log("open " + std::string(device) + " " + std::to_string(snaplen) + " " + std::to_string(promisc) +
-                    " " + std::to_string(timeout));
-        if (g_fake->openFails) {
-            std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", g_fake->openError.c_str());
+    static pcap_t* open_live(const char*, int, int, int, char*) {
+        g_fake->log("open_live");
+        return nullptr;
+    }
+
+    static pcap_t* create(const char* device, char* errorText) {
+        if (g_fake->createFails) {
+            std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", g_fake->createError.c_str());
             return nullptr;
         }
         const std::scoped_lock guard(g_fake->m_lock);
         const auto handle = reinterpret_cast<pcap_t*>(static_cast<std::uintptr_t>(++g_fake->m_opened));
         g_fake->m_breakRequested[handle] = false;
+        g_fake->m_settings[handle] = {.device = device};
         return handle;
+    }
+
+    static int set_snaplen(pcap_t* handle, int value) { return g_fake->set(handle, &HandleSettings::snaplen, value); }
+    static int set_promisc(pcap_t* handle, int value) { return g_fake->set(handle, &HandleSettings::promisc, value); }
+    static int set_timeout(pcap_t* handle, int value) { return g_fake->set(handle, &HandleSettings::timeout, value); }
+    static int set_buffer_size(pcap_t* handle, int value) { return g_fake->set(handle, &HandleSettings::buffer, value); }
+
+    // Logs the settings the handle is activated with (-1: never set).
+    static int activate(pcap_t* handle) {
+        HandleSettings settings;
+        {
+            const std::scoped_lock guard(g_fake->m_lock);
+            settings = g_fake->m_settings[handle];
+            settings.activated = true;
+            g_fake->m_settings[handle] = settings;
+        }
+        g_fake->log("activate " + settings.device + " snaplen " + std::to_string(settings.snaplen) + " promisc " +
+                    std::to_string(settings.promisc) + " timeout " + std::to_string(settings.timeout) + " buffer " +
+                    std::to_string(settings.buffer));
+        return g_fake->activateStatus;
+    }
+
+    static char* geterr(pcap_t*) { return g_fake->activateError.data(); }
+
+    static const char* statustostr(int status) {
+        g_fake->m_statusText = "text of status " + std::to_string(status);
+        return g_fake->m_statusText.c_str();
     }
 
     static int compile(pcap_t*, bpf_program*, const char*, int, bpf_u_int32) {
@@ -182,6 +223,7 @@ private:
         g_fake->log("close");
         const std::scoped_lock guard(g_fake->m_lock);
         g_fake->m_breakRequested.erase(handle);
+        g_fake->m_settings.erase(handle);
     }
 
     static void breakloop(pcap_t* handle) {
@@ -193,6 +235,26 @@ private:
         }
         open->second = true;
         g_fake->m_changed.notify_all();
+    }
+
+    struct HandleSettings {
+        std::string device;
+        int snaplen = -1;
+        int promisc = -1;
+        int timeout = -1;
+        int buffer = -1;
+        bool activated = false;
+    };
+
+    // As libpcap: a setting can no longer be changed once the handle is active.
+    int set(pcap_t* handle, int HandleSettings::*field, int value) {
+        const std::scoped_lock guard(m_lock);
+        HandleSettings& settings = m_settings[handle];
+        if (settings.activated) {
+            return PCAP_ERROR_ACTIVATED;
+        }
+        settings.*field = value;
+        return 0;
     }
 
     void released() {
@@ -244,6 +306,8 @@ private:
     std::condition_variable m_changed;
     std::vector<std::string> m_events;
     std::map<pcap_t*, bool> m_breakRequested;  // open handles
+    std::map<pcap_t*, HandleSettings> m_settings;
+    std::string m_statusText;
     int m_opened = 0;
     int m_blocked = 0;
     int m_released = 0;
@@ -290,7 +354,9 @@ struct CaptureRun {
     void runHere() { CaptureThread(control, *notifier, *handles, fake.loader()); }
 };
 
-const std::string kOpenEth0 = "open eth0 65536 0 1000";
+// Whole frames, promiscuous off, 1000 ms read timeout, a 32 MiB ring.
+const std::string kOpenSettings = " snaplen 65536 promisc 0 timeout 1000 buffer 33554432";
+const std::string kOpenEth0 = "activate eth0" + kOpenSettings;
 
 struct FailureCase {
     std::string name;
@@ -322,17 +388,27 @@ INSTANTIATE_TEST_SUITE_P(
                     {"findalldevs", "box [Error] No interfaces available! (error icon)"}},
         FailureCase{"NoDeviceCarriesTheAddress", [](CaptureRun& run) { run.control->localAddress = address("10.9.9.9"); },
                     {"findalldevs", "box [Error] Wrong interface! (error icon)", "freealldevs"}},
-        FailureCase{"OpenFailsWithReason",
+        FailureCase{"CreateFailsWithReason",
                     [](CaptureRun& run) {
-                        run.fake.openFails = true;
-                        run.fake.openError = "eth0: You don't have permission to perform this capture on that device";
+                        run.fake.createFails = true;
+                        run.fake.createError = "malloc: Cannot allocate memory";
                     },
-                    {"findalldevs", kOpenEth0,
-                     "box [Error] Unable to open the adapter!\neth0: You don't have permission to perform this "
-                     "capture on that device (error icon)",
+                    {"findalldevs", "box [Error] Unable to open the adapter!\nmalloc: Cannot allocate memory (error icon)",
                      "freealldevs"}},
-        FailureCase{"OpenFailsSilently", [](CaptureRun& run) { run.fake.openFails = true; },
-                    {"findalldevs", kOpenEth0, "box [Error] Unable to open the adapter! (error icon)", "freealldevs"}},
+        FailureCase{"CreateFailsSilently", [](CaptureRun& run) { run.fake.createFails = true; },
+                    {"findalldevs", "box [Error] Unable to open the adapter! (error icon)", "freealldevs"}},
+        FailureCase{"ActivateFailsWithReason",
+                    [](CaptureRun& run) {
+                        run.fake.activateStatus = PCAP_ERROR_PERM_DENIED;
+                        run.fake.activateError = "socket: Operation not permitted";
+                    },
+                    {"findalldevs", kOpenEth0, "close",
+                     "box [Error] Unable to open the adapter!\nsocket: Operation not permitted (error icon)",
+                     "freealldevs"}},
+        FailureCase{"ActivateFailsWithoutText",
+                    [](CaptureRun& run) { run.fake.activateStatus = PCAP_ERROR_IFACE_NOT_UP; },
+                    {"findalldevs", kOpenEth0, "close",
+                     "box [Error] Unable to open the adapter!\ntext of status -9 (error icon)", "freealldevs"}},
         FailureCase{"DispatchFails",
                     [](CaptureRun& run) {
                         run.fake.script = {DispatchStep{.result = 2}, DispatchStep{.result = -1}};
@@ -378,7 +454,7 @@ TEST_P(DeviceChoice, OpensTheLastDeviceCarryingTheAddress) {
     run.fake.devices = GetParam().devices;
     run.runHere();
     EXPECT_EQ(run.fake.events(),
-              (std::vector<std::string>{"findalldevs", "open " + GetParam().expectedOpen + " 65536 0 1000",
+              (std::vector<std::string>{"findalldevs", "activate " + GetParam().expectedOpen + kOpenSettings,
                                         "freealldevs", "datalink", "close"}));
 }
 
@@ -440,6 +516,18 @@ INSTANTIATE_TEST_SUITE_P(
                  {DispatchStep{.result = -3}, DispatchStep{.result = 0, .clearCaptureRunning = true}},
                  2}),
     [](const auto& info) { return info.param.name; });
+
+TEST(DispatchLoop, ActivationWarningIsNoError) {
+    CaptureRun run;
+    run.fake.activateStatus = PCAP_WARNING_PROMISC_NOTSUP;
+    run.fake.script = {DispatchStep{.frames = {test::onLink(LinkType::Ethernet, test::ipv4({.protocol = 17}))},
+                                    .result = 1,
+                                    .clearCaptureRunning = true}};
+    run.runHere();
+    EXPECT_EQ(run.fake.events(),
+              (std::vector<std::string>{"findalldevs", kOpenEth0, "freealldevs", "datalink", "dispatch 10", "close"}));
+    EXPECT_EQ(run.control->queue.records().size(), 1u);
+}
 
 TEST(DispatchLoop, AddressChangeEndsTheRunButLeavesCaptureRunning) {
     CaptureRun run;
@@ -517,7 +605,7 @@ TEST(CaptureWakeup, InterfaceChangeEndsTheOldThreadAndTheNewOneCaptures) {
 
     EXPECT_EQ(run.fake.events(),
               (std::vector<std::string>{"findalldevs", kOpenEth0, "freealldevs", "datalink", "dispatch 10", "close",
-                                        "findalldevs", "open veth1 65536 0 1000", "freealldevs", "datalink",
+                                        "findalldevs", "activate veth1" + kOpenSettings, "freealldevs", "datalink",
                                         "dispatch 10", "close"}));
 }
 

@@ -16,6 +16,8 @@ constexpr std::string_view kComplete = SONDREL_PCAP_STUB_COMPLETE;
 constexpr std::string_view kNoSetfilter = SONDREL_PCAP_STUB_NO_SETFILTER;
 constexpr std::string_view kNoCompileNoBreakloop = SONDREL_PCAP_STUB_NO_COMPILE_NO_BREAKLOOP;
 constexpr std::string_view kNoFindalldevs = SONDREL_PCAP_STUB_NO_FINDALLDEVS;
+constexpr std::string_view kNoOpenLive = SONDREL_PCAP_STUB_NO_OPEN_LIVE;
+constexpr std::string_view kNoSetBufferSize = SONDREL_PCAP_STUB_NO_SET_BUFFER_SIZE;
 constexpr std::string_view kAbsent = "/nonexistent/libpcap.so.1";
 
 struct LoadCase {
@@ -47,7 +49,15 @@ TEST_P(LoadCaptureLibrary, BindsTheFirstLoadableFileOrSaysWhyNot) {
                                   reinterpret_cast<const void*>(library->setfilter),
                                   reinterpret_cast<const void*>(library->dispatch),
                                   reinterpret_cast<const void*>(library->close),
-                                  reinterpret_cast<const void*>(library->breakloop)}) {
+                                  reinterpret_cast<const void*>(library->breakloop),
+                                  reinterpret_cast<const void*>(library->create),
+                                  reinterpret_cast<const void*>(library->set_snaplen),
+                                  reinterpret_cast<const void*>(library->set_promisc),
+                                  reinterpret_cast<const void*>(library->set_timeout),
+                                  reinterpret_cast<const void*>(library->set_buffer_size),
+                                  reinterpret_cast<const void*>(library->activate),
+                                  reinterpret_cast<const void*>(library->geterr),
+                                  reinterpret_cast<const void*>(library->statustostr)}) {
             EXPECT_NE(entry, nullptr);
         }
         return;
@@ -74,6 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
                     LoadCase{"FirstMissingInBindingOrder", {kNoCompileNoBreakloop}, false, kNoCompileNoBreakloop,
                              "pcap_compile"},
                     LoadCase{"FirstEntryPointMissing", {kNoFindalldevs}, false, kNoFindalldevs, "pcap_findalldevs"},
+                    // Required although the device is opened with pcap_create.
+                    LoadCase{"OpenLiveStillRequired", {kNoOpenLive}, false, kNoOpenLive, "pcap_open_live"},
+                    LoadCase{"RingSizeSetterRequired", {kNoSetBufferSize}, false, kNoSetBufferSize,
+                             "pcap_set_buffer_size"},
                     // The first file that loads is the library: a later complete one is not tried.
                     LoadCase{"IncompleteFileIsNotPassedOver", {kNoSetfilter, kComplete}, false, kNoSetfilter,
                              "pcap_setfilter"}),

@@ -12,9 +12,11 @@ int pcap_findalldevs(pcap_if_t** list, char*) {
 
 void pcap_freealldevs(pcap_if_t*) {}
 
+#ifndef SONDREL_STUB_OMIT_OPEN_LIVE
 pcap_t* pcap_open_live(const char*, int, int, int, char*) {
     return nullptr;
 }
+#endif
 
 #ifndef SONDREL_STUB_OMIT_COMPILE
 int pcap_compile(pcap_t*, struct bpf_program*, const char*, int, bpf_u_int32) {
@@ -43,3 +45,37 @@ int pcap_datalink(pcap_t*) {
 #ifndef SONDREL_STUB_OMIT_BREAKLOOP
 void pcap_breakloop(pcap_t*) {}
 #endif
+
+pcap_t* pcap_create(const char*, char*) {
+    return nullptr;
+}
+
+int pcap_set_snaplen(pcap_t*, int) {
+    return 0;
+}
+
+int pcap_set_promisc(pcap_t*, int) {
+    return 0;
+}
+
+int pcap_set_timeout(pcap_t*, int) {
+    return 0;
+}
+
+#ifndef SONDREL_STUB_OMIT_SET_BUFFER_SIZE
+int pcap_set_buffer_size(pcap_t*, int) {
+    return 0;
+}
+#endif
+
+int pcap_activate(pcap_t*) {
+    return PCAP_ERROR;
+}
+
+char* pcap_geterr(pcap_t*) {
+    return nullptr;
+}
+
+const char* pcap_statustostr(int) {
+    return "";
+}
