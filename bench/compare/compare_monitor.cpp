@@ -1,0 +1,126 @@
+// Sondrel's side of the side-by-side run with nethogs: the engine as the main
+// window runs it (one tick a second), inside the namespace under test, until
+// SIGTERM or SIGINT; then it prints everything it counted and ends.
+//   compare_monitor --local A --remote B --sink-port P
+// Prints "ready" once its own warm-up datagrams are counted, then on the
+// signal one line per application and per endpoint:
+//   app <TAB> UL <TAB> DL <TAB> NAME
+//   endpoint <TAB> LOCAL_PORT <TAB> TAG <TAB> UL <TAB> DL <TAB> APP NAME
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "app/text.h"
+#include "tests/e2e/monitor_harness.h"
+
+using namespace sondrel;
+using namespace sondrel::e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::size_t kWarmUpPayload = 10;
+constexpr std::size_t kMarkerPayload = 11;
+
+// The settings and report folder of this run, removed on every way out.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        char name[] = "/tmp/sondrel-compare.XXXXXX";
+        if (::mkdtemp(name) != nullptr) m_path = name;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+int fail(const std::string& reason, const LiveMonitor* live = nullptr) {
+    std::fprintf(stderr, "compare_monitor: %s\n", reason.c_str());
+    if (live != nullptr) {
+        for (const std::string& message : live->messages()) std::fprintf(stderr, "  engine: %s\n", message.c_str());
+    }
+    return 1;
+}
+
+void printRecords(RecordsState& records) {
+    const std::scoped_lock guard(records.RecordsLock);
+    for (const AppRecord& app : records.table.records()) {
+        const std::string name = u16ToUtf8(app.name);
+        std::printf("app\t%llu\t%llu\t%s\n", static_cast<unsigned long long>(app.ulBytes),
+                    static_cast<unsigned long long>(app.dlBytes), name.c_str());
+        for (const EndpointRecord& endpoint : app.endpoints) {
+            std::printf("endpoint\t%u\t%s\t%llu\t%llu\t%s\n", endpoint.localPort, u16ToUtf8(endpoint.protocolTag).c_str(),
+                        static_cast<unsigned long long>(endpoint.ulBytes),
+                        static_cast<unsigned long long>(endpoint.dlBytes), name.c_str());
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::map<std::string, std::string> args;
+    for (int i = 1; i + 1 < argc; i += 2) args[std::string(argv[i]).substr(2)] = argv[i + 1];
+    const std::optional<std::uint32_t> local = parseAddress(args["local"]);
+    const std::optional<std::uint32_t> remote = parseAddress(args["remote"]);
+    if (!local || !remote || args["sink-port"].empty()) {
+        return fail("usage: compare_monitor --local A --remote B --sink-port P");
+    }
+    const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["sink-port"]));
+
+    // Blocked before any engine thread exists, so every thread inherits the
+    // mask and the signal is only ever taken by the sigtimedwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    const ScratchFolder scratch;
+    if (scratch.path().empty()) return fail("no scratch folder");
+    std::string error;
+    LiveMonitor live({.localAddress = *local, .workFolder = scratch.path(), .loadCaptureLibrary = {}});
+    auto marker = UdpSocket::bind(*local, error);
+    auto warmUp = UdpSocket::bind(*local, error);
+    if (!marker || !warmUp) return fail(error);
+    if (!live.waitUntilLive(*warmUp, *remote, sinkPort, kWarmUpPayload, 20s)) {
+        return fail("capture never counted this program's own datagrams", &live);
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    // The main window's cadence: one tick a second, until told to stop.
+    const timespec second{1, 0};
+    for (;;) {
+        live.monitor().tick();
+        if (sigtimedwait(&stopSignals, nullptr, &second) > 0) break;
+    }
+
+    // Capture keeps frame order: once the marker is counted, so is everything before it.
+    marker->sendTo(*remote, sinkPort, kMarkerPayload);
+    const std::u16string self = utf8ToU16(selfExecutablePath());
+    const bool drained = live.tickUntil(
+        [&] {
+            const std::optional<AppRecord> app = findApplication(live.records(), self);
+            return app && std::any_of(app->endpoints.begin(), app->endpoints.end(),
+                                      [&](const EndpointRecord& e) { return e.localPort == marker->port(); });
+        },
+        15s);
+    if (!drained) std::fprintf(stderr, "compare_monitor: the marker datagram was not counted within 15 s\n");
+    printRecords(live.records());
+    std::fflush(stdout);
+    return drained ? 0 : 1;
+}

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Side by side with nethogs: the same traffic, on the same veth, at the same
+# time, counted by Sondrel's engine (compare_monitor), by nethogs in trace
+# mode and by tcpdump as the independent truth. Two network namespaces of this
+# run's own, 10.234.N.1 and 10.234.N.2; nothing else is ever addressed.
+# Needs root, nethogs, tcpdump and python3.
+#   run_compare.sh [BUILD_DIR] [SECONDS_PER_FLOW_CASE] [REPORT_FILE]
+# Prints the tables (Markdown) at the end and keeps the raw figures of every
+# case in REPORT_FILE's folder when one is given.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=${1:-$top/build}
+seconds=${2:-20}
+report=${3:-}
+bin=$build/bench/compare
+rate_bin=$build/bench/rate
+processes=5
+payload=64          # UDP payload and TCP write size: IPv4 length 92 per datagram
+udp_port=40001
+tcp_port=40002
+burst_processes=200
+burst_spawn_per_second=100
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "skipped: making network namespaces and capturing need root"
+  exit 77
+fi
+for tool in ip nethogs tcpdump python3; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+for program in "$bin/compare_monitor" "$bin/compare_load" "$bin/compare_pcap_flows" "$bin/compare_tcp_writer" \
+  "$bin/compare_tcp_sink" "$bin/compare_udp_sendto" "$rate_bin/rate_paced_sender" "$rate_bin/rate_sink"; do
+  [[ -x $program ]] || { echo "FAIL: $program is not built"; exit 1; }
+done
+
+# shellcheck source-path=SCRIPTDIR source=../../tests/e2e/netns_pair.sh
+source "$top/tests/e2e/netns_pair.sh"
+
+# The pair of the shared helper, in this run's own address range; its
+# clean-up (a trap on exit) kills what runs in the namespaces and removes them.
+compare_pair_create() {
+  local n=$(( $$ % 250 ))
+  ns_a=sondrel-cmp-a-$$ ns_b=sondrel-cmp-b-$$
+  veth_a=scmp-a-$$ veth_b=scmp-b-$$
+  addr_a=10.234.$n.1 addr_b=10.234.$n.2
+  work=$(mktemp -d /tmp/sondrel-compare.XXXXXX)
+  trap netns_pair_cleanup EXIT
+  trap 'exit 130' INT TERM
+  ip netns add "$ns_a" || { echo "skipped: cannot create a network namespace"; exit 77; }
+  ip netns add "$ns_b"
+  ip link add "$veth_a" netns "$ns_a" type veth peer name "$veth_b" netns "$ns_b"
+  local side ns dev addr
+  for side in a b; do
+    ns=ns_$side dev=veth_$side addr=addr_$side
+    ip netns exec "${!ns}" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 2>/dev/null || true
+    ip -n "${!ns}" addr add "${!addr}/24" dev "${!dev}"
+    ip -n "${!ns}" link set lo up
+    ip -n "${!ns}" link set "${!dev}" up
+  done
+}
+
+# wait_for_text FILE TEXT SECONDS: true once FILE holds TEXT.
+wait_for_text() {
+  local tries=$(( $3 * 10 ))
+  while (( tries-- > 0 )); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# "utime+stime in ticks, VmHWM in kB" of a running process.
+process_cost() {
+  local stat
+  local -a fields
+  stat=$(<"/proc/$1/stat")
+  stat=${stat##*) }
+  read -r -a fields <<<"$stat"
+  echo "$(( fields[11] + fields[12] )) $(awk '/^VmHWM:/ { print $2 }' "/proc/$1/status")"
+}
+
+# "busy idle" jiffies of the whole machine, to tell how loaded it was.
+machine_jiffies() {
+  awk '/^cpu / { idle = $5 + $6; busy = 0; for (i = 2; i <= NF; ++i) busy += $i; print busy - idle, idle }' /proc/stat
+}
+
+# run_case NAME KIND PACKETS_PER_SECOND; KIND is one of
+#   idle          no traffic for SECONDS/2: what each tool costs by itself
+#   udp, tcp      5 long-lived senders sharing the rate, SECONDS long
+#   burst         200 short-lived UDP senders, 20 datagrams over one second
+#                 each, 100 new processes (and ports) a second; connected sockets
+#   burst-sendto  the same from unconnected sockets (sendto)
+run_case() {
+  local name=$1 kind=$2 rate=$3
+  local dir=$work/$name
+  mkdir -p "$dir"
+  local sender=$rate_bin/rate_paced_sender protocol=17 port=$udp_port
+  local -a shape=(--processes "$processes" --rate $(( rate / processes )) --seconds "$seconds" --settle-ms 2000)
+  case $kind in
+    tcp) sender=$bin/compare_tcp_writer protocol=6 port=$tcp_port ;;
+    burst-sendto) sender=$bin/compare_udp_sendto ;;
+  esac
+  if [[ $kind == burst* ]]; then
+    shape=(--processes "$burst_processes" --rate 20 --seconds 1 --spawn-per-second "$burst_spawn_per_second")
+  fi
+
+  ip netns exec "$ns_a" tcpdump -i "$veth_a" -n -s 64 -B 65536 -w "$dir/truth.pcap" 2>"$dir/tcpdump.err" &
+  local tcpdump_pid=$!
+  wait_for_text "$dir/tcpdump.err" "listening on" 10 || { echo "FAIL: tcpdump did not start"; exit 1; }
+  ip netns exec "$ns_a" "$bin/compare_monitor" --local "$addr_a" --remote "$addr_b" --sink-port "$udp_port" \
+    >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
+  local sondrel_pid=$!
+  wait_for_text "$dir/sondrel.out" "ready" 20 || { echo "FAIL: compare_monitor: $(cat "$dir/sondrel.err")"; exit 1; }
+  ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "$veth_a" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
+  local nethogs_pid=$!
+  wait_for_text "$dir/nethogs.out" "Refreshing:" 10 || { echo "FAIL: nethogs: $(cat "$dir/nethogs.err")"; exit 1; }
+
+  local before_sondrel before_nethogs before_machine started
+  before_sondrel=$(process_cost "$sondrel_pid")
+  before_nethogs=$(process_cost "$nethogs_pid")
+  before_machine=$(machine_jiffies)
+  started=$(date +%s.%N)
+  if [[ $kind == idle ]]; then
+    sleep $(( seconds / 2 ))
+    : >"$dir/load.out"
+  else
+    ip netns exec "$ns_a" "$bin/compare_load" --sender "$sender" --protocol "$protocol" \
+      --local "$addr_a" --remote "$addr_b" --port "$port" --payload "$payload" "${shape[@]}" \
+      >"$dir/load.out" 2>"$dir/load.err" || { echo "FAIL: load of $name: $(cat "$dir/load.err")"; exit 1; }
+  fi
+  # nethogs prints once a second, the monitor ticks once a second: both get
+  # time to show the last packets before the figures are read.
+  sleep 3
+  {
+    echo "case $name $kind $rate"
+    echo "window $(awk "BEGIN { print $(date +%s.%N) - $started }")"
+    echo "sondrel $before_sondrel $(process_cost "$sondrel_pid")"
+    echo "nethogs $before_nethogs $(process_cost "$nethogs_pid")"
+    echo "tcpdump 0 0 $(process_cost "$tcpdump_pid")"
+    echo "machine $before_machine $(machine_jiffies)"
+    echo "loadavg $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "ticks $(getconf CLK_TCK)"
+  } >"$dir/costs.txt"
+
+  # nethogs first: the monitor's closing marker datagram is none of its business.
+  kill -INT "$nethogs_pid"
+  wait "$nethogs_pid" || true
+  kill -TERM "$sondrel_pid"
+  wait "$sondrel_pid" || echo "note: compare_monitor: $(cat "$dir/sondrel.err")"
+  kill -INT "$tcpdump_pid"
+  wait "$tcpdump_pid" || true
+  "$bin/compare_pcap_flows" "$dir/truth.pcap" "$addr_a" >"$dir/truth.txt"
+  rm -f -- "$dir/truth.pcap"
+  echo "tcpdump_drops $(awk '/dropped by kernel/ { print $1 }' "$dir/tcpdump.err")" >>"$dir/costs.txt"
+  echo "  $name done ($(wc -l <"$dir/load.out") senders)"
+}
+
+compare_pair_create
+start_ready udp_sink "$ns_b" "$rate_bin/rate_sink" "$addr_b" "$udp_port"
+start_ready tcp_sink "$ns_b" "$bin/compare_tcp_sink" "$addr_b" "$tcp_port"
+
+echo "nethogs $(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || nethogs -V), $(nproc) cores," \
+  "$seconds s per flow case, $processes processes, payload $payload bytes"
+run_case idle idle 0
+for rate in 10000 50000 100000; do
+  run_case "udp-$rate" udp "$rate"
+done
+for rate in 10000 50000 100000; do
+  run_case "tcp-$rate" tcp "$rate"
+done
+run_case burst burst 0
+run_case burst-sendto burst-sendto 0
+
+[[ -z $report ]] || mkdir -p -- "$(dirname "$report")"
+python3 "$here/compare_report.py" "$work" "$(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || echo '?')" \
+  | tee "${report:-/dev/null}"
+if [[ -n $report ]]; then
+  raw=$(dirname "$report")/compare-raw
+  rm -rf -- "$raw"
+  cp -r -- "$work" "$raw"
+fi
