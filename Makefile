@@ -33,8 +33,7 @@ run: build
 	$(BIN)
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
-	bash tests/run_extra.sh $(BUILD)
+	bash tests/run_all.sh $(BUILD) $(JOBS)
 
 bench: build
 	bash bench/run_all.sh $(BUILD)
