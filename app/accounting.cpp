@@ -1,5 +1,7 @@
 #include "app/accounting.h"
 
+#include "app/text.h"
+
 namespace sondrel {
 
 namespace {
@@ -48,7 +50,7 @@ void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAd
     AppTable& table = m_records->table;
     const bool cacheValid = m_last.generation == table.generation();
     std::size_t appIndex;
-    if (cacheValid && m_last.name == name) {
+    if (cacheValid && sameText(m_last.name, name)) {
         appIndex = m_last.app;
     } else {
         appIndex = table.findApp(name);
@@ -73,7 +75,7 @@ void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAd
         EndpointRecord& endpoint = app.endpoints[endpointIndex];
         endpoint.ulBytes += ul;
         endpoint.dlBytes += dl;
-        if (app.lastRemoteHost != endpoint.remoteIpText) app.lastRemoteHost.assign(endpoint.remoteIpText);
+        if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) app.lastRemoteHost.assign(endpoint.remoteIpText);
     } else {
         FormatIPv4(remoteAddr, m_remoteText);
         app.lastRemoteHost.assign(m_remoteText);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/flat_index.h"
+#include "app/text.h"
 
 namespace sondrel {
 
@@ -72,6 +73,10 @@ private:
         using is_transparent = void;
         std::size_t operator()(std::u16string_view s) const noexcept { return std::hash<std::u16string_view>{}(s); }
     };
+    struct U16Equal {
+        using is_transparent = void;
+        bool operator()(std::u16string_view a, std::u16string_view b) const noexcept { return sameText(a, b); }
+    };
     struct EndpointRef {
         std::uint32_t app;
         std::uint32_t endpoint;
@@ -82,7 +87,7 @@ private:
     }
 
     std::vector<AppRecord> m_apps;
-    std::unordered_map<std::u16string, std::size_t, U16Hash, std::equal_to<>> m_byName;
+    std::unordered_map<std::u16string, std::size_t, U16Hash, U16Equal> m_byName;
     FlatIndex m_endpointIndex;
     std::unordered_map<std::uint32_t, std::vector<EndpointRef>> m_byRemoteIp;
     std::uint64_t m_generation = 0;

@@ -21,6 +21,12 @@ std::u16string decimalU16(std::uint64_t value);
 // Decimal text of a signed value ("%d").
 std::u16string decimalU16(std::int64_t value);
 
+// Code-unit equality. std::char_traits<char16_t> compares unit by unit in a
+// loop; this is one memcmp, which matters on the per-packet path.
+inline bool sameText(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && (a.empty() || __builtin_memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 // Cuts text to at most maxUnits UTF-16 code units without splitting a surrogate pair.
 std::u16string truncateUnits(std::u16string text, std::size_t maxUnits);
 
