@@ -1,5 +1,9 @@
 #include "discovery/owner_discovery.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <bitset>
@@ -52,6 +56,8 @@ void finishWorker(OwnerDiscovery::State& state) {
 }
 
 void applyPass(OwnerDiscovery::State& state, const OwnerTableScanner& scanner) {
+    // Only this worker writes the map, and it already holds what these rows store.
+    if (scanner.sameAsPreviousScan()) return;
     // One lock per row, so OwnerLookup on the UI thread never waits for a whole pass.
     for (const OwnedPort& port : scanner.ownedPorts()) {
         const std::u16string& label = scanner.label(port);
@@ -82,9 +88,16 @@ void OwnerWorker(std::shared_ptr<OwnerDiscovery::State> state) {
     finishWorker(*state);
 }
 
+// The first slice is proof enough: a whole table costs a walk of the kernel's
+// socket hash per 4 KiB read.
+bool tableReadable(const std::string& path) {
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::array<char, 4096> slice;
+    return file.valid() && read(file.get(), slice.data(), slice.size()) >= 0;
+}
+
 bool tablesReadable(const std::string& procRoot) {
-    TableFileReader reader(4096);
-    return reader.read(procRoot + "/net/tcp").has_value() && reader.read(procRoot + "/net/udp").has_value();
+    return tableReadable(procRoot + "/net/tcp") && tableReadable(procRoot + "/net/udp");
 }
 
 }  // namespace

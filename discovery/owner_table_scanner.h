@@ -41,7 +41,12 @@ public:
     const std::u16string& label(const OwnedPort& port) const { return m_labels[port.labelIndex]; }
     const SocketOwnerCache& ownerCache() const { return m_ownerCache; }
 
+    // The last scan labelled the same rows, in the same order, with the same
+    // labels as the scan before it: applying them again would store nothing new.
+    bool sameAsPreviousScan() const { return m_sameAsPreviousScan; }
+
 private:
+    bool readTcpTables();
     bool readTable(const char* name, int family, int protocol, bool required);
 
     std::string m_procRoot;
@@ -52,6 +57,9 @@ private:
     SocketOwnerCache m_ownerCache;
     std::vector<std::u16string> m_labels;
     std::vector<OwnedPort> m_ownedPorts;
+    std::vector<std::u16string> m_previousLabels;
+    std::vector<OwnedPort> m_previousOwnedPorts;
+    bool m_sameAsPreviousScan = false;
 };
 
 }  // namespace sondrel

@@ -18,6 +18,11 @@ namespace {
 
 constexpr std::size_t kReceiveSize = std::size_t(1) << 20;
 
+// Kernel socket states (include/net/tcp_states.h) that never belong to a file.
+constexpr unsigned kTcpTimeWait = 6;
+constexpr unsigned kTcpNewSynRecv = 12;
+constexpr std::uint32_t kOwnableTcpStates = ~((1u << kTcpTimeWait) | (1u << kTcpNewSynRecv));
+
 template <typename T>
 T readAt(std::span<const std::byte> bytes, std::size_t offset) {
     T value;
@@ -27,9 +32,10 @@ T readAt(std::span<const std::byte> bytes, std::size_t offset) {
 
 }  // namespace
 
-// One reply: nlmsghdr{len=88, type=SOCK_DIAG_BY_FAMILY, flags=NLM_F_MULTI} followed by
+// One reply: nlmsghdr{len=88, type=SOCK_DIAG_BY_FAMILY (TCPDIAG_GETSOCK for the older form), flags=NLM_F_MULTI} followed by
 // inet_diag_msg{family, state, timer, retrans, id{sport(be16), dport, src, dst, if, cookie}, expires, rqueue, wqueue, uid, inode}
-DiagChunkStatus appendSocketDiagMessages(std::span<const std::byte> replies, std::vector<SocketRow>& rows) {
+DiagChunkStatus appendSocketDiagMessages(std::span<const std::byte> replies, std::vector<SocketRow>& rows,
+                                         std::vector<SocketRow>* rowsV6) {
     std::size_t offset = 0;
     while (replies.size() - offset >= sizeof(nlmsghdr)) {
         const auto header = readAt<nlmsghdr>(replies, offset);
@@ -38,10 +44,11 @@ DiagChunkStatus appendSocketDiagMessages(std::span<const std::byte> replies, std
         }
         if (header.nlmsg_type == NLMSG_DONE) return DiagChunkStatus::Done;
         if (header.nlmsg_type == NLMSG_ERROR) return DiagChunkStatus::Failed;
-        if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY) {
+        if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY || header.nlmsg_type == TCPDIAG_GETSOCK) {
             if (header.nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return DiagChunkStatus::Failed;
             const auto message = readAt<inet_diag_msg>(replies, offset + NLMSG_HDRLEN);
-            rows.push_back(SocketRow{ntohs(message.id.idiag_sport), message.idiag_inode});
+            auto& sink = rowsV6 != nullptr && message.idiag_family == AF_INET6 ? *rowsV6 : rows;
+            sink.push_back(SocketRow{ntohs(message.id.idiag_sport), message.idiag_inode});
         }
         offset += std::min<std::size_t>(NLMSG_ALIGN(header.nlmsg_len), replies.size() - offset);
     }
@@ -49,9 +56,6 @@ DiagChunkStatus appendSocketDiagMessages(std::span<const std::byte> replies, std
 }
 
 bool SocketDiag::dump(int family, int protocol, std::vector<SocketRow>& rows) {
-    const FileDescriptor channel(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (!channel.valid()) return false;
-
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
@@ -62,9 +66,33 @@ bool SocketDiag::dump(int family, int protocol, std::vector<SocketRow>& rows) {
     query.request.sdiag_family = std::uint8_t(family);
     query.request.sdiag_protocol = std::uint8_t(protocol);
     query.request.idiag_states = ~0u;
+    return request(&query, sizeof query, rows, nullptr);
+}
+
+bool SocketDiag::dumpTcp(std::vector<SocketRow>& rows) {
+    // The older form carries no family: the kernel dumps both from one walk.
+    struct {
+        nlmsghdr header;
+        inet_diag_req request;
+    } query{};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = TCPDIAG_GETSOCK;
+    query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    query.request.idiag_family = AF_UNSPEC;
+    query.request.idiag_states = kOwnableTcpStates;
+    m_rowsV6.clear();
+    if (!request(&query, sizeof query, rows, &m_rowsV6)) return false;
+    rows.insert(rows.end(), m_rowsV6.begin(), m_rowsV6.end());
+    return true;
+}
+
+bool SocketDiag::request(const void* query, std::size_t size, std::vector<SocketRow>& rows,
+                         std::vector<SocketRow>* rowsV6) {
+    const FileDescriptor channel(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!channel.valid()) return false;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (sendto(channel.get(), &query, sizeof query, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (sendto(channel.get(), query, size, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
         return false;
     }
     if (m_buffer.size() < kReceiveSize) m_buffer.resize(kReceiveSize);
@@ -72,7 +100,7 @@ bool SocketDiag::dump(int family, int protocol, std::vector<SocketRow>& rows) {
         const ssize_t got = recv(channel.get(), m_buffer.data(), m_buffer.size(), 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
-        switch (appendSocketDiagMessages(std::span(m_buffer.data(), std::size_t(got)), rows)) {
+        switch (appendSocketDiagMessages(std::span(m_buffer.data(), std::size_t(got)), rows, rowsV6)) {
         case DiagChunkStatus::More: break;
         case DiagChunkStatus::Done: return true;
         case DiagChunkStatus::Failed: return false;

@@ -5,11 +5,12 @@
 
 namespace sondrel {
 
-const std::vector<int>& SocketOwnerCache::resolve(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot) {
+const std::vector<int>& SocketOwnerCache::resolve(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot,
+                                                  const std::function<void(int pid)>& ownerChecked) {
     ++m_pass;
-    if (needsWalk(rows, snapshot)) walk(rows, snapshot);
+    if (!needsWalk(rows, snapshot, ownerChecked)) return m_owners;
+    walk(rows, snapshot);
     m_owners.clear();
-    m_owners.reserve(rows.size());
     for (const SocketRow& row : rows) {
         const auto it = row.inode == 0 ? m_ownerOfInode.end() : m_ownerOfInode.find(row.inode);
         m_owners.push_back(it == m_ownerOfInode.end() ? 0 : it->second.pid);
@@ -17,33 +18,38 @@ const std::vector<int>& SocketOwnerCache::resolve(std::span<const SocketRow> row
     return m_owners;
 }
 
-bool SocketOwnerCache::needsWalk(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot) {
-    bool unknownInode = false;
+bool SocketOwnerCache::needsWalk(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot,
+                                 const std::function<void(int pid)>& ownerChecked) {
+    // The owners are gathered on the way: without a walk they are the answer.
+    m_owners.clear();
+    m_owners.reserve(rows.size());
     for (const SocketRow& row : rows) {
-        if (row.inode == 0) continue;
-        const auto it = m_ownerOfInode.find(row.inode);
-        if (it == m_ownerOfInode.end()) {
-            unknownInode = true;
-            break;
+        if (row.inode == 0) {
+            m_owners.push_back(0);
+            continue;
         }
+        const auto it = m_ownerOfInode.find(row.inode);
+        if (it == m_ownerOfInode.end()) return true;
         it->second.lastPass = m_pass;
+        m_owners.push_back(it->second.pid);
     }
-    if (unknownInode) return true;
     for (auto& [pid, stamp] : m_ownerStamps) {
-        if (!ownerStillHoldsSockets(snapshot, pid, stamp)) return true;
+        if (!ownerStillHoldsSockets(snapshot, pid, stamp, ownerChecked)) return true;
     }
     return false;
 }
 
 // Only the sockets the current tables still list matter: an owner closing a
 // socket for good is no reason to walk.
-bool SocketOwnerCache::ownerStillHoldsSockets(const ProcessSnapshot& snapshot, int pid, FdTableStamp& stamp) {
+bool SocketOwnerCache::ownerStillHoldsSockets(const ProcessSnapshot& snapshot, int pid, FdTableStamp& stamp,
+                                              const std::function<void(int pid)>& ownerChecked) {
     const auto& owned = m_inodesOfOwner[pid];
     const auto listedNow = [&](std::uint64_t inode) { return m_ownerOfInode.at(inode).lastPass == m_pass; };
     if (std::none_of(owned.begin(), owned.end(), listedNow)) return true;
     if (!snapshot.contains(pid)) return false;
     const auto current = readFdTableStamp(snapshot.procRoot(), pid);
     if (!current) return false;
+    if (ownerChecked) ownerChecked(pid);
     if (*current == stamp) return true;
     const auto held = readProcessSockets(snapshot.procRoot(), pid);
     if (!held) return false;

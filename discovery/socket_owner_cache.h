@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -30,14 +31,21 @@ namespace sondrel {
 class SocketOwnerCache {
 public:
     // Owner of every row's inode (0: none, also for inode 0), same order as rows.
-    const std::vector<int>& resolve(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot);
+    // ownerChecked is called with each cached owner right after its fd table
+    // was looked at: after 300 ms the kernel's data of a process is out of the
+    // CPU caches, and reading everything else the pass needs of that process
+    // there and then costs less than a second sweep over all owners.
+    const std::vector<int>& resolve(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot,
+                                    const std::function<void(int pid)>& ownerChecked = {});
 
     // Full walks so far; the benchmarks and tests watch it.
     std::uint64_t walkCount() const { return m_walks; }
 
 private:
-    bool needsWalk(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot);
-    bool ownerStillHoldsSockets(const ProcessSnapshot& snapshot, int pid, FdTableStamp& stamp);
+    bool needsWalk(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot,
+                   const std::function<void(int pid)>& ownerChecked);
+    bool ownerStillHoldsSockets(const ProcessSnapshot& snapshot, int pid, FdTableStamp& stamp,
+                                const std::function<void(int pid)>& ownerChecked);
     void walk(std::span<const SocketRow> rows, const ProcessSnapshot& snapshot);
 
     struct InodeOwner {

@@ -19,10 +19,11 @@ bench::GeneratedProcTree& bigTree() {
 }
 
 // The worker's per-row step: one lock per row, store the label in the
-// port-indexed table.
+// port-indexed table; nothing when the rows are those of the pass before.
 using PortLabels = std::vector<std::u16string>;
 
 void applyRows(const OwnerTableScanner& scanner, std::mutex& lock, PortLabels& labels) {
+    if (scanner.sameAsPreviousScan()) return;
     for (const OwnedPort& port : scanner.ownedPorts()) {
         const std::u16string& label = scanner.label(port);
         const std::scoped_lock guard(lock);

@@ -213,5 +213,64 @@ TEST_F(ScannerCacheTest, ProcessGoneBetweenTablesAndLabelNamesNoOwner) {
     EXPECT_EQ(labelOfPort(2000), u"Process ID# 20");
 }
 
+// The worker stores nothing after a scan that matches the one before, so any
+// change a scan sees must make it differ.
+TEST(OwnerTableScanner, ScanMatchesThePreviousOneOnlyWhenNothingChanged) {
+    const struct {
+        const char* name;
+        void (*change)(TempProcTree& tree, std::string& tables);
+        bool same;
+        std::uint16_t port;
+        std::u16string label;
+    } cases[] = {
+        {"nothing changed", [](TempProcTree&, std::string&) {}, true, 2000, u"/bin/child"},
+        {"exec in place", [](TempProcTree& tree, std::string&) { tree.makeLink("20/exe", "/bin/exec"); }, false, 2000,
+         u"/bin/exec"},
+        {"pid reused by another program",
+         [](TempProcTree& tree, std::string&) {
+             tree.remove("20");
+             tree.addProcess(20, "/bin/newcomer\0"s, "newcomer", "/bin/newcomer");
+             tree.addSocketLink(20, 3, 2000);
+         },
+         false, 2000, u"/bin/newcomer"},
+        {"socket moved to another process",
+         [](TempProcTree& tree, std::string&) {
+             tree.addSocketLink(30, 4, 2000);
+             tree.remove("20/fd/3");
+             tree.touchFdTable(20);
+         },
+         false, 2000, u"/bin/other"},
+        {"new socket", [](TempProcTree& tree, std::string& tables) {
+             tree.addSocketLink(10, 4, 4000);
+             tables += tableLine(3, 4000, 4000);
+         },
+         false, 4000, u"/bin/parent"},
+    };
+    for (const auto& row : cases) {
+        TempProcTree tree;
+        tree.addProcess(10, "/bin/parent\0"s, "parent", "/bin/parent");
+        tree.addProcess(20, "/bin/child\0"s, "child", "/bin/child");
+        tree.addProcess(30, "/bin/other\0"s, "other", "/bin/other");
+        tree.addSocketLink(10, 3, 1000);
+        tree.addSocketLink(20, 3, 2000);
+        tree.addSocketLink(30, 3, 3000);
+        std::string tables = tableLine(0, 1000, 1000) + tableLine(1, 2000, 2000) + tableLine(2, 3000, 3000);
+        tree.writeFile("net/tcp", tables);
+        tree.writeFile("net/udp", "");
+        OwnerTableScanner scanner(tree.root());
+        ASSERT_EQ(scanner.scan(), ScanStatus::Ok) << row.name;
+        EXPECT_FALSE(scanner.sameAsPreviousScan()) << row.name;
+        row.change(tree, tables);
+        tree.writeFile("net/tcp", tables);
+        ASSERT_EQ(scanner.scan(), ScanStatus::Ok) << row.name;
+        EXPECT_EQ(scanner.sameAsPreviousScan(), row.same) << row.name;
+        std::u16string label = u"<none>";
+        for (const auto& [port, rowLabel] : scannedRows(scanner)) {
+            if (port == row.port) label = rowLabel;
+        }
+        EXPECT_EQ(label, row.label) << row.name;
+    }
+}
+
 }  // namespace
 }  // namespace sondrel

@@ -22,13 +22,14 @@ void appendRaw(Bytes& bytes, const void* data, std::size_t size) {
     std::memcpy(bytes.data() + at, data, size);
 }
 
-Bytes socketRecord(std::uint16_t port, std::uint32_t inode) {
+Bytes socketRecord(std::uint16_t port, std::uint32_t inode, std::uint8_t family = AF_INET,
+                   std::uint16_t type = SOCK_DIAG_BY_FAMILY) {
     nlmsghdr header{};
     header.nlmsg_len = NLMSG_LENGTH(sizeof(inet_diag_msg));
-    header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    header.nlmsg_type = type;
     header.nlmsg_flags = NLM_F_MULTI;
     inet_diag_msg message{};
-    message.idiag_family = AF_INET;
+    message.idiag_family = family;
     message.id.idiag_sport = htons(port);
     message.id.idiag_dport = htons(1);
     message.idiag_inode = inode;
@@ -83,6 +84,30 @@ TEST(AppendSocketDiagMessages, ReadsPortAndInodeUntilDoneOrFailure) {
         std::vector<SocketRow> rows;
         EXPECT_EQ(appendSocketDiagMessages(row.replies, rows), row.status) << row.name;
         EXPECT_EQ(rows, row.rows) << row.name;
+    }
+}
+
+// The older request form answers with its own record type and mixes both
+// families in the kernel's hash order.
+TEST(AppendSocketDiagMessages, SendsIpv6RecordsToTheirOwnRowsWhenAsked) {
+    const Bytes replies = joined({socketRecord(80, 1, AF_INET, TCPDIAG_GETSOCK), socketRecord(443, 2, AF_INET6, TCPDIAG_GETSOCK),
+                                  socketRecord(22, 3, AF_INET, TCPDIAG_GETSOCK), socketRecord(8080, 4, AF_INET6),
+                                  controlRecord(NLMSG_DONE)});
+    const struct {
+        const char* name;
+        bool split;
+        std::vector<SocketRow> rows;
+        std::vector<SocketRow> rowsV6;
+    } cases[] = {
+        {"split", true, {{80, 1}, {22, 3}}, {{443, 2}, {8080, 4}}},
+        {"one list", false, {{80, 1}, {443, 2}, {22, 3}, {8080, 4}}, {}},
+    };
+    for (const auto& row : cases) {
+        std::vector<SocketRow> rows;
+        std::vector<SocketRow> rowsV6;
+        EXPECT_EQ(appendSocketDiagMessages(replies, rows, row.split ? &rowsV6 : nullptr), DiagChunkStatus::Done) << row.name;
+        EXPECT_EQ(rows, row.rows) << row.name;
+        EXPECT_EQ(rowsV6, row.rowsV6) << row.name;
     }
 }
 
