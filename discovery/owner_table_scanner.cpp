@@ -37,6 +37,21 @@ bool OwnerTableScanner::readTcpTables() {
     return true;
 }
 
+// A process on its way out has already lost its address space (so its exe
+// link and cmdline) while its sockets are still open: it would be renamed to
+// its short comm for the last packets of its life and show as a second
+// application. The path seen in the previous pass for the same pid is kept
+// when the fallback name is the start of that path's file name.
+std::u16string OwnerTableScanner::keepPathWhileExiting(int pid, std::u16string label) const {
+    if (label.find(u'/') != std::u16string::npos) return label;
+    const auto it = m_pathOfPid.find(pid);
+    if (it == m_pathOfPid.end()) return label;
+    const std::u16string_view path = it->second;
+    const std::u16string_view fileName = path.substr(path.rfind(u'/') + 1);
+    if (label.empty() || !fileName.starts_with(label)) return label;
+    return it->second;
+}
+
 ScanStatus OwnerTableScanner::scan() {
     m_rows.clear();
     std::swap(m_labels, m_previousLabels);
@@ -52,9 +67,14 @@ ScanStatus OwnerTableScanner::scan() {
     // A process owns many rows (a server's listener and its connections): its
     // label is worked out once per pass.
     std::unordered_map<int, std::uint32_t> labelOfPid;
+    std::unordered_map<int, std::u16string> pathOfPid;
     const auto labelIndex = [&](int pid) {
         const auto [it, isNew] = labelOfPid.try_emplace(pid, std::uint32_t(m_labels.size()));
-        if (isNew) m_labels.push_back(LookupProcessLabel(snapshot, pid));
+        if (isNew) {
+            std::u16string label = keepPathWhileExiting(pid, LookupProcessLabel(snapshot, pid));
+            if (label.find(u'/') != std::u16string::npos) pathOfPid.emplace(pid, label);
+            m_labels.push_back(std::move(label));
+        }
         return it->second;
     };
     const std::vector<int>& owners = m_ownerCache.resolve(m_rows, snapshot, labelIndex);
@@ -64,6 +84,7 @@ ScanStatus OwnerTableScanner::scan() {
         const int pid = owners[i];
         if (pid != 0) m_ownedPorts.push_back(OwnedPort{m_rows[i].localPort, labelIndex(pid)});
     }
+    m_pathOfPid = std::move(pathOfPid);
     // Label numbers follow the order owners were looked at, which may differ
     // from the scan before: compare the texts.
     m_sameAsPreviousScan = std::equal(m_ownedPorts.begin(), m_ownedPorts.end(), m_previousOwnedPorts.begin(),

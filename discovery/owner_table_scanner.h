@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "discovery/proc_files.h"
@@ -48,6 +49,7 @@ public:
 private:
     bool readTcpTables();
     bool readTable(const char* name, int family, int protocol, bool required);
+    std::u16string keepPathWhileExiting(int pid, std::u16string label) const;
 
     std::string m_procRoot;
     RowSource m_source;
@@ -60,6 +62,7 @@ private:
     std::vector<std::u16string> m_previousLabels;
     std::vector<OwnedPort> m_previousOwnedPorts;
     bool m_sameAsPreviousScan = false;
+    std::unordered_map<int, std::u16string> m_pathOfPid;  // path labels of the previous pass
 };
 
 }  // namespace sondrel

@@ -193,6 +193,32 @@ TEST_F(ScannerCacheTest, ExecInPlaceChangesLabelNextPass) {
     EXPECT_EQ(labelOfPort(3000), u"/usr/bin/replacement");
 }
 
+TEST_F(ScannerCacheTest, ExitingProcessKeepsItsPathWhileItsSocketsLive) {
+    const struct {
+        const char* name;
+        const char* commAfter;
+        std::u16string expected;
+    } rows[] = {
+        {"exiting: no exe link, no cmdline, comm is the start of the file name", "oth", u"/bin/other"},
+        {"pid taken by another program with an unreadable exe", "stranger", u"stranger"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        tree.addProcess(30, "/bin/other\0"s, "other", "/bin/other");
+        OwnerTableScanner fresh(tree.root());
+        ASSERT_EQ(fresh.scan(), ScanStatus::Ok);
+        tree.remove("30/exe");
+        tree.writeFile("30/cmdline", "");
+        tree.writeFile("30/stat", "30 ("s + row.commAfter + ") R 1 30 30 0 -1 0");
+        ASSERT_EQ(fresh.scan(), ScanStatus::Ok);
+        std::u16string label = u"<none>";
+        for (const auto& [port, rowLabel] : scannedRows(fresh)) {
+            if (port == 3000) label = rowLabel;
+        }
+        EXPECT_EQ(label, row.expected);
+    }
+}
+
 TEST_F(ScannerCacheTest, UnreadableOrOddFdEntriesArePassedOver) {
     tree.makeLink("30/fd/4", "socket:[oops]");
     tree.makeLink("30/fd/5", "socket:[" + std::string(100, '7') + "]");
