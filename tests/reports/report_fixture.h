@@ -45,12 +45,12 @@ public:
     explicit ListsWithRecords(const std::vector<AppSpec>& apps)
         : m_records(std::make_shared<RecordsState>()), m_lists(m_records) {
         std::uint32_t nextAddress = 1;
-        for (const AppSpec& spec : apps) {
-            const std::size_t index = m_records->table.appendApp(spec.name);
+        for (const AppSpec& given : apps) {
+            const std::size_t index = m_records->table.appendApp(given.name);
             AppRecord& app = m_records->table.app(index);
-            app.ulBytes = spec.ulBytes;
-            app.dlBytes = spec.dlBytes;
-            for (const EndpointSpec& e : spec.endpoints) {
+            app.ulBytes = given.ulBytes;
+            app.dlBytes = given.dlBytes;
+            for (const EndpointSpec& e : given.endpoints) {
                 EndpointRecord endpoint;
                 endpoint.protocolTag = e.protocolTag;
                 endpoint.localPort = e.localPort;
