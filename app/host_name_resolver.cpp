@@ -5,9 +5,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <pthread.h>
+
 #include <cstring>
-#include <system_error>
-#include <thread>
+#include <memory>
 
 #include "app/text.h"
 
@@ -32,14 +33,43 @@ HostNameResolverPool::HostNameResolverPool(std::shared_ptr<RecordsState> records
 
 std::size_t HostNameResolverPool::running() const { return m_shared->running.load(); }
 
+namespace {
+
+struct ResolverStart {
+    std::shared_ptr<void> shared;
+    std::uint32_t address;
+    void (*run)(const std::shared_ptr<void>&, std::uint32_t);
+};
+
+void* resolverThreadMain(void* argument) {
+    const std::unique_ptr<ResolverStart> start(static_cast<ResolverStart*>(argument));
+    start->run(start->shared, start->address);
+    return nullptr;
+}
+
+}  // namespace
+
 void HostNameResolverPool::startResolver(std::uint32_t remoteAddress) {
     if (m_shared->running.fetch_add(1) >= m_maxThreads) {
         m_shared->running.fetch_sub(1);
         return;
     }
-    try {
-        std::thread(HostNameResolver, m_shared, remoteAddress).detach();
-    } catch (const std::system_error&) {
+    // Created detached rather than detached afterwards: under load a look-up
+    // that fails at once ends its thread first, and pthread_detach on such a
+    // thread was seen to crash reading a stack that was already gone.
+    auto start = std::make_unique<ResolverStart>(ResolverStart{
+        m_shared, remoteAddress, [](const std::shared_ptr<void>& shared, std::uint32_t address) {
+            HostNameResolver(std::static_pointer_cast<Shared>(shared), address);
+        }});
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int result = pthread_create(&thread, &attributes, resolverThreadMain, start.get());
+    pthread_attr_destroy(&attributes);
+    if (result == 0) {
+        start.release();  // the thread owns it now
+    } else {
         m_shared->running.fetch_sub(1);
     }
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/monitor_harness.h"
 
 using namespace sondrel::e2e;
 using namespace std::chrono_literals;
@@ -45,8 +46,7 @@ std::optional<unsigned> announcedPort(ChildProcess& child) {
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
-    std::map<std::string, std::string> args;
-    for (int i = 1; i + 1 < argc; i += 2) args[std::string(argv[i]).substr(2)] = argv[i + 1];
+    std::map<std::string, std::string> args = parseOptions(argc, argv);
     for (const char* required : {"sender", "protocol", "local", "remote", "port", "payload", "processes", "rate", "seconds"}) {
         if (args[required].empty()) return fail(std::string("missing --") + required);
     }

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <string>
 
@@ -27,25 +26,6 @@ namespace {
 
 constexpr std::size_t kWarmUpPayload = 10;
 constexpr std::size_t kMarkerPayload = 11;
-
-// The settings and report folder of this run, removed on every way out.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char name[] = "/tmp/sondrel-compare.XXXXXX";
-        if (::mkdtemp(name) != nullptr) m_path = name;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 int fail(const std::string& reason, const LiveMonitor* live = nullptr) {
     std::fprintf(stderr, "compare_monitor: %s\n", reason.c_str());
@@ -72,8 +52,7 @@ void printRecords(RecordsState& records) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::map<std::string, std::string> args;
-    for (int i = 1; i + 1 < argc; i += 2) args[std::string(argv[i]).substr(2)] = argv[i + 1];
+    std::map<std::string, std::string> args = parseOptions(argc, argv);
     const std::optional<std::uint32_t> local = parseAddress(args["local"]);
     const std::optional<std::uint32_t> remote = parseAddress(args["remote"]);
     if (!local || !remote || args["sink-port"].empty()) {
@@ -89,7 +68,8 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    const ScratchFolder scratch;
+    // The settings and report folder of this run.
+    const TemporaryFolder scratch("sondrel-compare");
     if (scratch.path().empty()) return fail("no scratch folder");
     std::string error;
     LiveMonitor live({.localAddress = *local, .workFolder = scratch.path(), .loadCaptureLibrary = {}});

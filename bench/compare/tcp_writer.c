@@ -8,12 +8,8 @@
  * so the segment rate is what tcpdump saw, not RATE. Writes follow a 1 ms
  * clock and catch up after a late wake-up. Ends with "sent WRITES SECONDS"
  * once the peer has read everything and closed. */
-#define _GNU_SOURCE
-#include <arpa/inet.h>
 #include <errno.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,26 +17,14 @@
 #include <time.h>
 #include <unistd.h>
 
-static int fail(const char* what) {
-    perror(what);
-    return 1;
-}
-
-static double secondsSince(const struct timespec* start) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (double)(now.tv_sec - start->tv_sec) + (double)(now.tv_nsec - start->tv_nsec) / 1e9;
-}
+#include "tests/e2e/net_args.h"
+#include "tests/e2e/net_sockets.h"
+#include "tests/e2e/pacing_clock.h"
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        fprintf(stderr, "usage: %s LOCAL_ADDR REMOTE_ADDR REMOTE_PORT WRITE_SIZE RATE SECONDS\n", argv[0]);
-        return 2;
-    }
-    struct sockaddr_in local = {.sin_family = AF_INET};
-    struct sockaddr_in remote = {.sin_family = AF_INET, .sin_port = htons((unsigned short)atoi(argv[3]))};
-    if (inet_pton(AF_INET, argv[1], &local.sin_addr) != 1 || inet_pton(AF_INET, argv[2], &remote.sin_addr) != 1) {
-        fprintf(stderr, "%s: bad address\n", argv[0]);
+    struct sockaddr_in local;
+    struct sockaddr_in remote;
+    if (parseSenderCommand(argc, argv, 7, "LOCAL_ADDR REMOTE_ADDR REMOTE_PORT WRITE_SIZE RATE SECONDS", &local, &remote) != 0) {
         return 2;
     }
     const long writeSize = atol(argv[4]);
@@ -54,31 +38,24 @@ int main(int argc, char** argv) {
 
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
-    if (fd < 0) return fail("socket");
-    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return fail("TCP_NODELAY");
-    if (bind(fd, (struct sockaddr*)&local, sizeof local) != 0) return fail("bind");
-    if (connect(fd, (struct sockaddr*)&remote, sizeof remote) != 0) return fail("connect");
+    if (fd < 0) return failedCall("socket");
+    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return failedCall("TCP_NODELAY");
+    if (bind(fd, (struct sockaddr*)&local, sizeof local) != 0) return failedCall("bind");
+    if (connect(fd, (struct sockaddr*)&remote, sizeof remote) != 0) return failedCall("connect");
     socklen_t length = sizeof local;
-    if (getsockname(fd, (struct sockaddr*)&local, &length) != 0) return fail("getsockname");
-    printf("port %u\n", ntohs(local.sin_port));
-    fflush(stdout);
-    char line[64];
-    if (fgets(line, sizeof line, stdin) == NULL) {
-        fprintf(stderr, "%s: no go-ahead\n", argv[0]);
-        return 1;
-    }
+    if (getsockname(fd, (struct sockaddr*)&local, &length) != 0) return failedCall("getsockname");
+    if (announcePortAndWait(argv[0], &local) != 0) return 1;
 
     memset(block, 'w', sizeof block);
     const long long total = perSecond * seconds;
     long long written = 0;
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    struct timespec tick = start;
+    const uint64_t startNs = monotonicNs();
+    struct timespec tick = {.tv_sec = (time_t)(startNs / 1000000000u), .tv_nsec = (long)(startNs % 1000000000u)};
     for (long long millisecond = 1; written < total; ++millisecond) {
         long long due = perSecond * millisecond / 1000;
         if (due > total) due = total;
         for (; written < due; ++written) {
-            if (write(fd, block, (size_t)writeSize) != writeSize) return fail("write");
+            if (write(fd, block, (size_t)writeSize) != writeSize) return failedCall("write");
         }
         tick.tv_nsec += 1000000;
         if (tick.tv_nsec >= 1000000000) {
@@ -88,12 +65,11 @@ int main(int argc, char** argv) {
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &tick, NULL) == EINTR) {
         }
     }
-    const double took = secondsSince(&start);
-    if (shutdown(fd, SHUT_WR) != 0) return fail("shutdown");
-    while (read(fd, block, sizeof block) > 0) {
-    }
+    const double took = secondsSinceNs(startNs);
+    if (shutdown(fd, SHUT_WR) != 0) return failedCall("shutdown");
+    long drained = 0;
+    readToEnd(fd, block, sizeof block, &drained);
     close(fd);
-    printf("sent %lld %.3f\n", written, took);
-    fflush(stdout);
+    reportSent((unsigned long long)written, took);
     return 0;
 }

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -63,24 +62,6 @@ ProcessStatus readStatus() {
     return status;
 }
 
-// utime + stime of this process, in seconds.
-double cpuSeconds() {
-    std::ifstream in("/proc/self/stat");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14) utime = std::stoull(field);
-        if (index == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
-
 struct Totals {
     std::uint64_t senderBytes = 0;
     std::uint64_t unownedBytes = 0;
@@ -101,32 +82,15 @@ Totals countedTotals(RecordsState& records, const std::u16string& senderPath) {
     return totals;
 }
 
-struct TemporaryFolder {
-    std::string path;
-    TemporaryFolder() {
-        char name[] = "/tmp/sondrel-load.XXXXXX";
-        if (::mkdtemp(name) != nullptr) path = name;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
-
 int failWith(const std::string& reason, const RecordingNotifier* notifier = nullptr) {
-    std::fprintf(stderr, "load_monitor: %s\n", reason.c_str());
-    if (notifier) {
-        for (const std::string& message : notifier->messages()) std::fprintf(stderr, "  engine said: %s\n", message.c_str());
-    }
-    return 1;
+    return reportFailure("load_monitor", reason, notifier ? notifier->messages() : std::vector<std::string>());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
-    std::map<std::string, std::string> args;
-    for (int i = 1; i + 1 < argc; i += 2) args[std::string(argv[i]).substr(2)] = argv[i + 1];
+    std::map<std::string, std::string> args = parseOptions(argc, argv);
     const std::optional<std::uint32_t> local = parseAddress(args["local"]);
     const std::optional<std::uint32_t> firstRemote = parseAddress(args["first-remote"]);
     if (!local || !firstRemote || args["sender"].empty()) return failWith("missing or bad arguments");
@@ -135,8 +99,8 @@ int main(int argc, char** argv) {
     const std::uint64_t rate = std::stoull(args["rate"]);
     const std::uint64_t ipLength = 28 + std::stoull(args["payload"]);
     const std::uint16_t port = static_cast<std::uint16_t>(std::stoul(args["port"]));
-    const TemporaryFolder work;
-    if (work.path.empty()) return failWith("no temporary folder");
+    const TemporaryFolder work("sondrel-load");
+    if (work.path().empty()) return failWith("no temporary folder");
 
     auto gauge = std::make_shared<LookupGauge>();
     auto notifier = std::make_shared<RecordingNotifier>();
@@ -154,8 +118,8 @@ int main(int argc, char** argv) {
         --gauge->inFlight;
         return name;
     };
-    services.settingsFolder = work.path + "/settings";
-    services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{utf8ToU16(work.path), *local});
+    services.settingsFolder = work.path() + "/settings";
+    services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{utf8ToU16(work.path()), *local});
     Monitor monitor(services);
     monitor.loadSettings();
     monitor.start();

@@ -9,12 +9,9 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <filesystem>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <variant>
@@ -67,25 +64,6 @@ CaptureLibraryLoad loadWithStatistics() {
     return load;
 }
 
-// utime + stime of this process, in seconds.
-double cpuSeconds() {
-    std::ifstream in("/proc/self/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14) utime = std::stoull(field);
-        if (index == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
-
 std::optional<unsigned long long> commandNumber(const std::string& command) {
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return std::nullopt;
@@ -95,33 +73,15 @@ std::optional<unsigned long long> commandNumber(const std::string& command) {
     return read ? std::optional(value) : std::nullopt;
 }
 
-// A folder of this run's own, removed with everything in it on every way out.
-struct TemporaryFolder {
-    std::string path;
-    TemporaryFolder() {
-        char name[] = "/tmp/sondrel-rate.XXXXXX";
-        if (::mkdtemp(name) != nullptr) path = name;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
-
 int failWith(const std::string& reason, const LiveMonitor* live = nullptr) {
-    std::fprintf(stderr, "rate_monitor: %s\n", reason.c_str());
-    if (live) {
-        for (const std::string& message : live->messages()) std::fprintf(stderr, "  engine said: %s\n", message.c_str());
-    }
-    return 1;
+    return reportFailure("rate_monitor", reason, live ? live->messages() : std::vector<std::string>());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
-    std::map<std::string, std::string> args;
-    for (int i = 1; i + 1 < argc; i += 2) args[std::string(argv[i]).substr(2)] = argv[i + 1];
+    std::map<std::string, std::string> args = parseOptions(argc, argv);
     const std::optional<std::uint32_t> local = parseAddress(args["local"]);
     const std::optional<std::uint32_t> remote = parseAddress(args["remote"]);
     if (!local || !remote || args["sender"].empty() || args["rate"].empty()) {
@@ -130,9 +90,9 @@ int main(int argc, char** argv) {
     const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["sink-port"]));
     const std::uint64_t payload = std::stoull(args["payload"]);
     const std::uint64_t ipLength = 28 + payload;
-    const TemporaryFolder work;
-    if (work.path.empty()) return failWith("no temporary folder");
-    const std::string& workFolder = work.path;
+    const TemporaryFolder work("sondrel-rate");
+    if (work.path().empty()) return failWith("no temporary folder");
+    const std::string& workFolder = work.path();
     std::string error;
 
     {

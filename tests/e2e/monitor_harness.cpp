@@ -7,7 +7,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -26,6 +31,46 @@ std::string selfExecutablePath() {
     char path[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
     return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::map<std::string, std::string> parseOptions(int argc, char** argv) {
+    std::map<std::string, std::string> options;
+    for (int i = 1; i + 1 < argc; i += 2) options[std::string(argv[i]).substr(2)] = argv[i + 1];
+    return options;
+}
+
+double cpuSeconds() {
+    std::ifstream in("/proc/self/stat");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14) utime = std::stoull(field);
+        if (index == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+int reportFailure(const char* program, const std::string& reason, const std::vector<std::string>& engineMessages) {
+    std::fprintf(stderr, "%s: %s\n", program, reason.c_str());
+    for (const std::string& message : engineMessages) std::fprintf(stderr, "  engine said: %s\n", message.c_str());
+    return 1;
+}
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix) {
+    std::string name = "/tmp/" + prefix + ".XXXXXX";
+    if (::mkdtemp(name.data()) != nullptr) m_path = name;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
 }
 
 std::optional<UdpSocket> UdpSocket::bind(std::uint32_t localAddress, std::string& error) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +22,31 @@ std::optional<std::uint32_t> parseAddress(const std::string& dotted);
 
 // Full path of this program, as /proc/self/exe names it.
 std::string selfExecutablePath();
+
+// "--name value" pairs of a driver program's command line, keyed by the name
+// without its dashes; a missing option reads as empty.
+std::map<std::string, std::string> parseOptions(int argc, char** argv);
+
+// User plus system CPU time of this process so far, in seconds.
+double cpuSeconds();
+
+// Prints "PROGRAM: reason" and every message the engine raised; the exit status 1.
+int reportFailure(const char* program, const std::string& reason, const std::vector<std::string>& engineMessages = {});
+
+// A folder of this run's own under /tmp, named after `prefix`, removed with
+// everything in it on every way out. path() is empty when none could be made.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(const std::string& prefix);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
 
 // A UDP socket bound to one local address on a port the kernel chooses.
 class UdpSocket {
@@ -66,9 +92,7 @@ std::optional<AppRecord> findApplication(RecordsState& records, std::u16string_v
 
 // A Monitor on the live machine as the main window runs it, without a window:
 // settings from an empty folder with the given capture address, no reverse
-// look-ups, capture and discovery started. Beside it runs a second owner
-// discovery on the same /proc, used only to learn when a new socket has been
-// seen (the monitor does not expose its own owner table).
+// look-ups, capture and discovery started.
 class LiveMonitor {
 public:
     struct Options {
