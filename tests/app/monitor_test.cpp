@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/monitor.h"
+#include "tests/support/stepped_clock.h"
 #include "config/settings.h"
 #include "engine_fakes.h"
 
@@ -15,21 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ip;
 
-class SteppedClock final : public Clock {
-public:
-    std::optional<LocalTime> now() const override {
-        const std::scoped_lock guard(m_lock);
-        return m_now;
-    }
-    void set(std::optional<LocalTime> t) {
-        const std::scoped_lock guard(m_lock);
-        m_now = t;
-    }
-
-private:
-    mutable std::mutex m_lock;
-    std::optional<LocalTime> m_now = LocalTime{2027, 1, 31, 23, 59, 58};
-};
+using testing::SteppedClock;
 
 class CountingNotifier final : public Notifier {
 public:

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/monitor.h"
+#include "tests/support/stepped_clock.h"
 #include "config/settings.h"
 
 namespace sondrel {
@@ -29,21 +30,7 @@ namespace fs = std::filesystem;
 constexpr int kEndpoints = 1500;
 const char* const kLocal = "10.0.0.1";
 
-class SteppedClock final : public Clock {
-public:
-    std::optional<LocalTime> now() const override {
-        const std::scoped_lock guard(m_lock);
-        return m_now;
-    }
-    void set(LocalTime t) {
-        const std::scoped_lock guard(m_lock);
-        m_now = t;
-    }
-
-private:
-    mutable std::mutex m_lock;
-    std::optional<LocalTime> m_now = LocalTime{2027, 1, 31, 23, 59, 58};
-};
+using testing::SteppedClock;
 
 class CountingNotifier final : public Notifier {
 public:
