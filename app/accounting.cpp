@@ -1,6 +1,6 @@
 #include "app/accounting.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 

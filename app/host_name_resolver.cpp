@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 

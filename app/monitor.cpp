@@ -109,6 +109,13 @@ bool Monitor::exportHtml(const std::string& path) {
 
 bool Monitor::exportCsv(const std::string& path) { return ExportCsvReport(*m_lists, path); }
 
+CaptureStatus Monitor::captureStatus() const {
+    CaptureStatus status;
+    status.ipv4Address = m_capture->localAddress.load();
+    status.capturing = m_capture->captureRunning.load();
+    return status;
+}
+
 const Settings& Monitor::settings() const { return *m_settings; }
 
 const OwnerLookupService& Monitor::ownerLookup() const { return *m_discovery; }

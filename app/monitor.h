@@ -5,10 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "app/clock.h"
+#include "base/clock.h"
+#include "app/capture_status.h"
 #include "app/host_name_resolver.h"
 #include "app/main_lists.h"
-#include "app/notifier.h"
+#include "base/notifier.h"
 #include "app/records.h"
 #include "capture/capture_control.h"
 #include "capture/pcap_library.h"
@@ -79,6 +80,8 @@ public:
     const OwnerLookupService& ownerLookup() const;
     const Clock& clock() const { return *m_services.clock; }
     bool dailyDone() const { return m_dailyDone; }
+    // What is captured and how it goes; callable from any thread.
+    CaptureStatus captureStatus() const;
 
 private:
     void CheckDailyReport();

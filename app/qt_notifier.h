@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/notifier.h"
+#include "base/notifier.h"
 
 namespace sondrel {
 

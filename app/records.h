@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/flat_index.h"
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 

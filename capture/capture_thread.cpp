@@ -8,7 +8,7 @@
 #include <thread>
 #include <variant>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "capture/decode_frame.h"
 
 namespace sondrel {

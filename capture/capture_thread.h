@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/notifier.h"
+#include "base/notifier.h"
 #include "capture/capture_control.h"
 #include "capture/live_capture_handles.h"
 #include "capture/pcap_library.h"

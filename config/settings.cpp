@@ -14,8 +14,8 @@
 #include <limits>
 #include <vector>
 
-#include "app/notifier.h"
-#include "app/text.h"
+#include "base/notifier.h"
+#include "base/text.h"
 #include "config/cp1251.h"
 #include "config/default_address.h"
 

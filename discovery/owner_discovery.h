@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/notifier.h"
+#include "base/notifier.h"
 #include "discovery/owner_lookup.h"
 
 namespace sondrel {

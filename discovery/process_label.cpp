@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "discovery/proc_files.h"
 
 namespace sondrel {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "reports/csv_report.h"
 #include "reports/report_writer.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "app/main_lists.h"
 
 namespace sondrel {

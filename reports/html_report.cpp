@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "app/main_lists.h"
 #include "reports/report_writer.h"
 

@@ -6,7 +6,7 @@
 
 #include "app/accounting.h"
 #include "app/main_lists.h"
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 namespace {

@@ -15,7 +15,7 @@
 #include <map>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/e2e/monitor_harness.h"
 
 using namespace sondrel;

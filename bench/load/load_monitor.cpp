@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/host_name_resolver.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "config/settings.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"

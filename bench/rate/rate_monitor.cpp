@@ -16,7 +16,7 @@
 #include <thread>
 #include <variant>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"
 

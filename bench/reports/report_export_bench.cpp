@@ -7,7 +7,7 @@
 
 #include "app/main_lists.h"
 #include "app/records.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "reports/csv_report.h"
 #include "reports/html_report.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/main_lists.h"
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 namespace {

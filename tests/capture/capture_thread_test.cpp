@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "capture/decode_frame.h"
 #include "tests/capture/test_frames.h"
 

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/notifier.h"
+#include "base/notifier.h"
 #include "tests/config/test_address.h"
 
 namespace sondrel {

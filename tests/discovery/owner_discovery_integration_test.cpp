@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "discovery/owner_discovery.h"
 #include "discovery/proc_files.h"
 #include "discovery/process_label.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/discovery/temp_proc_tree.h"
 
 namespace sondrel {

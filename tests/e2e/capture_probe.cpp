@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"
 #include "tests/e2e/pcap_totals.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "config/settings.h"
 
 namespace sondrel::e2e {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "app/monitor.h"
-#include "app/notifier.h"
+#include "base/notifier.h"
 #include "app/records.h"
 
 namespace sondrel::e2e {

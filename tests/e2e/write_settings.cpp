@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "config/settings.h"
 
 int main(int argc, char** argv) {

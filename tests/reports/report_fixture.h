@@ -15,7 +15,7 @@
 
 #include "app/main_lists.h"
 #include "app/records.h"
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel::testing {
 

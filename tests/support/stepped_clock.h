@@ -3,7 +3,7 @@
 #include <mutex>
 #include <optional>
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 namespace sondrel::testing {
 

@@ -1,9 +1,9 @@
-#include "app/notifier.h"
+#include "base/notifier.h"
 
 #include <cstdio>
 #include <mutex>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace sondrel {
 
