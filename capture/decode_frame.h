@@ -7,7 +7,7 @@
 #include <span>
 
 #include "capture/packet_queue.h"
-#include "capture/packet_record.h"
+#include "base/packet_record.h"
 
 namespace sondrel {
 

@@ -3,7 +3,7 @@
 #include <deque>
 #include <mutex>
 
-#include "capture/packet_record.h"
+#include "base/packet_record.h"
 
 namespace sondrel {
 
