@@ -96,7 +96,12 @@ int main(int argc, char** argv) {
     std::string error;
 
     {
-        LiveMonitor live({.localAddress = *local, .workFolder = workFolder, .loadCaptureLibrary = loadWithStatistics});
+        LiveMonitor::Options options;
+        options.localAddress = *local;
+        options.workFolder = workFolder;
+        options.inProcess = true;
+        options.loadCaptureLibrary = loadWithStatistics;
+        LiveMonitor live(options);
         auto warmUp = UdpSocket::bind(*local, error);
         if (!warmUp) return failWith(error);
         if (!live.waitUntilLive(*warmUp, *remote, sinkPort, 10, 20s)) return failWith("capture never went live", &live);

@@ -19,7 +19,8 @@ struct AccountingFixture : ::testing::Test {
     FakeOwners owners;
     RecordingResolvers resolvers;
     std::atomic<std::uint32_t> localAddress{kLocal};
-    TrafficAccountant accountant{records, owners, resolvers, localAddress};
+    LocalAddresses local{localAddress};
+    TrafficAccountant accountant{records, owners, resolvers, local};
 
     void account(const PacketRecord& r) {
         accountant.AccountPacket(r.srcAddr, r.dstAddr, r.length, r.dstPort, r.srcPort, r.protocol);

@@ -1,5 +1,7 @@
 #include "tests/e2e/monitor_harness.h"
 
+#include "app/in_process_sources.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -136,13 +138,17 @@ MonitorServices servicesFor(const LiveMonitor::Options& options, const std::shar
     MonitorServices services;
     services.notifier = notifier;
     services.clock = std::make_shared<NoonClock>();
-    services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
+    services.reverseLookup = [](const IpAddress&) { return std::optional<std::string>(); };
     services.settingsFolder = options.workFolder + "/settings";
     auto defaults = std::make_shared<SettingsDefaults>();
     defaults->reportFolder = utf8ToU16(options.workFolder);
     defaults->localAddress = options.localAddress;
     services.settingsDefaults = defaults;
-    if (options.loadCaptureLibrary) services.loadCaptureLibrary = options.loadCaptureLibrary;
+    if (options.inProcess) {
+        services.makeSources = inProcessSources("/proc", options.loadCaptureLibrary);
+    } else {
+        services.captureHelperPath = options.captureHelperPath.empty() ? SONDREL_CAPTURE_HELPER : options.captureHelperPath;
+    }
     return services;
 }
 

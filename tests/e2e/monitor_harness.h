@@ -14,6 +14,7 @@
 #include "app/monitor.h"
 #include "base/notifier.h"
 #include "app/records.h"
+#include "capture/pcap_library.h"
 
 namespace sondrel::e2e {
 
@@ -97,8 +98,12 @@ class LiveMonitor {
 public:
     struct Options {
         std::uint32_t localAddress = 0;
-        std::string workFolder;                  // settings folder and report folder live here
-        CaptureLibraryLoader loadCaptureLibrary;  // empty: the system's libpcap
+        std::string workFolder;  // settings folder and report folder live here
+        // Capture in this process instead of the capture helper, with this
+        // library (empty: the system's libpcap).
+        bool inProcess = false;
+        CaptureLibraryLoader loadCaptureLibrary;
+        std::string captureHelperPath;  // empty: the one of this build
     };
     explicit LiveMonitor(const Options& options);
     ~LiveMonitor();
