@@ -13,7 +13,18 @@ constexpr std::uint32_t kProtocolLabel = ~std::uint32_t(0);
 
 }  // namespace
 
-OwnerClaims::OwnerClaims() : m_slots(4 * 65536) {}
+OwnerClaims::OwnerClaims() = default;
+
+OwnerClaims::Slot& OwnerClaims::slot(std::size_t index) {
+    auto& page = m_pages[index >> 8];
+    if (!page) page = std::make_unique<Slot[]>(256);
+    return page[index & 0xFF];
+}
+
+const OwnerClaims::Slot* OwnerClaims::findSlot(std::size_t index) const {
+    const auto& page = m_pages[index >> 8];
+    return page ? &page[index & 0xFF] : nullptr;
+}
 
 // One plane per protocol and family: a TCP and a UDP socket on one port
 // number are different owners, and so are sockets that can carry only IPv4
@@ -30,15 +41,15 @@ std::uint32_t OwnerClaims::intern(const std::string& utf8Label) {
 }
 
 void OwnerClaims::addToSlot(std::size_t index, std::int64_t since, std::uint32_t label, bool protocolRow) {
-    Slot& slot = m_slots[index];
-    if (slot.label == 0) {
-        slot = Slot{since, label, protocolRow};
+    Slot& current = slot(index);
+    if (current.label == 0) {
+        current = Slot{since, label, protocolRow};
         return;
     }
-    if (since >= slot.since) {
-        if (slot.label == label) return;
-        m_older[std::uint32_t(index)].push_back(Older{slot.since, slot.label, slot.protocolRow});
-        slot = Slot{since, label, protocolRow};
+    if (since >= current.since) {
+        if (current.label == label) return;
+        m_older[std::uint32_t(index)].push_back(Older{current.since, current.label, current.protocolRow});
+        current = Slot{since, label, protocolRow};
         return;
     }
     // A claim about an earlier moment than the latest one (an owner event
@@ -68,9 +79,13 @@ void OwnerClaims::markComplete(std::int64_t upToNs) {
     // minute out of date answer nothing any more.
     constexpr std::int64_t kPruneEvery = 10'000'000'000;
     constexpr std::int64_t kKeep = 60'000'000'000;
-    if (upToNs - m_lastPrune >= kPruneEvery) {
+    // The times come from another process: no arithmetic on them may overflow.
+    std::int64_t sinceLastPrune;
+    std::int64_t keepFrom;
+    if (!__builtin_sub_overflow(upToNs, m_lastPrune, &sinceLastPrune) && sinceLastPrune >= kPruneEvery &&
+        !__builtin_sub_overflow(upToNs, kKeep, &keepFrom)) {
         m_lastPrune = upToNs;
-        prune(upToNs - kKeep);
+        prune(keepFrom);
     }
 }
 
@@ -83,9 +98,9 @@ OwnerLabel OwnerClaims::lookupOwner(const OwnerQuery& query) const {
     std::uint32_t label;
     {
         const std::scoped_lock guard(OwnerMapLock);
-        const Slot& slot = m_slots[index];
-        label = slot.label;
-        if (label != 0 && query.timeNs != 0 && query.timeNs < slot.since) {
+        const Slot* found = findSlot(index);
+        label = found != nullptr ? found->label : 0;
+        if (label != 0 && query.timeNs != 0 && query.timeNs < found->since) {
             const auto it = m_older.find(std::uint32_t(index));
             if (it != m_older.end()) {
                 const auto& older = it->second;
@@ -103,11 +118,11 @@ void OwnerClaims::prune(std::int64_t beforeNs) {
     const std::scoped_lock guard(OwnerMapLock);
     for (auto it = m_older.begin(); it != m_older.end();) {
         auto& older = it->second;
-        const Slot& slot = m_slots[it->first];
+        const std::int64_t latestSince = findSlot(it->first)->since;
         // An entry answers only for times before its successor's since.
         std::size_t keepFrom = 0;
         while (keepFrom < older.size()) {
-            const std::int64_t successorSince = keepFrom + 1 < older.size() ? older[keepFrom + 1].since : slot.since;
+            const std::int64_t successorSince = keepFrom + 1 < older.size() ? older[keepFrom + 1].since : latestSince;
             if (successorSince > beforeNs) break;
             ++keepFrom;
         }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -61,11 +63,15 @@ private:
     };
 
     static std::size_t slotIndex(std::uint8_t family, std::uint16_t protocol, std::uint16_t port);
+    // Slots come in pages of 256 ports, made with their first claim: a run
+    // sees a few hundred ports, not the 262,144 the planes could hold.
+    Slot& slot(std::size_t index);
+    const Slot* findSlot(std::size_t index) const;
     std::uint32_t intern(const std::string& utf8Label);
     void addToSlot(std::size_t index, std::int64_t since, std::uint32_t label, bool protocolRow);
 
     mutable std::mutex OwnerMapLock;
-    std::vector<Slot> m_slots;
+    std::array<std::unique_ptr<Slot[]>, 4 * 65536 / 256> m_pages;
     // Earlier owners of slots that changed hands, oldest first; most slots have none.
     std::unordered_map<std::uint32_t, std::vector<Older>> m_older;
     std::deque<std::u16string> m_labels;  // stable addresses: answers point into it

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ public:
         if (it != labels.end()) return {&it->second, false};
         return {query.protocol == 6 ? &tcp : &udp, true};
     }
+    std::int64_t completeUpTo = std::numeric_limits<std::int64_t>::max();
+    std::int64_t claimsCompleteUpTo() const override { return completeUpTo; }
 };
 
 class RecordingResolvers final : public ResolverStarter {

@@ -40,7 +40,7 @@ struct ResolverFixture : ::testing::Test {
         const std::scoped_lock guard(records->RecordsLock);
         auto i = records->table.findApp(app);
         if (i == AppTable::npos) i = records->table.appendApp(app);
-        records->table.appendEndpoint(i, EndpointRecord{1, 2, 0, 0, FormatIPv4(ip(remote)), {}, ip(remote), u"TCP:"});
+        records->table.appendEndpoint(i, EndpointRecord{1, 2, 0, 0, FormatIPv4(ip(remote)), {}, ip(remote), u"TCP:", {}, false});
     }
 };
 
