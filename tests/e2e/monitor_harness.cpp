@@ -1,5 +1,6 @@
 #include "tests/e2e/monitor_harness.h"
 
+#include "app/capture_helper.h"
 #include "app/in_process_sources.h"
 
 #include <arpa/inet.h>
@@ -41,8 +42,10 @@ std::map<std::string, std::string> parseOptions(int argc, char** argv) {
     return options;
 }
 
-double cpuSeconds() {
-    std::ifstream in("/proc/self/stat");
+double cpuSeconds() { return cpuSeconds(getpid()); }
+
+double cpuSeconds(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Fields after the command name, which is in parentheses and may hold spaces.
     std::istringstream fields(text.substr(text.rfind(')') + 2));
@@ -162,6 +165,12 @@ LiveMonitor::LiveMonitor(const Options& options)
 }
 
 LiveMonitor::~LiveMonitor() { m_monitor->stop(); }
+
+std::optional<int> LiveMonitor::helperProcess() {
+    const auto* helper = dynamic_cast<const CaptureHelper*>(&m_monitor->packetSource());
+    if (helper == nullptr) return std::nullopt;
+    return helper->helperProcess();
+}
 
 bool LiveMonitor::tickUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
                             std::chrono::milliseconds period) {
