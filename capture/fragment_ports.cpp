@@ -26,10 +26,13 @@ FragmentPorts::Key FragmentPorts::keyOf(const FragmentFields& fragment, const Pa
 // Seeded per table, so a sender who picks identifications and addresses cannot
 // line its fragments up in one chain.
 std::uint32_t FragmentPorts::bucketOf(const Key& key) const {
-    static_assert(sizeof(Key) == 40);
-    std::uint64_t words[5];
-    std::memcpy(words, &key, sizeof words);
-    std::uint64_t hash = m_seed;
+    // Field by field: reading the key back as whole words right after it was
+    // assembled from narrow stores stalls on store forwarding.
+    std::uint64_t words[4];
+    std::memcpy(words, key.source.data(), 16);
+    std::memcpy(words + 2, key.destination.data(), 16);
+    std::uint64_t hash = m_seed ^ (std::uint64_t{key.identification} << 16 | std::uint64_t{key.family} << 8 |
+                                   key.protocol);
     for (const std::uint64_t word : words) {
         hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
         hash ^= hash >> 29;
