@@ -58,7 +58,8 @@ inline constexpr int kMaxIpv6ExtensionHeaders = 8;
 bool decodePacket(std::span<const std::uint8_t> frame, LinkType linkType, std::size_t wireLength,
                   PacketRecord& record, FragmentFields& fragment);
 
-// The record alone, for a frame captured whole. A later fragment keeps ports 0.
+// The record alone, the captured length taken for the wire length. A later
+// fragment keeps ports 0: only DecodeFrame lends it those of its first.
 std::optional<PacketRecord> decodeFrame(std::span<const std::uint8_t> frame, LinkType linkType);
 
 // What the capture thread passes as pcap_dispatch's user pointer.

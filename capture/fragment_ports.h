@@ -33,10 +33,12 @@ struct FragmentFields {
 //
 // Runs on the one capture thread; not thread-safe. The table has a fixed
 // capacity: each new first fragment takes the slot of the oldest one remembered,
-// so memory stays bounded whatever the traffic. At 4096 entries and a 2 s window,
-// eviction only bites above about 2000 fragmented datagrams a second, and a
-// datagram's fragments normally follow each other within microseconds. The
-// storage (about 300 KB) is allocated when the first fragment is seen.
+// so memory stays bounded whatever the traffic. The fragments of one datagram
+// normally follow each other within microseconds, so an eviction costs a match
+// only when more than 4096 fragmented datagrams are under way at once. The
+// window is short because IPv4 identifications are 16 bits: the longer an entry
+// lives, the likelier a later datagram reuses its key. The storage (about
+// 300 KB) is allocated when the first fragment is seen.
 class FragmentPorts {
 public:
     static constexpr std::size_t kCapacity = 4096;
@@ -57,7 +59,6 @@ private:
         std::uint32_t identification = 0;
         std::uint8_t family = 0;
         std::uint8_t protocol = 0;
-        std::uint16_t zero = 0;
         Ipv6Address source{};  // an IPv4 address in the first four bytes
         Ipv6Address destination{};
         bool operator==(const Key&) const = default;
