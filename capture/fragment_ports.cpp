@@ -107,8 +107,8 @@ void FragmentPorts::apply(const FragmentFields& fragment, PacketRecord& record) 
     }
     // A capture clock stepped back makes the age negative: still a match. The
     // difference wraps rather than overflows on absurd time stamps.
-    const auto age =
-        static_cast<std::int64_t>(static_cast<std::uint64_t>(record.timeNs) - static_cast<std::uint64_t>(entry->timeNs));
+    const std::uint64_t now = static_cast<std::uint64_t>(record.timeNs);
+    const auto age = static_cast<std::int64_t>(now - static_cast<std::uint64_t>(entry->timeNs));
     if (age <= kWindowNs) {
         record.srcPort = entry->srcPort;
         record.dstPort = entry->dstPort;
