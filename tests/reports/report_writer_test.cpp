@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -119,13 +122,36 @@ INSTANTIATE_TEST_SUITE_P(Rows, ReportWriterOpenFailure,
                          });
 
 // /dev/full accepts the open and fails every write, as a full disk does.
-TEST(ReportWriter, FullDiskLosesTheRestWithoutFailing) {
+TEST(ReportWriter, FullDiskIsReportedByClose) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    for (const int lines : {1, 10000}) {
+        ReportWriter writer;
+        ASSERT_TRUE(writer.open("/dev/full"));
+        for (int i = 0; i < lines; ++i) writer.write(u"0123456789abcdef\n");
+        EXPECT_FALSE(writer.close()) << lines;
+        EXPECT_EQ(writer.error(), ENOSPC) << lines;
+        EXPECT_FALSE(writer.isOpen());
+    }
+}
+
+// Another user planted the report's name as a link to a file of root's: the
+// link is replaced by the report, the file it pointed to keeps its bytes.
+TEST(ReportWriter, ReplacingPutsAWholeRegularFileWhereALinkWasPlanted) {
+    TempDir dir;
+    const std::string victim = dir.file("victim");
+    const std::string path = dir.file("2027_01_02.csv");
+    std::ofstream(victim, std::ios::binary) << "root's own bytes";
+    std::filesystem::create_symlink(victim, path);
     ReportWriter writer;
-    ASSERT_TRUE(writer.open("/dev/full"));
-    for (int i = 0; i < 10000; ++i) writer.write(u"0123456789abcdef\n");
-    writer.close();
-    EXPECT_FALSE(writer.isOpen());
+    ASSERT_TRUE(writer.openReplacing(path));
+    writer.write(u"report\n");
+    EXPECT_EQ(readBytes(victim), "root's own bytes") << "nothing reaches the name before the end";
+    ASSERT_TRUE(writer.close());
+    EXPECT_EQ(readBytes(victim), "root's own bytes");
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+    EXPECT_EQ(readBytes(path), "report\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary file left";
 }
 
 }  // namespace
