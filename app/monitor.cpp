@@ -9,7 +9,6 @@
 #include "config/settings.h"
 #include "discovery/owner_discovery.h"
 #include "reports/csv_report.h"
-#include "reports/daily_report.h"
 #include "reports/html_report.h"
 
 namespace sondrel {
@@ -22,6 +21,7 @@ MonitorServices withDefaults(MonitorServices services) {
     if (!services.reverseLookup) services.reverseLookup = systemReverseLookup;
     if (services.settingsFolder.empty()) services.settingsFolder = SettingsFolder();
     if (!services.loadCaptureLibrary) services.loadCaptureLibrary = loadSystemCaptureLibrary;
+    if (!services.lookUpDefaultAddress) services.lookUpDefaultAddress = [] { return DefaultLocalAddress(); };
     return services;
 }
 
@@ -41,15 +41,30 @@ Monitor::Monitor(MonitorServices services)
 Monitor::~Monitor() { stop(); }
 
 void Monitor::loadSettings() {
-    const SettingsDefaults defaults = m_services.settingsDefaults ? *m_services.settingsDefaults : liveSettingsDefaults();
-    LoadSettings(*m_settings, m_services.settingsFolder, defaults);
+    m_defaultAddress.reset();
+    if (m_services.settingsDefaults) {
+        LoadSettings(*m_settings, m_services.settingsFolder, *m_services.settingsDefaults);
+    } else if (!LoadSettings(*m_settings, m_services.settingsFolder, SettingsDefaults{defaultReportFolder(), 0})) {
+        // The host-name lookup can wait for DNS for seconds; the window must not.
+        m_defaultAddress = std::make_unique<DefaultAddressLookup>(m_services.lookUpDefaultAddress);
+    }
     m_capture->localAddress.store(m_settings->localAddress);
 }
 
 void Monitor::start() {
     m_capture->captureRunning.store(true);
-    startCapture();
+    if (!m_defaultAddress) startCapture();
     m_discovery->StartOwnerDiscovery();
+}
+
+void Monitor::takeDefaultAddress() {
+    if (!m_defaultAddress) return;
+    const std::optional<std::uint32_t> address = m_defaultAddress->result();
+    if (!address) return;
+    m_defaultAddress.reset();
+    m_settings->localAddress = *address;
+    m_capture->localAddress.store(*address);
+    if (m_capture->captureRunning.load()) startCapture();
 }
 
 void Monitor::startCapture() {
@@ -57,18 +72,25 @@ void Monitor::startCapture() {
 }
 
 void Monitor::tick() {
+    takeDefaultAddress();
     m_accountant->drainQueue(m_capture->queue);
     CheckDailyReport();
     m_lists->RefreshApplications();
 }
 
 void Monitor::CheckDailyReport() {
-    const std::optional<LocalTime> now = m_services.clock->now();
-    if (!dailyReportDue(m_settings->dailyReports, now, m_dailyDone)) return;
-    const std::scoped_lock guard(m_capture->queue.QueueLock);
-    WriteDailyReport(*m_lists, m_settings->reportFolder, *now);
-    ResetStatistics();
-    m_dailyDone = true;
+    const std::optional<LocalTime> day = m_dailySchedule.due(m_settings->dailyReports, m_services.clock->now());
+    if (!day) return;
+    DailyReportOutcome outcome;
+    {
+        const std::scoped_lock guard(m_capture->queue.QueueLock);
+        outcome = WriteDailyReport(*m_lists, m_settings->reportFolder, *day);
+        // Only a complete report may take the statistics; otherwise counting goes on.
+        if (outcome.written) ResetStatistics();
+    }
+    if (m_dailySchedule.attempted(outcome.written)) {
+        m_services.notifier->showNotice(u"Error", dailyReportFailureText(outcome), MessageIcon::Error);
+    }
 }
 
 void Monitor::ResetStatistics() {
@@ -80,6 +102,8 @@ void Monitor::ResetStatistics() {
 
 bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
                            std::u16string reportFolder) {
+    // The user's choice wins over a default address still being looked up.
+    if (newAddress) m_defaultAddress.reset();
     if (newAddress && *newAddress != m_capture->localAddress.load()) {
         stopCapture(*m_capture, *m_captureHandles);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,8 @@
 #include "app/records.h"
 #include "capture/capture_control.h"
 #include "capture/pcap_library.h"
+#include "config/default_address.h"
+#include "reports/daily_report.h"
 
 namespace sondrel {
 
@@ -31,6 +34,10 @@ struct MonitorServices {
     std::string settingsFolder;                    // empty: the XDG folder
     // Home folder and default capture address; empty: read from this machine.
     std::shared_ptr<const SettingsDefaults> settingsDefaults;
+    // Without settingsDefaults: the machine's default capture address, looked
+    // up on a worker thread and only when the settings file holds none.
+    // Default: DefaultLocalAddress.
+    std::function<std::uint32_t()> lookUpDefaultAddress;
     CaptureLibraryLoader loadCaptureLibrary;       // default: the system's libpcap
     std::size_t maxResolvers = 256;
 };
@@ -47,12 +54,16 @@ public:
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
-    // LoadSettings: defaults, the settings folder, the file if readable.
+    // LoadSettings: defaults, the settings folder, the file if readable. When
+    // the file holds no capture address, the default one is looked up on a
+    // worker thread; until it arrives localAddress stays 0 and no capture runs.
     void loadSettings();
-    // Sets captureRunning, starts a capture thread, then owner discovery.
+    // Sets captureRunning, starts a capture thread (once the address is
+    // known), then owner discovery.
     void start();
 
-    // The tick without the splash step: drain, daily report check, refresh.
+    // The tick without the splash step: a default address that has arrived is
+    // taken (and capture started), then drain, daily report check, refresh.
     void tick();
     // Caller holds the queue's QueueLock: empties records, queue and both lists.
     void ResetStatistics();
@@ -79,13 +90,17 @@ public:
     Notifier& notifier() { return *m_services.notifier; }
     const OwnerLookupService& ownerLookup() const;
     const Clock& clock() const { return *m_services.clock; }
-    bool dailyDone() const { return m_dailyDone; }
+    bool dailyDone() const { return m_dailySchedule.dailyDone(); }
+    // A failed daily report waits for its next attempt (statistics kept).
+    bool dailyReportPending() const { return m_dailySchedule.retryPending(); }
+    bool defaultAddressPending() const { return m_defaultAddress != nullptr; }
     // What is captured and how it goes; callable from any thread.
     CaptureStatus captureStatus() const;
 
 private:
     void CheckDailyReport();
     void startCapture();
+    void takeDefaultAddress();
 
     MonitorServices m_services;
     std::shared_ptr<RecordsState> m_records;
@@ -96,7 +111,8 @@ private:
     std::unique_ptr<HostNameResolverPool> m_resolvers;
     std::unique_ptr<TrafficAccountant> m_accountant;
     std::shared_ptr<LiveCaptureHandles> m_captureHandles;
-    bool m_dailyDone = false;
+    std::unique_ptr<DefaultAddressLookup> m_defaultAddress;
+    DailyReportSchedule m_dailySchedule;
 };
 
 }  // namespace sondrel
