@@ -37,7 +37,7 @@ struct OwnerDiscovery::State {
     mutable std::mutex progressLock;
     mutable std::condition_variable progressChanged;
     std::uint64_t passes = 0;
-    bool workerRunning = false;
+    int workersRunning = 0;  // one at most; counted so that a second one would show
     bool workerStarted = false;
 };
 
@@ -50,7 +50,7 @@ constexpr std::uint16_t kProtocolUdp = 17;
 void finishWorker(OwnerDiscovery::State& state) {
     {
         const std::scoped_lock guard(state.progressLock);
-        state.workerRunning = false;
+        --state.workersRunning;
     }
     state.progressChanged.notify_all();
 }
@@ -120,7 +120,7 @@ int OwnerDiscovery::StartOwnerDiscovery() {
     {
         const std::scoped_lock guard(m_state->progressLock);
         m_state->workerStarted = true;
-        m_state->workerRunning = true;
+        ++m_state->workersRunning;
     }
     m_state->DiscoveryEnabled = true;
     std::thread(OwnerWorker, m_state).detach();
@@ -155,13 +155,18 @@ std::uint64_t OwnerDiscovery::completedPasses() const {
 bool OwnerDiscovery::waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_state->progressLock);
     return m_state->progressChanged.wait_for(lock, timeout,
-                                             [&] { return m_state->passes >= count || !m_state->workerRunning; }) &&
+                                             [&] { return m_state->passes >= count || m_state->workersRunning == 0; }) &&
            m_state->passes >= count;
 }
 
 bool OwnerDiscovery::waitForWorkerEnd(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_state->progressLock);
-    return m_state->progressChanged.wait_for(lock, timeout, [&] { return !m_state->workerRunning; });
+    return m_state->progressChanged.wait_for(lock, timeout, [&] { return m_state->workersRunning == 0; });
+}
+
+int OwnerDiscovery::workersRunning() const {
+    const std::scoped_lock guard(m_state->progressLock);
+    return m_state->workersRunning;
 }
 
 }  // namespace sondrel

@@ -41,6 +41,8 @@ public:
     std::uint64_t completedPasses() const;
     bool waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const;
     bool waitForWorkerEnd(std::chrono::milliseconds timeout) const;
+    // Worker threads started and not yet ended.
+    int workersRunning() const;
 
     // Shared by this object and the worker thread; defined beside the worker.
     struct State;
