@@ -229,9 +229,7 @@ void CSondrelDlg::buildTrayIcon() {
 }
 
 bool CSondrelDlg::showTrayNotice(const QString& caption, const QString& text, MessageIcon icon) {
-    const bool messages = m_environment.trayMessagesSupported ? m_environment.trayMessagesSupported()
-                                                              : QSystemTrayIcon::supportsMessages();
-    if (!trayAvailable() || !messages) return false;
+    if (!trayAvailable() || !QSystemTrayIcon::supportsMessages()) return false;
     m_trayIcon->showMessage(caption, text, trayIconFor(icon), kTrayNoticeMilliseconds);
     return true;
 }

@@ -40,7 +40,6 @@ enum SondrelCommand : int {
 // What the main window takes from its surroundings; tests replace it.
 struct SondrelDlgEnvironment {
     std::function<bool()> systemTrayAvailable;  // default: QSystemTrayIcon::isSystemTrayAvailable
-    std::function<bool()> trayMessagesSupported;  // default: QSystemTrayIcon::supportsMessages
     std::shared_ptr<const DesktopEntryIndex> desktopEntries;  // default: this session's
     std::function<std::vector<AdapterEntry>()> adapters;      // default: listAdapters
     int splashMilliseconds = 1000;

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -196,14 +196,10 @@ TEST(MonitorStartUp, DefaultAddressIsLookedUpOnAWorkerOnlyWhenTheFileHasNone) {
         fs::create_directories(dir / "config");
         if (row.file) std::ofstream(dir / "config" / "conf01.dat", std::ios::binary) << *row.file;
 
-        struct Gate {
-            std::mutex lock;
-            std::condition_variable changed;
-            bool open = false;
-            int calls = 0;
-            std::thread::id thread;
-        };
-        auto gate = std::make_shared<Gate>();
+        // The lookup answers only once released, and notes where it ran.
+        auto release = std::make_shared<std::promise<void>>();
+        auto lookups = std::make_shared<std::atomic<int>>(0);
+        auto onAWorker = std::make_shared<std::atomic<bool>>(false);
         auto notifier = std::make_shared<CountingNotifier>();
         MonitorServices services;
         services.notifier = notifier;
@@ -211,11 +207,11 @@ TEST(MonitorStartUp, DefaultAddressIsLookedUpOnAWorkerOnlyWhenTheFileHasNone) {
         services.procRoot = (dir / "no-proc").string();
         services.settingsFolder = (dir / "config").string();
         services.loadCaptureLibrary = [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); };
-        services.lookUpDefaultAddress = [gate] {
-            std::unique_lock guard(gate->lock);
-            ++gate->calls;
-            gate->thread = std::this_thread::get_id();
-            gate->changed.wait_for(guard, std::chrono::seconds(20), [&] { return gate->open; });
+        services.lookUpDefaultAddress = [released = release->get_future().share(), lookups, onAWorker,
+                                         starter = std::this_thread::get_id()] {
+            ++*lookups;
+            *onAWorker = std::this_thread::get_id() != starter;
+            released.wait_for(std::chrono::seconds(20));
             return ip("10.0.0.9");
         };
         Monitor monitor(services);
@@ -224,26 +220,18 @@ TEST(MonitorStartUp, DefaultAddressIsLookedUpOnAWorkerOnlyWhenTheFileHasNone) {
         EXPECT_EQ(monitor.defaultAddressPending(), row.lookedUp);
         if (row.lookedUp) {
             EXPECT_EQ(monitor.localAddress(), 0u) << "0 until the answer comes";
-            {
-                const std::scoped_lock guard(gate->lock);
-                gate->open = true;
-            }
-            gate->changed.notify_all();
+            release->set_value();
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (monitor.localAddress() == 0 && std::chrono::steady_clock::now() < deadline) {
                 monitor.tick();
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             EXPECT_EQ(monitor.localAddress(), ip("10.0.0.9"));
-            EXPECT_EQ(monitor.settings().localAddress, ip("10.0.0.9"));
-            const std::scoped_lock guard(gate->lock);
-            EXPECT_EQ(gate->calls, 1);
-            EXPECT_NE(gate->thread, std::this_thread::get_id());
+            EXPECT_TRUE(onAWorker->load());
         } else {
             EXPECT_EQ(monitor.localAddress(), ip("10.0.0.5"));
-            const std::scoped_lock guard(gate->lock);
-            EXPECT_EQ(gate->calls, 0);
         }
+        EXPECT_EQ(lookups->load(), row.lookedUp ? 1 : 0);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (notifier->missing.load() == 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -123,7 +123,7 @@ std::vector<std::string> namesIn(const fs::path& folder) {
     return names;
 }
 
-class ReportFolderFault : public ::testing::TestWithParam<FolderRow> {
+class ReportFolderTest : public ::testing::Test {
 protected:
     Folder folder{fs::temp_directory_path() / ("sondrel-faults-" + std::to_string(::getpid()))};
     std::shared_ptr<SteppedClock> clock = std::make_shared<SteppedClock>();
@@ -163,6 +163,8 @@ protected:
         return count;
     }
 };
+
+class ReportFolderFault : public ReportFolderTest, public ::testing::WithParamInterface<FolderRow> {};
 
 // The midnight report into a folder that cannot take it: nothing is reset and
 // nothing is lost, the user is told once, and the report is tried again at the
@@ -215,42 +217,24 @@ INSTANTIATE_TEST_SUITE_P(Rows, ReportFolderFault, ::testing::ValuesIn(kRows),
 
 // Another user planted the day's name in a shared report folder as a link to a
 // file of root's: the link is replaced by the report, its target keeps its bytes.
-TEST(ReportFolderSymlink, PlantedLinkAtTheReportNameIsReplacedNotFollowed) {
-    const fs::path dir = fs::temp_directory_path() / ("sondrel-planted-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "shared");
-    std::ofstream(dir / "victim", std::ios::binary) << "root:x:0:0:root:/root:/bin/bash\n";
-    fs::create_symlink(dir / "victim", dir / "shared" / "2027_01_02.csv");
-
-    auto clock = std::make_shared<SteppedClock>();
-    auto notifier = std::make_shared<CountingNotifier>();
-    MonitorServices services;
-    services.notifier = notifier;
-    services.clock = clock;
-    services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
-    services.procRoot = (dir / "no-proc").string();
-    services.settingsFolder = (dir / "settings").string();
-    const std::string shared = (dir / "shared").string();
-    services.settingsDefaults =
-        std::make_shared<SettingsDefaults>(SettingsDefaults{std::u16string(shared.begin(), shared.end()), inet_addr(kLocal)});
-    services.loadCaptureLibrary = [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); };
-    Monitor monitor(services);
-    monitor.loadSettings();
-    monitor.capture().queue.push({inet_addr(kLocal), inet_addr("192.0.2.7"), 500, 443, 30000, 6});
-    monitor.tick();
+TEST_F(ReportFolderTest, PlantedLinkAtTheReportNameIsReplacedNotFollowed) {
+    const fs::path shared = folder.dir / "shared";
+    fs::create_directories(shared);
+    std::ofstream(folder.dir / "victim", std::ios::binary) << "root:x:0:0:root:/root:/bin/bash\n";
+    fs::create_symlink(folder.dir / "victim", shared / "2027_01_02.csv");
+    const auto monitor = monitorWithReportsIn(shared);
+    monitor->capture().queue.push({inet_addr(kLocal), inet_addr("192.0.2.7"), 500, 443, 30000, 6});
+    monitor->tick();
     clock->set(LocalTime{2027, 2, 1, 0, 0, 0});
-    monitor.tick();
+    monitor->tick();
 
-    const fs::path report = dir / "shared" / "2027_01_02.csv";
-    EXPECT_EQ(readBytes(dir / "victim"), "root:x:0:0:root:/root:/bin/bash\n");
-    EXPECT_FALSE(fs::is_symlink(report));
-    EXPECT_TRUE(fs::is_regular_file(report));
-    EXPECT_EQ(readBytes(report),
+    EXPECT_EQ(readBytes(folder.dir / "victim"), "root:x:0:0:root:/root:/bin/bash\n");
+    EXPECT_FALSE(fs::is_symlink(shared / "2027_01_02.csv"));
+    EXPECT_EQ(readBytes(shared / "2027_01_02.csv"),
               "Application,UL bytes,DL bytes,Local port,Remote Port,Remote IP,Remote hostname\r\n"
               "TCP protocol,500,0,TCP:30000,TCP:443,192.0.2.7,,\r\n");
-    EXPECT_EQ(monitor.lists().applications().rowCount(), 0u);
+    EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
     EXPECT_EQ(notifier->shown.load(), 0);
-    fs::remove_all(dir);
 }
 
 }  // namespace

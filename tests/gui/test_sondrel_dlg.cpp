@@ -115,7 +115,6 @@ private slots:
     void rowIcons();
     void splashGoesAtSecondTick();
     void trayWorksWhileADialogIsOpen();
-    void trayNotice();
     void exitSequence();
     void exportWritesChosenFile_data();
     void exportWritesChosenFile();
@@ -543,23 +542,6 @@ void TestSondrelDlg::trayWorksWhileADialogIsOpen() {
     QCOMPARE(modality, Qt::WindowModal);
     QCOMPARE(probePresses, 1);
     QVERIFY(shownAgain);
-}
-
-void TestSondrelDlg::trayNotice() {
-    bool messages = true;
-    SondrelDlgEnvironment environment;
-    environment.systemTrayAvailable = [this] { return m_trayAvailable; };
-    environment.trayMessagesSupported = [&messages] { return messages; };
-    environment.splashMilliseconds = 0;
-    environment.startEngine = false;
-    CSondrelDlg dialog(*m_monitor, environment);
-    dialog.OnInitDialog();
-    QVERIFY(dialog.showTrayNotice(QStringLiteral("Error"), QStringLiteral("report"), MessageIcon::Error));
-    messages = false;
-    QVERIFY(!dialog.showTrayNotice(QStringLiteral("Error"), QStringLiteral("report"), MessageIcon::Error));
-    messages = true;
-    m_trayAvailable = false;
-    QVERIFY(!dialog.showTrayNotice(QStringLiteral("Error"), QStringLiteral("report"), MessageIcon::Error));
 }
 
 void TestSondrelDlg::exitSequence() {

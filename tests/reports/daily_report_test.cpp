@@ -180,14 +180,5 @@ TEST(DailyReportSchedule, RetriesEachMinuteAndTellsOncePerStreak) {
     }
 }
 
-TEST(DailyReportFailureText, NamesTheFileAndTheReason) {
-    EXPECT_EQ(dailyReportFailureText({false, "/srv/r/2027_01_02.csv", ENOSPC}),
-              u"Can't write the daily report /srv/r/2027_01_02.csv: No space left on device. "
-              u"The statistics are kept, and the report is tried again every minute.");
-    EXPECT_EQ(dailyReportFailureText({false, "", 0}),
-              u"Can't write the daily report: no report folder is set (Options). "
-              u"The statistics are kept, and the report is tried again every minute.");
-}
-
 }  // namespace
 }  // namespace sondrel
