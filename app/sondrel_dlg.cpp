@@ -216,7 +216,8 @@ void CSondrelDlg::buildTrayIcon() {
     addCommand(m_trayMenu, QStringLiteral("Exit"), kCmdTrayExit);
 
     if (m_mainIcon.isNull()) {
-        showWindowModalBox(this, QMessageBox::Information, QStringLiteral("Sondrel"), QStringLiteral("Can't load icon"));
+        showWindowModalBox(this, QMessageBox::Information, QStringLiteral("Sondrel"),
+                           QStringLiteral("Can't load icon"));
         return;
     }
     m_trayIcon = new QSystemTrayIcon(m_mainIcon, this);
@@ -282,7 +283,9 @@ void CSondrelDlg::exportReport(const QString& filter, const QString& suffix, boo
     if (path.isEmpty()) return;
     const std::string localPath = QFile::encodeName(path).toStdString();
     const bool written = html ? m_monitor.exportHtml(localPath) : m_monitor.exportCsv(localPath);
-    if (!written) showWindowModalBox(this, QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Can't create file!"));
+    if (!written) {
+        showWindowModalBox(this, QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Can't create file!"));
+    }
 }
 
 void CSondrelDlg::OnExportHtml() { exportReport(QStringLiteral("HTML files(*.html)"), QStringLiteral("html"), true); }
@@ -362,7 +365,7 @@ void CSondrelDlg::OnOptions() {
     if (execWindowModal(dialog) != QDialog::Accepted) return;
     if (!m_monitor.applyOptions(dialog.interfaceAddress(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
         showWindowModalBox(this, QMessageBox::Critical, QString::fromStdU16String(kSaveSettingsFailedCaption),
-                              QString::fromStdU16String(kSaveSettingsFailedText));
+                           QString::fromStdU16String(kSaveSettingsFailedText));
 }
 
 void CSondrelDlg::OnHelpTopics() { ShowHelpTopics(this); }
