@@ -75,6 +75,9 @@ public:
     void OnAbout();
     void OnShowApplication();
 
+    // A notice in the tray's balloon; false when there is no tray to show it.
+    bool showTrayNotice(const QString& caption, const QString& text, MessageIcon icon);
+
     // For tests and the application object.
     QAction* commandAction(int id) const;
     QMenuBar* menuBar() const { return m_menuBar; }
@@ -84,7 +87,10 @@ public:
     ReportListView* detailsView() const { return m_detailsView; }
     CaptionBar* applicationsCaption() const { return m_applicationsCaption; }
     CaptionBar* detailsCaption() const { return m_detailsCaption; }
+    // The area below the menu bar that holds captions and lists.
+    QWidget* contentArea() const { return m_content; }
     bool splashShown() const { return m_splash != nullptr; }
+    SplashWindow* splash() const { return m_splash.get(); }
     bool ticking() const { return m_timer.isActive(); }
     const AppImageList& imageList() const { return m_imageList; }
     Monitor& monitor() { return m_monitor; }
@@ -110,6 +116,7 @@ private:
     QAction* addCommand(QMenu* menu, const QString& text, int id);
     void buildMenus();
     void buildControls();
+    void layOutControls(QSize contentSize);
     void buildTrayIcon();
     void hideOrMinimize();
     bool trayAvailable() const;
@@ -126,6 +133,7 @@ private:
     QSystemTrayIcon* m_trayIcon = nullptr;
     std::unique_ptr<SplashWindow> m_splash;
     int m_splashTicks = 0;
+    QWidget* m_content = nullptr;
     CaptionBar* m_applicationsCaption = nullptr;
     CaptionBar* m_detailsCaption = nullptr;
     ReportListView* m_applicationsView = nullptr;

@@ -35,7 +35,7 @@ struct OwnerScanWorker::State {
     bool periodic = true;
     bool passRequested = false;
     std::uint64_t passes = 0;
-    bool workerRunning = false;
+    int workersRunning = 0;  // one at most; counted so that a second one would show
     bool workerStarted = false;
 };
 
@@ -52,7 +52,7 @@ using Clock = std::chrono::steady_clock;
 void finishWorker(OwnerScanWorker::State& state) {
     {
         const std::scoped_lock guard(state.lock);
-        state.workerRunning = false;
+        --state.workersRunning;
     }
     state.changed.notify_all();
     state.sink->discoveryEnded();
@@ -168,7 +168,7 @@ int OwnerScanWorker::start() {
     }
     {
         const std::scoped_lock guard(m_state->lock);
-        m_state->workerRunning = true;
+        ++m_state->workersRunning;
     }
     m_state->DiscoveryEnabled = true;
     std::thread(OwnerWorker, m_state).detach();
@@ -203,7 +203,12 @@ void OwnerScanWorker::requestPass() {
 
 bool OwnerScanWorker::running() const {
     const std::scoped_lock guard(m_state->lock);
-    return m_state->workerRunning;
+    return m_state->workersRunning > 0;
+}
+
+int OwnerScanWorker::workersRunning() const {
+    const std::scoped_lock guard(m_state->lock);
+    return m_state->workersRunning;
 }
 
 std::uint64_t OwnerScanWorker::completedPasses() const {
@@ -213,13 +218,13 @@ std::uint64_t OwnerScanWorker::completedPasses() const {
 
 bool OwnerScanWorker::waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_state->lock);
-    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->passes >= count || !m_state->workerRunning; }) &&
+    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->passes >= count || m_state->workersRunning == 0; }) &&
            m_state->passes >= count;
 }
 
 bool OwnerScanWorker::waitForWorkerEnd(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_state->lock);
-    return m_state->changed.wait_for(lock, timeout, [&] { return !m_state->workerRunning; });
+    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->workersRunning == 0; });
 }
 
 }  // namespace sondrel

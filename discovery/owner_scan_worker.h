@@ -47,6 +47,8 @@ public:
     void requestPass();
 
     bool running() const;
+    // Worker threads started and not yet ended.
+    int workersRunning() const;
     std::uint64_t completedPasses() const;
     bool waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const;
     bool waitForWorkerEnd(std::chrono::milliseconds timeout) const;
