@@ -18,6 +18,7 @@ char LICENSE[] SEC("license") = "Dual BSD/GPL";
 const volatile __u32 netns_filter = 0; /* 0: sockets of every network namespace */
 const volatile bool use_ringbuf = true;
 const volatile bool use_boot_clock = true;
+const volatile bool use_sk_storage = true;
 
 /* Records that found the buffer full; user space reads it through the
  * memory-mapped .bss, without any privilege. */
@@ -30,15 +31,24 @@ __u64 lost_records = 0;
 #define PATH_STEPS 48
 #define SOCKET_ENTRIES 16384
 
+/* The per-packet check: the last process seen with a socket, stored in the
+ * socket itself (Linux 5.11 lets tracing programs use socket storage), so
+ * the check is one pointer walk and the mark dies with the socket. */
 struct last_user {
-	__u64 inode;
+	__u64 inode; /* the LRU fallback's way to tell a socket from a later one at its address */
 	__u32 tgid;
 	__u32 reserved;
 };
 
-/* The last process seen with a socket, keyed by the socket's address. This
- * is the per-packet check: one look-up when the same process keeps using it.
- * The inode tells a socket from a later one at the same address. */
+struct {
+	__uint(type, BPF_MAP_TYPE_SK_STORAGE);
+	__uint(map_flags, BPF_F_NO_PREALLOC);
+	__type(key, int);
+	__type(value, struct last_user);
+} socket_users SEC(".maps");
+
+/* The same, keyed by the socket's address, for kernels without socket
+ * storage in tracing programs. */
 struct {
 	__uint(type, BPF_MAP_TYPE_LRU_HASH);
 	__uint(max_entries, SOCKET_ENTRIES);
@@ -188,33 +198,42 @@ static __always_inline enum socket_fill fill_socket(struct owner_socket_record *
 	return FILL_OK;
 }
 
-static __always_inline void remember_user(__u64 sk, __u64 inode, __u32 tgid)
+static __always_inline void remember_user(struct sock *sk, __u64 inode, __u32 tgid)
 {
 	struct last_user user = { .inode = inode, .tgid = tgid };
 
-	bpf_map_update_elem(&last_users, &sk, &user, BPF_ANY);
+	if (use_sk_storage) {
+		struct last_user *stored = bpf_sk_storage_get(&socket_users, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+
+		if (stored)
+			*stored = user;
+	} else {
+		__u64 key = (__u64)sk;
+
+		bpf_map_update_elem(&last_users, &key, &user, BPF_ANY);
+	}
 }
 
 /* Reports that `who` holds `sk`, unless this pair was reported with the same
  * socket and port less than REPORT_AGAIN_NS ago. */
-static __always_inline int report_socket(void *ctx, struct sock *sk, __u64 inode, const struct identity *who,
-					 __u8 cause, bool after_call)
+static __always_inline int report_socket(void *ctx, struct sock *sk, const struct identity *who, __u8 cause,
+					 bool after_call)
 {
 	struct owner_socket_record rec = {};
-	__u64 key = (__u64)sk;
+	__u64 inode = socket_inode(sk->sk_socket);
 
 	switch (fill_socket(&rec, sk)) {
 	case FILL_NOT_OURS:
-		remember_user(key, inode, who->tgid);
+		remember_user(sk, inode, who->tgid);
 		return 0;
 	case FILL_NO_PORT:
 		return 0;
 	case FILL_OK:
 		break;
 	}
-	remember_user(key, inode, who->tgid);
+	remember_user(sk, inode, who->tgid);
 
-	struct user_key pair = { .sk = key, .tgid = who->tgid };
+	struct user_key pair = { .sk = (__u64)sk, .tgid = who->tgid };
 	struct user_seen *seen = bpf_map_lookup_elem(&reported, &pair);
 	if (seen && seen->inode == inode && seen->port == rec.local_port &&
 	    who->time_ns - seen->reported_ns < REPORT_AGAIN_NS)
@@ -231,29 +250,37 @@ static __always_inline int report_socket(void *ctx, struct sock *sk, __u64 inode
 	return 0;
 }
 
-static __always_inline int report_current(void *ctx, struct sock *sk, __u64 inode, __u8 cause, bool after_call)
+static __always_inline int report_current(void *ctx, struct sock *sk, __u8 cause, bool after_call)
 {
 	struct identity who;
 
 	if (!sk)
 		return 0;
 	current_identity(&who);
-	return report_socket(ctx, sk, inode, &who, cause, after_call);
+	return report_socket(ctx, sk, &who, cause, after_call);
 }
 
-/* The per-packet hook body: returns after one map look-up while the same
- * process keeps using the socket. */
-static __always_inline int socket_used(void *ctx, struct sock *sk, __u64 inode, __u8 cause, bool after_call)
+/* The per-packet hook body: one look-up while the same process keeps using
+ * the socket. */
+static __always_inline int socket_used(void *ctx, struct sock *sk, __u8 cause, bool after_call)
 {
 	if (!sk || !is_inet(sk))
 		return 0;
 
-	__u64 key = (__u64)sk;
 	__u32 tgid = bpf_get_current_pid_tgid() >> 32;
-	struct last_user *last = bpf_map_lookup_elem(&last_users, &key);
-	if (last && last->tgid == tgid && last->inode == inode)
-		return 0;
-	return report_current(ctx, sk, inode, cause, after_call);
+	if (use_sk_storage) {
+		struct last_user *last = bpf_sk_storage_get(&socket_users, sk, 0, 0);
+
+		if (last && last->tgid == tgid)
+			return 0;
+	} else {
+		__u64 key = (__u64)sk;
+		struct last_user *last = bpf_map_lookup_elem(&last_users, &key);
+
+		if (last && last->tgid == tgid && last->inode == socket_inode(sk->sk_socket))
+			return 0;
+	}
+	return report_current(ctx, sk, cause, after_call);
 }
 
 /* Port assignment, in the process that binds, connects or first sends. */
@@ -261,13 +288,13 @@ static __always_inline int socket_used(void *ctx, struct sock *sk, __u64 inode, 
 SEC("fexit/udp_lib_get_port")
 int BPF_PROG(udp_port_taken, struct sock *sk)
 {
-	return report_current(ctx, sk, socket_inode(sk->sk_socket), OWNER_CAUSE_BIND, false);
+	return report_current(ctx, sk, OWNER_CAUSE_BIND, false);
 }
 
 SEC("fexit/inet_csk_get_port")
 int BPF_PROG(tcp_port_taken, struct sock *sk)
 {
-	return report_current(ctx, sk, socket_inode(sk->sk_socket), OWNER_CAUSE_BIND, false);
+	return report_current(ctx, sk, OWNER_CAUSE_BIND, false);
 }
 
 /* Runs before tcp_connect() sends the SYN, after the port is chosen. */
@@ -275,14 +302,14 @@ SEC("fexit/__inet_hash_connect")
 int BPF_PROG(tcp_connect_port, void *death_row, struct sock *sk)
 {
 	(void)death_row;
-	return report_current(ctx, sk, socket_inode(sk->sk_socket), OWNER_CAUSE_CONNECT, false);
+	return report_current(ctx, sk, OWNER_CAUSE_CONNECT, false);
 }
 
 SEC("fexit/inet_accept")
 int BPF_PROG(tcp_accepted, struct socket *sock, struct socket *newsock)
 {
 	(void)sock;
-	return report_current(ctx, newsock->sk, socket_inode(newsock), OWNER_CAUSE_ACCEPT, false);
+	return report_current(ctx, newsock->sk, OWNER_CAUSE_ACCEPT, false);
 }
 
 /* First use by a process. At entry, so a receive is dated before the
@@ -291,25 +318,25 @@ int BPF_PROG(tcp_accepted, struct socket *sock, struct socket *newsock)
 SEC("fentry/inet_sendmsg")
 int BPF_PROG(inet_send, struct socket *sock)
 {
-	return socket_used(ctx, sock->sk, socket_inode(sock), OWNER_CAUSE_SEND, false);
+	return socket_used(ctx, sock->sk, OWNER_CAUSE_SEND, false);
 }
 
 SEC("fentry/inet6_sendmsg")
 int BPF_PROG(inet6_send, struct socket *sock)
 {
-	return socket_used(ctx, sock->sk, socket_inode(sock), OWNER_CAUSE_SEND, false);
+	return socket_used(ctx, sock->sk, OWNER_CAUSE_SEND, false);
 }
 
 SEC("fentry/inet_recvmsg")
 int BPF_PROG(inet_receive, struct socket *sock)
 {
-	return socket_used(ctx, sock->sk, socket_inode(sock), OWNER_CAUSE_RECEIVE, false);
+	return socket_used(ctx, sock->sk, OWNER_CAUSE_RECEIVE, false);
 }
 
 SEC("fentry/inet6_recvmsg")
 int BPF_PROG(inet6_receive, struct socket *sock)
 {
-	return socket_used(ctx, sock->sk, socket_inode(sock), OWNER_CAUSE_RECEIVE, false);
+	return socket_used(ctx, sock->sk, OWNER_CAUSE_RECEIVE, false);
 }
 
 /* Tracepoints for kernels without BPF trampolines (Linux 6.3 and later).
@@ -319,13 +346,13 @@ int BPF_PROG(inet6_receive, struct socket *sock)
 SEC("tp_btf/sock_send_length")
 int BPF_PROG(sock_sent, struct sock *sk)
 {
-	return socket_used(ctx, sk, sk ? socket_inode(sk->sk_socket) : 0, OWNER_CAUSE_SEND, true);
+	return socket_used(ctx, sk, OWNER_CAUSE_SEND, true);
 }
 
 SEC("tp_btf/sock_recv_length")
 int BPF_PROG(sock_received, struct sock *sk)
 {
-	return socket_used(ctx, sk, sk ? socket_inode(sk->sk_socket) : 0, OWNER_CAUSE_RECEIVE, true);
+	return socket_used(ctx, sk, OWNER_CAUSE_RECEIVE, true);
 }
 
 /* Listen and connect where they cannot be hooked directly. A connect enters
@@ -352,10 +379,10 @@ int BPF_PROG(tcp_state_changed, struct sock *sk, int oldstate, int newstate)
 			return 0;
 		who = *pending;
 		bpf_map_delete_elem(&pending_connects, &key);
-		return report_socket(ctx, sk, socket_inode(sk->sk_socket), &who, OWNER_CAUSE_CONNECT, false);
+		return report_socket(ctx, sk, &who, OWNER_CAUSE_CONNECT, false);
 	}
 	if (newstate == TCP_LISTEN)
-		return report_current(ctx, sk, socket_inode(sk->sk_socket), OWNER_CAUSE_LISTEN, false);
+		return report_current(ctx, sk, OWNER_CAUSE_LISTEN, false);
 	return 0;
 }
 

@@ -118,6 +118,56 @@ std::string withLog(std::string reason, const std::string& log) {
     return reason + "\nlibbpf: " + tail;
 }
 
+struct LoadPlan {
+    const std::vector<const Hook*>& hooks;
+    std::uint32_t netns;
+    bool ringBuffer;
+    bool bootClock;
+    bool socketStorage;
+};
+
+// Opens, configures, loads and attaches the probes; nullptr with `error` set
+// on failure.
+owner_events_bpf* loadProbes(const LoadPlan& plan, std::string& error) {
+    auto* skeleton = owner_events_bpf__open();
+    if (skeleton == nullptr) {
+        error = "opening the owner-event probes failed (" + errorText(-errno) + ")";
+        return nullptr;
+    }
+    bool stateProgram = false;
+    bpf_program* program = nullptr;
+    bpf_object__for_each_program(program, skeleton->obj) {
+        const auto* name = bpf_program__name(program);
+        const bool use = std::any_of(plan.hooks.begin(), plan.hooks.end(),
+                                     [&](const Hook* hook) { return std::strcmp(hook->program, name) == 0; });
+        bpf_program__set_autoload(program, use);
+        if (use && program == skeleton->progs.tcp_state_changed) stateProgram = true;
+    }
+    bpf_map__set_autocreate(skeleton->maps.pending_connects, stateProgram);
+    bpf_map__set_autocreate(skeleton->maps.socket_users, plan.socketStorage);
+    bpf_map__set_autocreate(skeleton->maps.last_users, !plan.socketStorage);
+
+    skeleton->rodata->netns_filter = plan.netns;
+    skeleton->rodata->use_ringbuf = plan.ringBuffer;
+    skeleton->rodata->use_boot_clock = plan.bootClock;
+    skeleton->rodata->use_sk_storage = plan.socketStorage;
+    if (!plan.ringBuffer) {
+        bpf_map__set_type(skeleton->maps.events, BPF_MAP_TYPE_PERF_EVENT_ARRAY);
+        bpf_map__set_key_size(skeleton->maps.events, sizeof(int));
+        bpf_map__set_value_size(skeleton->maps.events, sizeof(int));
+        bpf_map__set_max_entries(skeleton->maps.events, static_cast<__u32>(std::max(1, libbpf_num_possible_cpus())));
+    }
+    if (const int err = owner_events_bpf__load(skeleton); err != 0) {
+        error = "loading the owner-event probes failed (" + errorText(err) + ")";
+    } else if (const int err = owner_events_bpf__attach(skeleton); err != 0) {
+        error = "attaching the owner-event probes failed (" + errorText(err) + ")";
+    } else {
+        return skeleton;
+    }
+    owner_events_bpf__destroy(skeleton);
+    return nullptr;
+}
+
 }  // namespace
 
 std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const BpfOwnerEventsOptions& options) {
@@ -200,49 +250,28 @@ std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const 
 
     std::unique_ptr<BpfOwnerEvents> self(new BpfOwnerEvents());
     self->m_clock = ring == 0 ? EventClock::Boot : EventClock::Monotonic;
-    self->m_skeleton = owner_events_bpf__open();
-    if (self->m_skeleton == nullptr) {
-        whyNot = withLog("opening the owner-event probes failed (" + errorText(-errno) + ")", log);
-        return nullptr;
-    }
-    auto* skeleton = self->m_skeleton;
-
-    bool stateProgram = false;
-    bpf_program* program = nullptr;
-    bpf_object__for_each_program(program, skeleton->obj) {
-        const auto* name = bpf_program__name(program);
-        const bool use = std::any_of(chosen.begin(), chosen.end(),
-                                     [&](const Hook* hook) { return std::strcmp(hook->program, name) == 0; });
-        bpf_program__set_autoload(program, use);
-        if (use && program == skeleton->progs.tcp_state_changed) stateProgram = true;
-    }
     for (const auto* hook : chosen) {
         const auto name = hookName(*hook);
         if (std::find(self->m_hooks.begin(), self->m_hooks.end(), name) == self->m_hooks.end()) {
             self->m_hooks.push_back(name);
         }
     }
-    bpf_map__set_autocreate(skeleton->maps.pending_connects, stateProgram);
-
-    skeleton->rodata->netns_filter = netns;
-    skeleton->rodata->use_ringbuf = useRing;
-    skeleton->rodata->use_boot_clock = self->m_clock == EventClock::Boot;
-    if (!useRing) {
-        bpf_map__set_type(skeleton->maps.events, BPF_MAP_TYPE_PERF_EVENT_ARRAY);
-        bpf_map__set_key_size(skeleton->maps.events, sizeof(int));
-        bpf_map__set_value_size(skeleton->maps.events, sizeof(int));
-        bpf_map__set_max_entries(skeleton->maps.events, static_cast<__u32>(std::max(1, libbpf_num_possible_cpus())));
+    LoadPlan plan{chosen, netns, useRing, self->m_clock == EventClock::Boot, !options.withoutSocketStorage};
+    std::string failure;
+    self->m_skeleton = loadProbes(plan, failure);
+    // Socket storage in tracing programs came with Linux 5.11; before, the
+    // verifier refuses it and the per-socket marks go to a hash map instead.
+    if (self->m_skeleton == nullptr && plan.socketStorage) {
+        plan.socketStorage = false;
+        std::string second;
+        self->m_skeleton = loadProbes(plan, second);
     }
-
-    if (const int err = owner_events_bpf__load(skeleton); err != 0) {
-        whyNot = withLog("loading the owner-event probes failed (" + errorText(err) + ")", log);
-        if (isPermissionError(err)) whyNot = std::string(kPrivilegeHint) + ": " + whyNot;
+    if (self->m_skeleton == nullptr) {
+        whyNot = withLog(failure, log);
         return nullptr;
     }
-    if (const int err = owner_events_bpf__attach(skeleton); err != 0) {
-        whyNot = withLog("attaching the owner-event probes failed (" + errorText(err) + ")", log);
-        return nullptr;
-    }
+    self->m_socketStorage = plan.socketStorage;
+    auto* skeleton = self->m_skeleton;
 
     const int eventsFd = bpf_map__fd(skeleton->maps.events);
     if (useRing) {
@@ -320,6 +349,7 @@ void BpfOwnerEvents::onPerfLost(void* self, int, unsigned long long count) {
 std::string BpfOwnerEvents::hooksInUse() const {
     std::string text;
     for (const auto& hook : m_hooks) text += (text.empty() ? "" : ", ") + hook;
+    text += m_socketStorage ? "; socket storage" : "; LRU hash";
     text += m_ring != nullptr ? "; ring buffer" : "; perf buffer";
     text += m_clock == EventClock::Boot ? "; CLOCK_BOOTTIME" : "; CLOCK_MONOTONIC";
     return text;

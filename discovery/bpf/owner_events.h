@@ -26,9 +26,12 @@ struct BpfOwnerEventsOptions {
     std::optional<std::uint32_t> networkNamespace;
     // Use only what a kernel without BPF trampolines has (tracepoints), or a
     // perf buffer as before Linux 5.8, although this kernel has more: these
-    // exist so the fallbacks can be tested on a current kernel.
+    // three exist so the fallbacks can be tested on a current kernel.
     bool withoutTrampolines = false;
     bool withPerfBuffer = false;
+    // Mark sockets in a hash map keyed by their address, as before Linux 5.11
+    // (which lets tracing programs use socket storage), although this kernel can.
+    bool withoutSocketStorage = false;
 };
 
 // Kernel probes that report, from the owning process's own context, which
@@ -61,8 +64,8 @@ public:
     // was thrown for is lost, and with a perf buffer the rest of the batch too.
     std::size_t poll(const Sink& deliver);
 
-    // The hooks in use, e.g. "fexit/udp_lib_get_port ... tp_btf/sched_process_exit;
-    // ring buffer; CLOCK_BOOTTIME".
+    // The hooks in use, e.g. "fexit/udp_lib_get_port, ..., tp_btf/sched_process_exit;
+    // socket storage; ring buffer; CLOCK_BOOTTIME".
     std::string hooksInUse() const;
     EventClock clock() const { return m_clock; }
 
@@ -83,6 +86,7 @@ private:
     ring_buffer* m_ring = nullptr;
     perf_buffer* m_perf = nullptr;
     EventClock m_clock = EventClock::Boot;
+    bool m_socketStorage = true;
     std::vector<std::string> m_hooks;
     std::uint64_t m_perfLost = 0;
     std::uint64_t m_malformed = 0;
