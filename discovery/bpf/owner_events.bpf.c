@@ -33,7 +33,7 @@ __u64 lost_records = 0;
 
 /* The per-packet check: the last process seen with a socket, stored in the
  * socket itself (Linux 5.11 lets tracing programs use socket storage), so
- * the check is one pointer walk and the mark dies with the socket. */
+ * the check hashes nothing and the mark dies with the socket. */
 struct last_user {
 	__u64 inode; /* the LRU fallback's way to tell a socket from a later one at its address */
 	__u32 tgid;

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -280,13 +281,13 @@ TEST_P(OwnerEventsLive, ExecForkAndExitOfAChild) {
     });
     ASSERT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0);
 
-    const ExecEvent* exec = nullptr;
+    std::optional<ExecEvent> exec;
     bool exited = false;
     for (const auto& event : eventsOf(child.pid)) {
-        if (const auto* e = std::get_if<ExecEvent>(&event.detail)) exec = e;
+        if (const auto* e = std::get_if<ExecEvent>(&event.detail)) exec = *e;
         exited |= std::holds_alternative<ExitEvent>(event.detail);
     }
-    ASSERT_NE(exec, nullptr);
+    ASSERT_TRUE(exec);
     EXPECT_EQ(exec->path, std::filesystem::canonical("/bin/true").string());
     EXPECT_EQ(exec->filename, "/bin/true");
     EXPECT_TRUE(exited);
@@ -368,6 +369,8 @@ TEST_P(OwnerEventsLive, PollingNeedsNoCapability) {
     pollfd ready{m_events->pollFd(), POLLIN, 0};
     EXPECT_EQ(::poll(&ready, 1, 5000), 1);
     const auto claims = claimsOf(child.pid);
+    EXPECT_EQ(m_events->malformedRecords(), 0u);
+    m_events.reset();  // detaching needs no capability either
     ASSERT_TRUE(setCapabilities(permitted, permitted));
     EXPECT_EQ(claims.size(), 1u);
 }
