@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "discovery/bpf/kernel_probes.h"
@@ -118,6 +119,70 @@ std::string withLog(std::string reason, const std::string& log) {
     return reason + "\nlibbpf: " + tail;
 }
 
+// Picks, per role, the first hook set whose hooks all attach, probing each
+// hook once however many roles or calls ask for it.
+class HookChooser {
+public:
+    explicit HookChooser(const bpf::KernelBtf& btf) : m_btf(btf) {}
+
+    // Hooks for every required role (and the optional ones the kernel has),
+    // trampolines allowed or not; empty with `whyNot` set when a required
+    // role has none.
+    std::optional<std::vector<const Hook*>> choose(bool trampolines, std::string& whyNot) {
+        std::vector<const Hook*> chosen;
+        for (const auto& role : roles()) {
+            std::string tried;
+            const std::vector<Hook>* found = nullptr;
+            for (const auto& choice : role.choices) {
+                const auto failed = std::find_if(choice.begin(), choice.end(), [&](const Hook& hook) {
+                    const int result = attachable(hook, trampolines);
+                    if (result != 0) tried += (tried.empty() ? "" : ", ") + hookName(hook) + " (" + errorText(result) + ")";
+                    return result != 0;
+                });
+                if (m_permissionDenied) {
+                    whyNot = std::string(kPrivilegeHint) + ": loading a trial program was refused (" + tried + ")";
+                    return std::nullopt;
+                }
+                if (failed == choice.end()) {
+                    found = &choice;
+                    break;
+                }
+            }
+            if (found != nullptr) {
+                for (const auto& hook : *found) chosen.push_back(&hook);
+            } else if (role.required) {
+                whyNot = std::string("the kernel offers no hook for ") + role.what + ": tried " + tried +
+                         " (BPF trampolines, or Linux 6.3's sock_send_length and sock_recv_length tracepoints, are needed)";
+                return std::nullopt;
+            }
+        }
+        return chosen;
+    }
+
+    bool permissionDenied() const { return m_permissionDenied; }
+
+private:
+    int attachable(const Hook& hook, bool trampolines) {
+        if (!trampolines && hook.kind != AttachKind::Tracepoint) return -EOPNOTSUPP;
+        const auto name = hookName(hook);
+        for (const auto& [known, result] : m_probed) {
+            if (known == name) return result;
+        }
+        const int result = bpf::probeAttach(m_btf, hook.target, hook.kind);
+        // Refused before any trial program loaded: no privilege. Refused
+        // after: this kernel forbids that kind of hook (some refuse
+        // trampolines with EPERM).
+        const bool anyLoaded = std::any_of(m_probed.begin(), m_probed.end(), [](const auto& p) { return p.second == 0; });
+        if (isPermissionError(result) && !anyLoaded) m_permissionDenied = true;
+        m_probed.emplace_back(name, result);
+        return result;
+    }
+
+    const bpf::KernelBtf& m_btf;
+    std::vector<std::pair<std::string, int>> m_probed;
+    bool m_permissionDenied = false;
+};
+
 struct LoadPlan {
     const std::vector<const Hook*>& hooks;
     std::uint32_t netns;
@@ -199,78 +264,59 @@ std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const 
         netns = static_cast<std::uint32_t>(own.st_ino);
     }
 
-    // Probe once per hook; several roles can share one.
-    std::vector<std::pair<std::string, int>> probed;
-    auto attachable = [&](const Hook& hook) {
-        const auto name = hookName(hook);
-        for (const auto& [known, result] : probed) {
-            if (known == name) return result;
-        }
-        const int result = (options.withoutTrampolines && hook.kind != AttachKind::Tracepoint)
-                               ? -EOPNOTSUPP
-                               : bpf::probeAttach(btf, hook.target, hook.kind);
-        probed.emplace_back(name, result);
-        return result;
-    };
-
-    std::vector<const Hook*> chosen;
-    for (const auto& role : roles()) {
-        std::string tried;
-        bool found = false;
-        for (const auto& choice : role.choices) {
-            int failure = 0;
-            for (const auto& hook : choice) {
-                const int result = attachable(hook);
-                // Refused before anything loaded: no privilege. Refused after
-                // other programs loaded: this kernel forbids that kind of hook
-                // (some refuse trampolines with EPERM).
-                if (isPermissionError(result) && chosen.empty()) {
-                    whyNot = std::string(kPrivilegeHint) + ": loading a trial program for " + hookName(hook) +
-                             " was refused (" + errorText(result) + ")";
-                    return nullptr;
-                }
-                if (result != 0) {
-                    tried += (tried.empty() ? "" : ", ") + hookName(hook) + " (" + errorText(result) + ")";
-                    failure = result;
-                    break;
-                }
-            }
-            if (failure == 0) {
-                for (const auto& hook : choice) chosen.push_back(&hook);
-                found = true;
-                break;
-            }
-        }
-        if (!found && role.required) {
-            whyNot = std::string("the kernel offers no hook for ") + role.what + ": tried " + tried +
-                     " (BPF trampolines, or Linux 6.3's sock_send_length and sock_recv_length tracepoints, are needed)";
+    HookChooser chooser(btf);
+    std::vector<std::vector<const Hook*>> hookSets;
+    std::string whyNoHooks;
+    for (const bool trampolines : {true, false}) {
+        if (trampolines && options.withoutTrampolines) continue;
+        std::string why;
+        auto hooks = chooser.choose(trampolines, why);
+        if (chooser.permissionDenied()) {
+            whyNot = why;
             return nullptr;
         }
-    }
-
-    std::unique_ptr<BpfOwnerEvents> self(new BpfOwnerEvents());
-    self->m_clock = ring == 0 ? EventClock::Boot : EventClock::Monotonic;
-    for (const auto* hook : chosen) {
-        const auto name = hookName(*hook);
-        if (std::find(self->m_hooks.begin(), self->m_hooks.end(), name) == self->m_hooks.end()) {
-            self->m_hooks.push_back(name);
+        if (whyNoHooks.empty()) whyNoHooks = why;
+        if (hooks && std::find(hookSets.begin(), hookSets.end(), *hooks) == hookSets.end()) {
+            hookSets.push_back(std::move(*hooks));
         }
     }
-    LoadPlan plan{chosen, netns, useRing, self->m_clock == EventClock::Boot, !options.withoutSocketStorage};
-    std::string failure;
-    self->m_skeleton = loadProbes(plan, failure);
-    // Socket storage in tracing programs came with Linux 5.11; before, the
-    // verifier refuses it and the per-socket marks go to a hash map instead.
-    if (self->m_skeleton == nullptr && plan.socketStorage) {
-        plan.socketStorage = false;
-        std::string second;
-        self->m_skeleton = loadProbes(plan, second);
-    }
-    if (self->m_skeleton == nullptr) {
-        whyNot = withLog(failure, log);
+    if (hookSets.empty()) {
+        whyNot = whyNoHooks;
         return nullptr;
     }
-    self->m_socketStorage = plan.socketStorage;
+
+    // Should a program the trial loads accepted be refused after all, the
+    // next plan may still load: tracepoints instead of trampolines, and
+    // socket storage (Linux 5.11 lets tracing programs use it) replaced by a
+    // hash map.
+    std::unique_ptr<BpfOwnerEvents> self(new BpfOwnerEvents());
+    self->m_clock = ring == 0 ? EventClock::Boot : EventClock::Monotonic;
+    std::string failure;
+    for (const auto& hooks : hookSets) {
+        for (const bool socketStorage : {true, false}) {
+            if (socketStorage && options.withoutSocketStorage) continue;
+            const LoadPlan plan{hooks, netns, useRing, self->m_clock == EventClock::Boot, socketStorage};
+            std::string error;
+            self->m_skeleton = loadProbes(plan, error);
+            if (self->m_skeleton == nullptr) {
+                if (failure.empty()) failure = withLog(error, log);
+                continue;
+            }
+            self->m_socketStorage = socketStorage;
+            for (const auto* hook : hooks) {
+                const auto name = hookName(*hook);
+                if (std::find(self->m_hooks.begin(), self->m_hooks.end(), name) == self->m_hooks.end()) {
+                    self->m_hooks.push_back(name);
+                }
+            }
+            break;
+        }
+        if (self->m_skeleton != nullptr) break;
+    }
+    if (self->m_skeleton == nullptr) {
+        whyNot = failure;
+        return nullptr;
+    }
     auto* skeleton = self->m_skeleton;
 
     const int eventsFd = bpf_map__fd(skeleton->maps.events);

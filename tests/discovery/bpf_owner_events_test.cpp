@@ -52,6 +52,7 @@ ChildRun runInChild(const std::function<std::string()>& body) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return {};
     ChildRun run;
+    std::fflush(nullptr);  // or the child's exit may print this process's buffered output again
     run.pid = fork();
     if (run.pid == 0) {
         close(fds[0]);
