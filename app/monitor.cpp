@@ -19,6 +19,7 @@ namespace {
 MonitorServices withDefaults(MonitorServices services) {
     if (!services.notifier) services.notifier = std::make_shared<StderrNotifier>();
     if (!services.clock) services.clock = std::make_shared<SystemClock>();
+    if (!services.monotonicClock) services.monotonicClock = std::make_shared<SteadyClock>();
     if (!services.reverseLookup) services.reverseLookup = systemReverseLookup;
     if (services.settingsFolder.empty()) services.settingsFolder = SettingsFolder();
     if (!services.loadCaptureLibrary) services.loadCaptureLibrary = loadSystemCaptureLibrary;
@@ -32,7 +33,7 @@ Monitor::Monitor(MonitorServices services)
       m_records(std::make_shared<RecordsState>()),
       m_capture(std::make_shared<CaptureControl>()),
       m_settings(std::make_unique<Settings>()),
-      m_lists(std::make_unique<MainLists>(m_records)),
+      m_lists(std::make_unique<MainLists>(m_records, m_services.monotonicClock)),
       m_discovery(std::make_shared<OwnerDiscovery>(m_services.procRoot, m_services.notifier)),
       m_resolvers(std::make_unique<HostNameResolverPool>(m_records, m_services.reverseLookup, m_services.maxResolvers)),
       m_accountant(std::make_unique<TrafficAccountant>(m_records, *m_discovery, *m_resolvers, m_capture->localAddress)),

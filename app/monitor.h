@@ -26,6 +26,7 @@ struct SettingsDefaults;
 struct MonitorServices {
     std::shared_ptr<Notifier> notifier;            // default: StderrNotifier
     std::shared_ptr<const Clock> clock;            // default: SystemClock
+    std::shared_ptr<const MonotonicClock> monotonicClock;  // rates; default: SteadyClock
     ReverseLookup reverseLookup;                   // default: systemReverseLookup
     std::string procRoot = "/proc";
     std::string settingsFolder;                    // empty: the XDG folder
