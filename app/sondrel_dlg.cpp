@@ -14,6 +14,8 @@
 #include "app/list_model_adapter.h"
 #include "app/report_list_view.h"
 #include "app/splash_window.h"
+#include "app/status_text.h"
+#include "app/traffic_panel.h"
 #include "config/dlg_opt.h"
 #include "config/settings.h"
 #include "res/sondrel_resources.h"
@@ -119,6 +121,7 @@ void CSondrelDlg::buildControls() {
     m_detailsView->setObjectName(QStringLiteral("details"));
     place(m_detailsView, 7, 183, 486, 115);
     layout->addWidget(content);
+    buildTrafficPanel(layout, units);
 
     connect(m_applicationsView, &ReportListView::listClicked, this, &CSondrelDlg::applicationsClicked);
     connect(m_applicationsView, &ReportListView::headerClicked, this,
@@ -142,8 +145,11 @@ void CSondrelDlg::OnInitDialog() {
     m_applicationsView->setAdapter(m_applicationsModel.get());
     m_detailsModel = std::make_unique<ListModelAdapter>(lists.details());
     m_detailsView->setAdapter(m_detailsModel.get());
+    connect(m_applicationsModel.get(), &ListModelAdapter::selectedRowChanged, m_trafficPanel,
+            [this] { m_trafficPanel->showTraffic(m_monitor.lists()); });
 
     buildTrayIcon();
+    showTrafficAndStatus();
 
     m_timer.start();
     if (m_environment.startEngine) m_monitor.start();
@@ -183,6 +189,7 @@ void CSondrelDlg::OnTimer() {
         ++m_splashTicks;
     }
     m_monitor.tick();
+    showTrafficAndStatus();
     m_inTick = false;
 }
 
@@ -301,6 +308,24 @@ void CSondrelDlg::OnOptions() {
     if (!m_monitor.applyOptions(dialog.interfaceAddress(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
         QMessageBox::critical(this, QString::fromStdU16String(kSaveSettingsFailedCaption),
                               QString::fromStdU16String(kSaveSettingsFailedText));
+}
+
+void CSondrelDlg::buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units) {
+    m_trafficPanel = new TrafficPanel(this);
+    m_trafficPanel->setContentsMargins(units.x(7), 0, units.x(7), units.y(4));
+    layout->addWidget(m_trafficPanel);
+}
+
+void CSondrelDlg::showTrafficAndStatus() {
+    MainLists& lists = m_monitor.lists();
+    m_trafficPanel->showTraffic(lists);
+    const CaptureStatus status = m_monitor.captureStatus();
+    const ByteRate total = lists.rates().totalRate();
+    m_trafficPanel->showStatus(captureStatusText(status, total));
+    if (!m_trayIcon) return;
+    const QString tip = QString::fromStdU16String(trayToolTipText(status, total));
+    // Some notification areas redraw the whole icon on every new tooltip.
+    if (tip != m_trayIcon->toolTip()) m_trayIcon->setToolTip(tip);
 }
 
 void CSondrelDlg::OnHelpTopics() { ShowHelpTopics(this); }
