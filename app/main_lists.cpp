@@ -11,12 +11,12 @@ namespace {
 // The rate columns follow the columns the reports read, so those keep their places.
 std::vector<ColumnSpec> applicationColumns() {
     return {{u"Application", 350}, {u"UL", 70, true},   {u"DL", 70, true},
-            {u"The last remote host", 250}, {u"UL/s", 60, true}, {u"DL/s", 60, true}};
+            {u"The last remote host", 250}, {u"UL/s", 70, true}, {u"DL/s", 70, true}};
 }
 
 std::vector<ColumnSpec> detailColumns() {
     return {{u"Local port", 70}, {u"UL", 70, true},    {u"DL", 70, true},          {u"Remote IP", 150},
-            {u"Remote port", 90}, {u"Remote hostname", 300}, {u"UL/s", 60, true}, {u"DL/s", 60, true}};
+            {u"Remote port", 90}, {u"Remote hostname", 300}, {u"UL/s", 70, true}, {u"DL/s", 70, true}};
 }
 
 enum AppColumn : std::size_t { AppUl = 1, AppDl = 2, AppLastHost = 3, AppUlRate = 4, AppDlRate = 5 };

@@ -68,9 +68,9 @@ const RateMeter::Row* RateMeter::endpointRow(std::size_t app, std::size_t endpoi
     return &m_endpoints[app][endpoint];
 }
 
-ByteRate RateMeter::windowRate(const Row* row, std::uint64_t ticksBack) const {
+ByteRate RateMeter::windowRate(const Row* row) const {
     if (row == nullptr || m_tick == 0) return {};
-    const std::uint64_t from = m_tick > ticksBack ? m_tick - ticksBack : 0;
+    const std::uint64_t from = m_tick > kWindowTicks ? m_tick - kWindowTicks : 0;
     const std::int64_t elapsedNs = m_times[m_tick % kSlots] - m_times[from % kSlots];
     if (elapsedNs <= 0) return {};
     const Totals now = row->atTick(m_tick);

@@ -54,16 +54,10 @@ public:
     void sample(const AppTable& table, std::int64_t nowNs);
 
     // Over the window; 0 for rows not sampled yet.
-    ByteRate applicationRate(std::size_t app) const { return windowRate(appRow(app), kWindowTicks); }
-    ByteRate endpointRate(std::size_t app, std::size_t endpoint) const {
-        return windowRate(endpointRow(app, endpoint), kWindowTicks);
-    }
+    ByteRate applicationRate(std::size_t app) const { return windowRate(appRow(app)); }
+    ByteRate endpointRate(std::size_t app, std::size_t endpoint) const { return windowRate(endpointRow(app, endpoint)); }
     // Every application together.
-    ByteRate totalRate() const { return windowRate(&m_total, kWindowTicks); }
-
-    // Over the last tick alone: the traffic graph's one-second resolution.
-    ByteRate applicationTickRate(std::size_t app) const { return windowRate(appRow(app), 1); }
-    ByteRate totalTickRate() const { return windowRate(&m_total, 1); }
+    ByteRate totalRate() const { return windowRate(&m_total); }
 
     std::size_t applicationCount() const { return m_apps.size(); }
     // Time of the last sample (or restart).
@@ -88,7 +82,7 @@ private:
 
     const Row* appRow(std::size_t app) const { return app < m_apps.size() ? &m_apps[app] : nullptr; }
     const Row* endpointRow(std::size_t app, std::size_t endpoint) const;
-    ByteRate windowRate(const Row* row, std::uint64_t ticksBack) const;
+    ByteRate windowRate(const Row* row) const;
     void restartAt(std::uint64_t generation, std::int64_t nowNs);
 
     // Tick 0 is the start or the restart, where every total is 0.

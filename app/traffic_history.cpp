@@ -8,13 +8,13 @@ void TrafficHistory::append(const RateMeter& meter) {
     const std::size_t slot = std::size_t(m_appended % kSamples);
     ++m_appended;
     m_times[slot] = meter.lastSampleNs();
-    const ByteRate total = meter.totalTickRate();
+    const ByteRate total = meter.totalRate();
     m_total[slot] = {float(total.ul), float(total.dl)};
 
     if (m_apps.size() < meter.applicationCount()) m_apps.resize(meter.applicationCount());
     for (std::size_t i = 0; i < m_apps.size(); ++i) {
         AppHistory& app = m_apps[i];
-        const ByteRate rate = meter.applicationTickRate(i);
+        const ByteRate rate = meter.applicationRate(i);
         const bool active = rate.ul > 0 || rate.dl > 0;
         if (active) {
             app.lastActive = m_appended;

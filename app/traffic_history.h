@@ -11,7 +11,13 @@
 
 namespace sondrel {
 
-// One second of the traffic graph: the rates over the tick that ended at `timeNs`.
+// One second of the traffic graph: the rates as the lists showed them at
+// `timeNs`, over the rate window that ended there. The window, not the last
+// tick alone: packets reach the tick in batches of up to a second (the
+// capture ring's read timeout), so one tick's growth swings between about 0
+// and twice the true rate, a sawtooth that is not in the traffic. It also
+// keeps the graph's last point equal to the figures in the lists and the
+// status line.
 struct GraphPoint {
     std::int64_t timeNs = 0;  // on the monotonic clock
     float ul = 0;             // bytes per second
@@ -29,7 +35,7 @@ class TrafficHistory {
 public:
     static constexpr std::size_t kSamples = 600;
 
-    // After each RateMeter::sample: one point per application, from the last tick's rates.
+    // After each RateMeter::sample: one point for every application.
     void append(const RateMeter& meter);
     // The table was cleared, so application indexes start again: their
     // histories go. The whole-interface line goes on across the reset.

@@ -44,11 +44,11 @@ TEST_F(ListsFixture, ColumnsWidthsAndSortKinds) {
         bool byValue;
     };
     const std::vector<Column> apps = {{u"Application", 350, false}, {u"UL", 70, true},  {u"DL", 70, true},
-                                      {u"The last remote host", 250, false}, {u"UL/s", 60, true}, {u"DL/s", 60, true}};
+                                      {u"The last remote host", 250, false}, {u"UL/s", 70, true}, {u"DL/s", 70, true}};
     const std::vector<Column> details = {{u"Local port", 70, false},  {u"UL", 70, true},
                                          {u"DL", 70, true},           {u"Remote IP", 150, false},
                                          {u"Remote port", 90, false}, {u"Remote hostname", 300, false},
-                                         {u"UL/s", 60, true},         {u"DL/s", 60, true}};
+                                         {u"UL/s", 70, true},         {u"DL/s", 70, true}};
     for (const auto& [list, expected] : {std::pair{&lists.applications(), apps}, std::pair{&lists.details(), details}}) {
         ASSERT_EQ(list->columns().size(), expected.size());
         for (std::size_t c = 0; c < expected.size(); ++c) {

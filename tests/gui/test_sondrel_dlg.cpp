@@ -336,11 +336,11 @@ void TestSondrelDlg::listColumns_data() {
     QTest::addColumn<QList<int>>("widths");
     QTest::newRow("Applications") << false
                                   << QStringList{"Application", "UL", "DL", "The last remote host", "UL/s", "DL/s"}
-                                  << QList<int>{350, 70, 70, 250, 60, 60};
+                                  << QList<int>{350, 70, 70, 250, 70, 70};
     QTest::newRow("Details") << true
                              << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname",
                                             "UL/s", "DL/s"}
-                             << QList<int>{70, 70, 70, 150, 90, 300, 60, 60};
+                             << QList<int>{70, 70, 70, 150, 90, 300, 70, 70};
 }
 
 void TestSondrelDlg::listColumns() {
