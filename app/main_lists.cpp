@@ -172,7 +172,6 @@ void MainLists::deleteAllRows() {
     m_detailsApp = AppTable::npos;
     m_detailsRowOf.clear();
     m_rates.restart(m_records->table, m_clock->nanoseconds());
-    m_history.dropApplications();
 }
 
 std::optional<std::size_t> MainLists::selectedApplication() const {

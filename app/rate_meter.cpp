@@ -22,6 +22,7 @@ RateMeter::RateMeter(std::int64_t startNs) { restartAt(0, startNs); }
 void RateMeter::restart(const AppTable& table, std::int64_t nowNs) { restartAt(table.generation(), nowNs); }
 
 void RateMeter::restartAt(std::uint64_t generation, std::int64_t nowNs) {
+    ++m_restarts;
     m_generation = generation;
     m_tick = 0;
     m_times.fill(nowNs);

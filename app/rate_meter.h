@@ -64,6 +64,8 @@ public:
     std::int64_t lastSampleNs() const { return m_times[m_tick % kSlots]; }
     // Ticks sampled since the start or the last restart.
     std::uint64_t ticks() const { return m_tick; }
+    // Counts restarts: a change means application indexes name other applications now.
+    std::uint64_t restarts() const { return m_restarts; }
 
 private:
     static constexpr std::size_t kSlots = kWindowTicks + 1;
@@ -89,6 +91,7 @@ private:
     std::uint64_t m_tick = 0;
     std::array<std::int64_t, kSlots> m_times{};
     std::uint64_t m_generation = 0;
+    std::uint64_t m_restarts = 0;
     std::vector<Row> m_apps;
     std::vector<std::vector<Row>> m_endpoints;
     Row m_total;

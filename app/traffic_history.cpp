@@ -5,6 +5,11 @@
 namespace sondrel {
 
 void TrafficHistory::append(const RateMeter& meter) {
+    if (meter.restarts() != m_meterRestarts) {
+        m_meterRestarts = meter.restarts();
+        m_apps.clear();
+        m_retained = 0;
+    }
     const std::size_t slot = std::size_t(m_appended % kSamples);
     ++m_appended;
     m_times[slot] = meter.lastSampleNs();
@@ -31,11 +36,6 @@ void TrafficHistory::append(const RateMeter& meter) {
             --m_retained;
         }
     }
-}
-
-void TrafficHistory::dropApplications() {
-    m_apps.clear();
-    m_retained = 0;
 }
 
 void TrafficHistory::series(std::optional<std::size_t> app, std::vector<GraphPoint>& out) const {

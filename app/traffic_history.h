@@ -35,11 +35,11 @@ class TrafficHistory {
 public:
     static constexpr std::size_t kSamples = 600;
 
-    // After each RateMeter::sample: one point for every application.
+    // After each RateMeter::sample: one point for every application. After
+    // the meter restarted (the table was cleared) application indexes name
+    // other applications, so their histories go first; the line of every
+    // application together goes on across the reset.
     void append(const RateMeter& meter);
-    // The table was cleared, so application indexes start again: their
-    // histories go. The whole-interface line goes on across the reset.
-    void dropApplications();
 
     // Oldest first, at most kSamples points, into `out` (its capacity is
     // reused). `app` is a table index; empty: every application together.
@@ -61,6 +61,7 @@ private:
     };
 
     std::uint64_t m_appended = 0;
+    std::uint64_t m_meterRestarts = 0;
     std::array<std::int64_t, kSamples> m_times{};
     Ring m_total{};
     std::vector<AppHistory> m_apps;
