@@ -17,6 +17,7 @@ namespace {
 MonitorServices withDefaults(MonitorServices services) {
     if (!services.notifier) services.notifier = std::make_shared<StderrNotifier>();
     if (!services.clock) services.clock = std::make_shared<SystemClock>();
+    if (!services.monotonicClock) services.monotonicClock = std::make_shared<SteadyClock>();
     if (!services.reverseLookup) services.reverseLookup = systemReverseLookup;
     if (services.settingsFolder.empty()) services.settingsFolder = SettingsFolder();
     if (!services.makeSources && services.captureHelperPath.empty()) services.captureHelperPath = findCaptureHelper();
@@ -31,7 +32,7 @@ Monitor::Monitor(MonitorServices services)
       m_records(std::make_shared<RecordsState>()),
       m_capture(std::make_shared<CaptureControl>()),
       m_settings(std::make_unique<Settings>()),
-      m_lists(std::make_unique<MainLists>(m_records)),
+      m_lists(std::make_unique<MainLists>(m_records, m_services.monotonicClock)),
       m_local(std::make_unique<LocalAddresses>(m_capture->localAddress)),
       m_resolvers(std::make_unique<HostNameResolverPool>(m_records, m_services.reverseLookup, m_services.maxResolvers)) {
     if (m_services.makeSources) {

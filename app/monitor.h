@@ -30,6 +30,7 @@ struct SettingsDefaults;
 struct MonitorServices {
     std::shared_ptr<Notifier> notifier;            // default: StderrNotifier
     std::shared_ptr<const Clock> clock;            // default: SystemClock
+    std::shared_ptr<const MonotonicClock> monotonicClock;  // rates; default: SteadyClock
     ReverseLookup reverseLookup;                   // default: systemReverseLookup
     std::string settingsFolder;                    // empty: the XDG folder
     // Home folder and default capture address; empty: read from this machine.

@@ -17,6 +17,8 @@
 #include "app/list_model_adapter.h"
 #include "app/report_list_view.h"
 #include "app/splash_window.h"
+#include "app/status_text.h"
+#include "app/traffic_panel.h"
 #include "config/dlg_opt.h"
 #include "config/settings.h"
 #include "res/sondrel_resources.h"
@@ -145,12 +147,15 @@ void CSondrelDlg::buildControls() {
     m_detailsView = new ReportListView(m_content);
     m_detailsView->setObjectName(QStringLiteral("details"));
     layout->addWidget(m_content);
-
-    // The specified size follows the font through dialog units; a screen too
-    // small for it (large fonts on a small screen) gets a window that fits.
     const DialogUnits units(font());
+    buildTrafficPanel(layout, units);
+
+    // The specified size follows the font through dialog units (the traffic
+    // panel below the lists adds its own height); a screen too small for it
+    // (large fonts on a small screen) gets a window that fits.
     m_content->setMinimumSize(units.size(kMinimumContentWidth, kMinimumContentHeight));
-    QSize wanted = units.size(kContentWidth, kContentHeight) + QSize(0, m_menuBar->sizeHint().height());
+    QSize wanted = units.size(kContentWidth, kContentHeight) +
+                   QSize(0, m_menuBar->sizeHint().height() + m_trafficPanel->sizeHint().height());
     if (const QScreen* where = screen()) {
         const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight);
         wanted = wanted.boundedTo(where->availableGeometry().size() - QSize(0, frame));
@@ -198,8 +203,11 @@ void CSondrelDlg::OnInitDialog() {
     m_applicationsView->setAdapter(m_applicationsModel.get());
     m_detailsModel = std::make_unique<ListModelAdapter>(lists.details());
     m_detailsView->setAdapter(m_detailsModel.get());
+    connect(m_applicationsModel.get(), &ListModelAdapter::selectedRowChanged, m_trafficPanel,
+            [this] { m_trafficPanel->showTraffic(m_monitor.lists()); });
 
     buildTrayIcon();
+    showTrafficAndStatus();
 
     m_timer.start();
     if (m_environment.startEngine) m_monitor.start();
@@ -246,6 +254,7 @@ void CSondrelDlg::OnTimer() {
         ++m_splashTicks;
     }
     m_monitor.tick();
+    showTrafficAndStatus();
     m_inTick = false;
 }
 
@@ -366,6 +375,24 @@ void CSondrelDlg::OnOptions() {
     if (!m_monitor.applyOptions(dialog.interfaceAddress(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
         showWindowModalBox(this, QMessageBox::Critical, QString::fromStdU16String(kSaveSettingsFailedCaption),
                            QString::fromStdU16String(kSaveSettingsFailedText));
+}
+
+void CSondrelDlg::buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units) {
+    m_trafficPanel = new TrafficPanel(this);
+    m_trafficPanel->setContentsMargins(units.x(7), 0, units.x(7), units.y(4));
+    layout->addWidget(m_trafficPanel);
+}
+
+void CSondrelDlg::showTrafficAndStatus() {
+    MainLists& lists = m_monitor.lists();
+    m_trafficPanel->showTraffic(lists);
+    const CaptureStatus status = m_monitor.captureStatus();
+    const ByteRate total = lists.rates().totalRate();
+    m_trafficPanel->showStatus(captureStatusText(status, total));
+    if (!m_trayIcon) return;
+    const QString tip = QString::fromStdU16String(trayToolTipText(status, total));
+    // Some notification areas redraw the whole icon on every new tooltip.
+    if (tip != m_trayIcon->toolTip()) m_trayIcon->setToolTip(tip);
 }
 
 void CSondrelDlg::OnHelpTopics() { ShowHelpTopics(this); }

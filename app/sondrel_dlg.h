@@ -15,6 +15,7 @@ class QAction;
 class QMenu;
 class QMenuBar;
 class QSystemTrayIcon;
+class QVBoxLayout;
 
 namespace sondrel {
 
@@ -22,6 +23,8 @@ class CaptionBar;
 class ListModelAdapter;
 class ReportListView;
 class SplashWindow;
+class TrafficPanel;
+class DialogUnits;
 
 // Command ids of the menus, kept as the data of their actions.
 enum SondrelCommand : int {
@@ -89,6 +92,7 @@ public:
     CaptionBar* detailsCaption() const { return m_detailsCaption; }
     // The area below the menu bar that holds captions and lists.
     QWidget* contentArea() const { return m_content; }
+    TrafficPanel* trafficPanel() const { return m_trafficPanel; }
     bool splashShown() const { return m_splash != nullptr; }
     SplashWindow* splash() const { return m_splash.get(); }
     bool ticking() const { return m_timer.isActive(); }
@@ -123,6 +127,9 @@ private:
     void exportReport(const QString& filter, const QString& suffix, bool html);
     void applicationsClicked();
     void finishExit();
+    // The graph and the status line under the lists, and the tray tooltip.
+    void buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units);
+    void showTrafficAndStatus();
 
     Monitor& m_monitor;
     SondrelDlgEnvironment m_environment;
@@ -140,6 +147,7 @@ private:
     ReportListView* m_detailsView = nullptr;
     std::unique_ptr<ListModelAdapter> m_applicationsModel;
     std::unique_ptr<ListModelAdapter> m_detailsModel;
+    TrafficPanel* m_trafficPanel = nullptr;
     QTimer m_timer;
     std::map<int, QAction*> m_actions;
     SavePathPrompt m_askSavePath;

@@ -263,7 +263,7 @@ void TestSondrelDlg::menuTextsAndIds() {
 void TestSondrelDlg::trayMenu() {
     QSystemTrayIcon* tray = m_dlg->trayIcon();
     QVERIFY(tray);
-    QCOMPARE(tray->toolTip(), QStringLiteral("Sondrel"));
+    QVERIFY(tray->toolTip().startsWith(QStringLiteral("Sondrel\n")));
     QCOMPARE(tray->contextMenu(), m_dlg->trayMenu());
     const QList<QAction*> items = m_dlg->trayMenu()->actions();
     QCOMPARE(items.size(), 3);
@@ -358,11 +358,13 @@ void TestSondrelDlg::listColumns_data() {
     QTest::addColumn<bool>("detailsList");
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<QList<int>>("widths");
-    QTest::newRow("Applications") << false << QStringList{"Application", "UL", "DL", "The last remote host"}
-                                  << QList<int>{350, 70, 70, 250};
+    QTest::newRow("Applications") << false
+                                  << QStringList{"Application", "UL", "DL", "The last remote host", "UL/s", "DL/s"}
+                                  << QList<int>{350, 70, 70, 250, 70, 70};
     QTest::newRow("Details") << true
-                             << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname"}
-                             << QList<int>{70, 70, 70, 150, 90, 300};
+                             << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname",
+                                            "UL/s", "DL/s"}
+                             << QList<int>{70, 70, 70, 150, 90, 300, 70, 70};
 }
 
 void TestSondrelDlg::listColumns() {
