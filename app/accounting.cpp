@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/ip_address_text.h"
 #include "base/text.h"
 
 namespace sondrel {
@@ -13,6 +14,15 @@ const std::u16string& protocolTagFor(std::uint16_t protocol) {
     static const std::u16string udp = u"UDP:";
     static const std::u16string other = u"-";
     return protocol == 6 ? tcp : protocol == 17 ? udp : other;
+}
+
+// The "Remote IP" text: dotted for IPv4, RFC 5952 for IPv6.
+void formatRemote(std::uint8_t family, const IpAddress& remote, std::u16string& out) {
+    if (family == kFamilyIpv4) {
+        FormatIPv4(remote.ipv4(), out);
+    } else {
+        FormatIPv6(remote.bytes, out);
+    }
 }
 
 }  // namespace
@@ -43,6 +53,16 @@ void TrafficAccountant::accountRecord(const PacketRecord& record) {
         } else if (record.dstAddr == local) {
             sent = false;
             remote = IpAddress::fromIpv4(record.srcAddr);
+        } else {
+            return;
+        }
+    } else if (record.family == kFamilyIpv6) {
+        if (m_local.isLocalIpv6(record.src6)) {
+            sent = true;
+            remote = IpAddress::fromIpv6(record.dst6);
+        } else if (m_local.isLocalIpv6(record.dst6)) {
+            sent = false;
+            remote = IpAddress::fromIpv6(record.src6);
         } else {
             return;
         }
@@ -78,10 +98,11 @@ void TrafficAccountant::accountRecord(const PacketRecord& record) {
     app.dlBytes += dl;
 
     std::size_t endpointIndex;
-    if (m_last.endpoint != AppTable::npos && m_last.localPort == localPort && m_last.remote == remote) {
+    if (m_last.endpoint != AppTable::npos && m_last.localPort == localPort && m_last.remote == remote &&
+        m_last.family == record.family) {
         endpointIndex = m_last.endpoint;
     } else {
-        endpointIndex = table.findEndpoint(appIndex, localPort, remote);
+        endpointIndex = table.findEndpoint(appIndex, localPort, remote, record.family);
     }
     if (endpointIndex == AppTable::npos && table.endpointCount() >= m_maxEndpointRows) {
         // Counted in full all the same, in the application's "other" row.
@@ -94,25 +115,26 @@ void TrafficAccountant::accountRecord(const PacketRecord& record) {
         endpoint.ulBytes += ul;
         endpoint.dlBytes += dl;
         if (endpoint.overflow) {
-            FormatIPv4(remote.ipv4(), m_remoteText);
+            formatRemote(record.family, remote, m_remoteText);
             if (!sameText(app.lastRemoteHost, m_remoteText)) app.lastRemoteHost.assign(m_remoteText);
         } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
             // The row's text is the same address text, so it also serves as the new lastRemoteHost.
             app.lastRemoteHost.assign(endpoint.remoteIpText);
         }
     } else {
-        FormatIPv4(remote.ipv4(), m_remoteText);
+        formatRemote(record.family, remote, m_remoteText);
         app.lastRemoteHost.assign(m_remoteText);
         endpointIndex = app.endpoints.size();
         EndpointRecord& row = table.appendEndpoint(
             appIndex, EndpointRecord{localPort, remotePort, dl, ul, m_remoteText, {},
                                      record.family == kFamilyIpv4 ? remote.ipv4() : 0, protocolTagFor(record.protocol),
-                                     remote, false});
+                                     remote, false, record.family});
         m_resolvers.startResolver(remote, row);
     }
     m_last.endpoint = endpointIndex;
     m_last.localPort = localPort;
     m_last.remote = remote;
+    m_last.family = record.family;
 }
 
 void TrafficAccountant::drainQueue(PacketQueue& queue) {

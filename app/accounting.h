@@ -76,6 +76,7 @@ private:
         std::size_t endpoint = 0;
         std::uint16_t localPort = 0;
         IpAddress remote;
+        std::uint8_t family = 0;
     };
 
     std::shared_ptr<RecordsState> m_records;

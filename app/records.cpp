@@ -39,8 +39,9 @@ std::size_t AppTable::appendApp(std::u16string name, bool protocolRow) {
     return index;
 }
 
-std::size_t AppTable::findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote) const {
-    const std::uint32_t found = m_endpointIndex.find(endpointKey(appIndex, localPort, remote));
+std::size_t AppTable::findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote,
+                                   std::uint8_t family) const {
+    const std::uint32_t found = m_endpointIndex.find(endpointKey(appIndex, localPort, remote, family));
     return found == FlatIndex::kMissing ? npos : found;
 }
 
@@ -49,7 +50,8 @@ EndpointRecord& AppTable::appendEndpoint(std::size_t appIndex, EndpointRecord en
     if (endpoint.remoteAddress == IpAddress{}) endpoint.remoteAddress = IpAddress::fromIpv4(endpoint.remoteIp);
     auto& endpoints = m_apps[appIndex].endpoints;
     const auto endpointIndex = std::uint32_t(endpoints.size());
-    m_endpointIndex.insert(endpointKey(appIndex, endpoint.localPort, endpoint.remoteAddress), endpointIndex);
+    m_endpointIndex.insert(endpointKey(appIndex, endpoint.localPort, endpoint.remoteAddress, endpoint.family),
+                           endpointIndex);
     m_byRemote[endpoint.remoteAddress].push_back(EndpointRef{appIndex, endpointIndex});
     endpoints.push_back(std::move(endpoint));
     return endpoints.back();

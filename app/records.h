@@ -26,6 +26,9 @@ struct EndpointRecord {
     // The row that gathers an application's endpoints beyond the table's
     // bound: its remote reads "other" and it has no host name.
     bool overflow = false;
+    // Of the packet that created the row: an IPv6 packet's IPv4-mapped remote
+    // reads otherwise than the IPv4 address, so it is another row.
+    std::uint8_t family = kFamilyIpv4;
 };
 
 // One application: a row of the Applications list. `name` is its identity.
@@ -65,9 +68,10 @@ public:
     // Appends a record without endpoints; returns its index.
     std::size_t appendApp(std::u16string name, bool protocolRow = false);
     // Index of the endpoint of app `appIndex` with this local port and remote address, or npos.
-    std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote) const;
+    std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote,
+                             std::uint8_t family) const;
     std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, std::uint32_t remoteIp) const {
-        return findEndpoint(appIndex, localPort, IpAddress::fromIpv4(remoteIp));
+        return findEndpoint(appIndex, localPort, IpAddress::fromIpv4(remoteIp), kFamilyIpv4);
     }
     EndpointRecord& appendEndpoint(std::size_t appIndex, EndpointRecord endpoint);
     // The application's "other" row, created when first needed.
@@ -103,11 +107,13 @@ private:
     // Application index (plus one, so no key is zero) with the local port,
     // then the remote address: nothing of either is cut, whatever the number
     // of applications.
-    static FlatIndex::Key endpointKey(std::size_t app, std::uint16_t localPort, const IpAddress& remote) {
-        return {(std::uint64_t(app) + 1) << 16 | localPort, remote.high(), remote.low()};
+    static FlatIndex::Key endpointKey(std::size_t app, std::uint16_t localPort, const IpAddress& remote,
+                                      std::uint8_t family) {
+        const std::uint64_t ipv6 = family == kFamilyIpv6 ? 1 : 0;
+        return {(std::uint64_t(app) + 1) << 17 | ipv6 << 16 | localPort, remote.high(), remote.low()};
     }
     // No packet carries this remote: ff ff ... is a multicast address nothing answers from.
-    static FlatIndex::Key overflowKey(std::size_t app) { return {(std::uint64_t(app) + 1) << 16, ~0ull, ~0ull}; }
+    static FlatIndex::Key overflowKey(std::size_t app) { return {(std::uint64_t(app) + 1) << 17, ~0ull, ~0ull}; }
 
     std::vector<AppRecord> m_apps;
     std::unordered_map<std::u16string, std::size_t, U16Hash, U16Equal> m_byName;

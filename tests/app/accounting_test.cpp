@@ -248,6 +248,42 @@ TEST_F(AccountingFixture, EndpointRowsBeyondTheBoundGoToOneOtherRow) {
     EXPECT_FALSE(accountant.takeOverflowNotice());
 }
 
+// IPv6: the direction by the interface's IPv6 addresses, the remote in RFC 5952
+// form, rows keyed by the whole address.
+TEST_F(AccountingFixture, Ipv6PacketsCountAgainstTheInterfacesAddresses) {
+    const auto address = [](std::uint8_t last) {
+        Ipv6Address a = {0xfd, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+        return a;
+    };
+    const auto packet = [](const Ipv6Address& src, const Ipv6Address& dst, std::uint32_t length) {
+        PacketRecord r{0, 0, length, 443, 5000, 6};
+        r.family = kFamilyIpv6;
+        r.src6 = src;
+        r.dst6 = dst;
+        return r;
+    };
+    owners.labels[5000] = u"/bin/v6";
+    local.setIpv6({address(1)});
+    accountant.accountRecord(packet(address(1), address(2), 100));
+    PacketRecord reply = packet(address(2), address(1), 60);
+    std::swap(reply.srcPort, reply.dstPort);
+    accountant.accountRecord(reply);
+    accountant.accountRecord(packet(address(3), address(2), 1000));  // between two other hosts
+    Ipv6Address mappedRemote = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1};
+    accountant.accountRecord(packet(address(1), mappedRemote, 7));
+    ASSERT_EQ(table().size(), 1u);
+    const AppRecord& app = table().app(0);
+    EXPECT_EQ(app.ulBytes, 107u);
+    EXPECT_EQ(app.dlBytes, 60u);
+    ASSERT_EQ(app.endpoints.size(), 2u);
+    EXPECT_EQ(app.endpoints[0].remoteIpText, u"fd00::2");
+    EXPECT_EQ(app.endpoints[0].remoteIp, 0u);
+    EXPECT_EQ(app.endpoints[1].remoteIpText, u"::ffff:192.0.2.1");
+    EXPECT_EQ(app.lastRemoteHost, u"::ffff:192.0.2.1");
+    accountant.AccountPacket(kLocal, ip("192.0.2.1"), 9, 443, 5000, 6);
+    EXPECT_EQ(app.endpoints.size(), 3u) << "an IPv4 remote is not the IPv6 packet's mapped one";
+}
+
 // Names by (protocol, port): 131,072 possible applications.
 class ManyOwners final : public OwnerLookupService {
 public:
