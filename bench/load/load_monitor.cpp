@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
         return name;
     };
     services.captureHelperPath = SONDREL_CAPTURE_HELPER;
+    if (!args["max-endpoint-rows"].empty()) services.maxEndpointRows = std::stoull(args["max-endpoint-rows"]);
     services.settingsFolder = work.path() + "/settings";
     services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{utf8ToU16(work.path()), *local});
     Monitor monitor(services);
@@ -162,7 +163,9 @@ int main(int argc, char** argv) {
     }
     const std::u16string senderPath = utf8ToU16(senders.front().executablePath());
     const auto ownedBy = std::chrono::steady_clock::now() + 30s;
-    while (!std::all_of(senderPorts.begin(), senderPorts.end(),
+    // Owner events name the senders' sockets at their first datagram; passes need to see them first.
+    while (monitor.captureStatus().mode != AttributionMode::Ebpf &&
+           !std::all_of(senderPorts.begin(), senderPorts.end(),
                         [&](std::uint16_t p) { return monitor.ownerLookup().OwnerLookup(p, 17) == senderPath; })) {
         if (std::chrono::steady_clock::now() > ownedBy) return failWith("the senders' ports were never owned");
         monitor.tick();
@@ -230,16 +233,18 @@ int main(int argc, char** argv) {
     sampling = false;
     sampler.join();
     const ProcessStatus after = readStatus();
+    const CaptureStatus capture = monitor.captureStatus();
     monitor.stop();
 
     std::printf("result sent=%llu counted=%llu counted_remainder=%llu unowned_bytes=%llu endpoints=%zu send_seconds=%.1f "
                 "cpu_seconds=%.1f rss_before_kb=%llu rss_after_kb=%llu vmhwm_kb=%llu peak_threads=%llu "
-                "peak_lookups=%d lookups_started=%llu names=%llu messages=%zu\n",
+                "peak_lookups=%d lookups_started=%llu names=%llu messages=%zu forwarded=%llu kernel_drops=%llu\n",
                 (unsigned long long)sent, (unsigned long long)(totals.senderBytes / ipLength),
                 (unsigned long long)(totals.senderBytes % ipLength), (unsigned long long)totals.unownedBytes,
                 totals.endpoints, sendSeconds, cpu, (unsigned long long)before.rssKb, (unsigned long long)after.rssKb,
                 (unsigned long long)after.hwmKb, (unsigned long long)peakThreads.load(), gauge->peak.load(),
                 (unsigned long long)gauge->started.load(), (unsigned long long)gauge->named.load(),
-                notifier->messages().size());
+                notifier->messages().size(), (unsigned long long)capture.packetsCaptured,
+                (unsigned long long)capture.packetsDropped);
     return 0;
 }

@@ -4,6 +4,7 @@
 # main window does (one tick a second, Applications list refreshed each tick,
 # a real reverse look-up per new endpoint). Needs root.
 #   run_load.sh [BUILD_DIR] [SECONDS] [PROCESSES] [RATE] [ADDRESSES] [BURST]
+# MAX_ENDPOINT_ROWS in the environment bounds the endpoint rows (default: the program's).
 # Defaults: 120 s, 50 processes, 100000 datagrams/s in all, 10000 remote
 # addresses, a new remote address every 12 datagrams of each process (so each
 # process meets every address once within the first minute).
@@ -40,7 +41,8 @@ echo "$processes processes, $rate datagrams/s in all for $seconds s, $addresses 
   "a new one every $burst datagrams per process; UDP payload $payload bytes"
 ip netns exec "$ns_a" "$bin/load_monitor" --local "$addr_a" --first-remote "$first_remote" \
   --addresses "$addresses" --processes "$processes" --rate "$rate" --seconds "$seconds" --burst "$burst" \
-  --payload "$payload" --port "$port" --sender "$bin/load_sender" | tee "$work/load.out" | grep '^sample ' || true
+  --payload "$payload" --port "$port" --sender "$bin/load_sender" \
+  ${MAX_ENDPOINT_ROWS:+--max-endpoint-rows "$MAX_ENDPOINT_ROWS"} | tee "$work/load.out" | grep '^sample ' || true
 line=$(grep '^result ' "$work/load.out") || { echo "FAIL: the monitor gave no result"; exit 1; }
 declare -A f=()
 for pair in ${line#result }; do f[${pair%%=*}]=${pair#*=}; done
@@ -53,4 +55,5 @@ resident memory        ${f[rss_before_kb]} kB before, ${f[rss_after_kb]} kB afte
 peak thread count      ${f[peak_threads]}
 peak resolvers alive   ${f[peak_lookups]} look-ups at once, bound 256 (look-ups started ${f[lookups_started]}, names found ${f[names]})
 engine messages        ${f[messages]}
+capture helper         ${f[forwarded]} records forwarded, ${f[kernel_drops]} dropped in the kernel ring
 REPORT
