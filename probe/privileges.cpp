@@ -2,7 +2,6 @@
 
 #include <sys/capability.h>
 
-#include <cstdio>
 #include <vector>
 
 namespace sondrel::probe {
@@ -78,21 +77,6 @@ void dropEverything() {
     if (none == nullptr) return;
     cap_set_proc(none);
     cap_free(none);
-}
-
-std::string effectiveCapabilities() {
-    cap_t caps = cap_get_proc();
-    unsigned long long mask = 0;
-    if (caps != nullptr) {
-        for (cap_value_t value = 0; value <= CAP_LAST_CAP && value < 64; ++value) {
-            cap_flag_value_t set = CAP_CLEAR;
-            if (cap_get_flag(caps, value, CAP_EFFECTIVE, &set) == 0 && set == CAP_SET) mask |= 1ull << value;
-        }
-        cap_free(caps);
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", mask);
-    return text;
 }
 
 }  // namespace sondrel::probe

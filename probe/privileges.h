@@ -1,7 +1,6 @@
 #pragma once
 
 #include <initializer_list>
-#include <string>
 
 namespace sondrel::probe {
 
@@ -38,9 +37,5 @@ private:
 // for this thread and every thread it creates later.
 void dropForGood(std::initializer_list<Privilege> privileges);
 void dropEverything();
-
-// The calling thread's effective capabilities as /proc/<pid>/status prints
-// them ("0000000000000000"), for the tests.
-std::string effectiveCapabilities();
 
 }  // namespace sondrel::probe

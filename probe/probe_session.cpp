@@ -55,12 +55,6 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     std::vector<std::uint32_t> liveCaptures;  // the address of each capture thread still running
     std::string interfaceName;                // of the capture open now
 
-    void send(void (*encode)(std::vector<std::uint8_t>&)) {
-        std::vector<std::uint8_t> frame;
-        encode(frame);
-        writer->write(frame);
-    }
-
     // Notifier: the window shows what a capture or discovery thread would have shown.
     void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override {
         std::vector<std::uint8_t> frame;

@@ -62,6 +62,27 @@ double cpuSeconds(int pid) {
     return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
 }
 
+std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::optional<ChildProcess> startTcpdump(const std::string& interface, const std::string& pcapPath, std::string& error) {
+    auto tcpdump = ChildProcess::start({"tcpdump", "-i", interface, "-n", "-U", "-Z", "root", "-w", pcapPath},
+                                       {.errors = true}, error);
+    if (!tcpdump) return std::nullopt;
+    for (;;) {
+        const std::optional<std::string> line = tcpdump->readErrorLine(std::chrono::seconds(10));
+        if (!line) {
+            error = "tcpdump did not start listening: " + tcpdump->drainErrors();
+            return std::nullopt;
+        }
+        if (line->find("listening on") != std::string::npos) return tcpdump;
+    }
+}
+
 int reportFailure(const char* program, const std::string& reason, const std::vector<std::string>& engineMessages) {
     std::fprintf(stderr, "%s: %s\n", program, reason.c_str());
     for (const std::string& message : engineMessages) std::fprintf(stderr, "  engine said: %s\n", message.c_str());

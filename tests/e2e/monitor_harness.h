@@ -14,6 +14,7 @@
 #include "app/monitor.h"
 #include "base/notifier.h"
 #include "app/records.h"
+#include "tests/e2e/child_process.h"
 #include "capture/pcap_library.h"
 
 namespace sondrel::e2e {
@@ -31,6 +32,13 @@ std::map<std::string, std::string> parseOptions(int argc, char** argv);
 // User plus system CPU time of this process (or of another) so far, in seconds.
 double cpuSeconds();
 double cpuSeconds(int pid);
+
+// The whole content of a file; empty when it cannot be read.
+std::string readWholeFile(const std::string& path);
+
+// tcpdump writing every frame of `interface` to `pcapPath`, once it says it is
+// listening; nothing (and the reason in `error`) when it does not start.
+std::optional<ChildProcess> startTcpdump(const std::string& interface, const std::string& pcapPath, std::string& error);
 
 // Prints "PROGRAM: reason" and every message the engine raised; the exit status 1.
 int reportFailure(const char* program, const std::string& reason, const std::vector<std::string>& engineMessages = {});

@@ -9,8 +9,6 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,13 +34,6 @@ struct Run {
 
 int failWith(const std::string& reason, const LiveMonitor* live = nullptr) {
     return reportFailure("e2e_short_lived_probe", reason, live ? live->messages() : std::vector<std::string>());
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 std::string realPath(const std::string& path) {
@@ -76,14 +67,8 @@ int main(int argc, char** argv) {
     }
     const std::string pcapPath = args["workdir"] + "/truth.pcap";
     std::string error;
-    auto tcpdump =
-        ChildProcess::start({"tcpdump", "-i", args["interface"], "-n", "-U", "-Z", "root", "-w", pcapPath}, {.errors = true}, error);
+    auto tcpdump = startTcpdump(args["interface"], pcapPath, error);
     if (!tcpdump) return failWith("cannot start tcpdump: " + error);
-    for (;;) {
-        const std::optional<std::string> line = tcpdump->readErrorLine(10s);
-        if (!line) return failWith("tcpdump did not start listening: " + tcpdump->drainErrors());
-        if (line->find("listening on") != std::string::npos) break;
-    }
 
     LiveMonitor::Options options;
     options.localAddress = *local;
@@ -125,14 +110,14 @@ int main(int argc, char** argv) {
     PcapTotals truth;
     if (!live.tickUntil(
             [&] {
-                truth = sumPcapFile(readFile(pcapPath), *local);
+                truth = sumPcapFile(readWholeFile(pcapPath), *local);
                 return truth.flow(marker->port(), 17, true).packets > 0;
             },
             10s))
         return failWith("the marker never reached tcpdump's file: " + truth.problem);
     tcpdump->signal(SIGINT);
     tcpdump->wait();
-    truth = sumPcapFile(readFile(pcapPath), *local);
+    truth = sumPcapFile(readWholeFile(pcapPath), *local);
 
     std::uint64_t trueBytes = 0;
     std::uint64_t rightBytes = 0;
