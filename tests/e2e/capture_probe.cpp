@@ -7,12 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <numeric>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +18,7 @@
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"
 #include "tests/e2e/pcap_totals.h"
+#include "tests/e2e/probe_checks.h"
 
 using namespace sondrel;
 using namespace sondrel::e2e;
@@ -53,90 +52,6 @@ Arguments parseArguments(int argc, char** argv) {
         if (name.rfind("--", 0) == 0) arguments.values[name.substr(2)] = argv[i + 1];
     }
     return arguments;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-struct CheckRow {
-    std::string what;
-    std::string expected;
-    std::string captureFile;  // tcpdump's figure, "-" when it has none
-    std::string counted;
-    bool ok = false;
-};
-
-class CheckTable {
-public:
-    void add(std::string what, std::string expected, std::string captureFile, std::string counted) {
-        const bool ok = counted == expected && (captureFile == "-" || captureFile == expected);
-        m_rows.push_back({std::move(what), std::move(expected), std::move(captureFile), std::move(counted), ok});
-    }
-    void add(std::string what, std::uint64_t expected, std::optional<std::uint64_t> captureFile,
-             std::optional<std::uint64_t> counted) {
-        add(std::move(what), std::to_string(expected), captureFile ? std::to_string(*captureFile) : "-",
-            counted ? std::to_string(*counted) : "(none)");
-    }
-    bool allOk() const {
-        return std::all_of(m_rows.begin(), m_rows.end(), [](const CheckRow& row) { return row.ok; });
-    }
-    void print() const {
-        std::size_t widths[4] = {5, 8, 7, 7};
-        for (const CheckRow& row : m_rows) {
-            widths[0] = std::max(widths[0], row.what.size());
-            widths[1] = std::max(widths[1], row.expected.size());
-            widths[2] = std::max(widths[2], row.captureFile.size());
-            widths[3] = std::max(widths[3], row.counted.size());
-        }
-        auto line = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d,
-                        const std::string& e) {
-            std::printf("%-*s  %-*s  %-*s  %-*s  %s\n", int(widths[0]), a.c_str(), int(widths[1]), b.c_str(),
-                        int(widths[2]), c.c_str(), int(widths[3]), d.c_str(), e.c_str());
-        };
-        line("check", "expected", "tcpdump", "Sondrel", "");
-        for (const CheckRow& row : m_rows) line(row.what, row.expected, row.captureFile, row.counted, row.ok ? "ok" : "MISMATCH");
-    }
-
-private:
-    std::vector<CheckRow> m_rows;
-};
-
-int failWith(const std::string& reason, const LiveMonitor* live = nullptr) {
-    std::fprintf(stderr, "FAIL: %s\n", reason.c_str());
-    if (live) {
-        for (const std::string& message : live->messages()) std::fprintf(stderr, "  engine said: %s\n", message.c_str());
-    }
-    return 1;
-}
-
-// The port a sender prints once its socket is bound ("port 40123").
-std::optional<std::uint16_t> announcedPort(ChildProcess& child) {
-    const std::optional<std::string> line = child.readLine(5s);
-    if (!line || line->rfind("port ", 0) != 0) return std::nullopt;
-    return static_cast<std::uint16_t>(std::stoul(line->substr(5)));
-}
-
-// The Details rows of one application as the list shows them.
-std::vector<std::vector<std::string>> detailTexts(MainLists& lists, const std::u16string& name) {
-    std::vector<std::vector<std::string>> rows;
-    ReportList& applications = lists.applications();
-    for (std::size_t row = 0; row < applications.rowCount(); ++row) {
-        if (applications.text(row, 0) != name) continue;
-        lists.SelectApplicationRow(row);
-        for (std::size_t detail = 0; detail < lists.details().rowCount(); ++detail) {
-            std::vector<std::string> cells;
-            for (std::size_t column = 0; column < lists.details().columns().size(); ++column) {
-                cells.push_back(u16ToUtf8(lists.details().text(detail, column)));
-            }
-            rows.push_back(std::move(cells));
-        }
-        break;
-    }
-    return rows;
 }
 
 struct ExpectedApp {
@@ -193,15 +108,6 @@ void checkApplication(CheckTable& table, LiveMonitor& live, const PcapTotals& tr
     table.add(who + ": Details \"Local port\"", localCell, "-", rows.size() == 1 ? rows[0][0] : "(no single row)");
     table.add(who + ": Details \"Remote IP\"", remoteText, "-", rows.size() == 1 ? rows[0][3] : "(no single row)");
     table.add(who + ": Details \"Remote port\"", remoteCell, "-", rows.size() == 1 ? rows[0][4] : "(no single row)");
-}
-
-// tcpdump's closing summary line "N packets dropped by kernel".
-std::optional<std::uint64_t> kernelDrops(const std::string& summary) {
-    std::istringstream lines(summary);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find("dropped by kernel") != std::string::npos) return std::stoull(line);
-    }
-    return std::nullopt;
 }
 
 }  // namespace

@@ -222,8 +222,10 @@ bool LiveMonitor::waitUntilLive(const UdpSocket& socket, std::uint32_t remoteAdd
 }
 
 bool LiveMonitor::waitUntilOwned(std::uint16_t port, std::uint16_t protocol, const std::u16string& label,
-                                 std::chrono::milliseconds timeout) {
-    return tickUntil([&] { return m_monitor->ownerLookup().OwnerLookup(port, protocol) == label; }, timeout);
+                                 std::chrono::milliseconds timeout, std::uint8_t family) {
+    return tickUntil(
+        [&] { return *m_monitor->ownerLookup().lookupOwner(OwnerQuery{family, protocol, port, 0}).text == label; },
+        timeout);
 }
 
 }  // namespace sondrel::e2e

@@ -135,9 +135,9 @@ public:
                        std::size_t payloadSize, std::chrono::milliseconds timeout);
 
     // Waits (ticking the monitor) until the monitor's own owner lookup names
-    // `label` as the owner of `port`.
+    // `label` as the owner of `port` for traffic of `family`.
     bool waitUntilOwned(std::uint16_t port, std::uint16_t protocol, const std::u16string& label,
-                        std::chrono::milliseconds timeout);
+                        std::chrono::milliseconds timeout, std::uint8_t family = kFamilyIpv4);
 
 private:
     std::shared_ptr<RecordingNotifier> m_notifier;

@@ -26,6 +26,22 @@ int parseAddressPort(const char* program, const char* address, const char* port,
     return 0;
 }
 
+socklen_t socketAddressLength(const union SocketAddress* address) {
+    return address->any.sa_family == AF_INET6 ? sizeof address->v6 : sizeof address->v4;
+}
+
+int parseSocketAddress(const char* program, const char* address, const char* port, union SocketAddress* out) {
+    memset(out, 0, sizeof *out);
+    if (strchr(address, ':') == NULL) return parseAddressPort(program, address, port, &out->v4);
+    out->v6.sin6_family = AF_INET6;
+    out->v6.sin6_port = htons((unsigned short)atoi(port));
+    if (inet_pton(AF_INET6, address, &out->v6.sin6_addr) != 1) {
+        fprintf(stderr, "%s: bad address\n", program);
+        return 2;
+    }
+    return 0;
+}
+
 int parseLocalRemote(const char* program, char** arguments, struct sockaddr_in* local, struct sockaddr_in* remote) {
     const int status = parseAddressPort(program, arguments[0], "0", local);
     return status != 0 ? status : parseAddressPort(program, arguments[1], arguments[2], remote);
@@ -39,6 +55,11 @@ int parseSenderCommand(int argc, char** argv, int expected, const char* usage, s
 
 void announcePort(const struct sockaddr_in* local) {
     printf("port %u\n", ntohs(local->sin_port));
+    fflush(stdout);
+}
+
+void announceSocketPort(const union SocketAddress* local) {
+    printf("port %u\n", ntohs(local->any.sa_family == AF_INET6 ? local->v6.sin6_port : local->v4.sin_port));
     fflush(stdout);
 }
 

@@ -3,7 +3,8 @@
 # joined by a veth pair, torn down on exit whatever the outcome. Nothing in
 # them is routed anywhere else, so no test traffic leaves the pair.
 #
-# After netns_pair_create: ns_a, ns_b, veth_a, veth_b, addr_a, addr_b, work.
+# After netns_pair_create: ns_a, ns_b, veth_a, veth_b, addr_a, addr_b, work;
+# after netns_pair_create ipv6 also addr6_a, addr6_b.
 
 netns_pair_cleanup() {
   local rc=$?
@@ -21,7 +22,10 @@ netns_pair_cleanup() {
 }
 
 # Exits 77 (skipped) when this machine cannot make namespaces at all.
+# With "ipv6" the pair keeps IPv6 and carries a unique-local address on each
+# side besides the IPv4 one (see netns_pair_add_ipv6).
 netns_pair_create() {
+  local family=${1:-ipv4}
   local n=$(( $$ % 200 ))
   ns_a=sondrel-e2e-a-$$
   ns_b=sondrel-e2e-b-$$
@@ -44,11 +48,47 @@ netns_pair_create() {
   local ns
   for ns in "$ns_a" "$ns_b"; do
     # IPv6 neighbour discovery would only add frames to read past.
-    ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 2>/dev/null || true
+    [[ $family == ipv6 ]] || ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 2>/dev/null || true
     ip -n "$ns" link set lo up
   done
+  [[ $family == ipv6 ]] && netns_pair_add_ipv6 "$n"
   ip -n "$ns_a" link set "$veth_a" up
   ip -n "$ns_b" link set "$veth_b" up
+  [[ $family == ipv6 ]] && netns_pair_quiet_neighbours
+  return 0
+}
+
+# Unique-local addresses on both ends, and a link on which no ICMPv6 of
+# these addresses crosses but what a test sends: no link-local addresses
+# (and so no router solicitation; MLD reports go out from ::), no duplicate
+# address detection, and neighbours entered by hand, so neither neighbour
+# discovery nor its reachability probes ever run.
+netns_pair_add_ipv6() {
+  local n=$1 veth ns
+  addr6_a=fd00:e2e:$(( n + 1 ))::1
+  addr6_b=fd00:e2e:$(( n + 1 ))::2
+  for veth in "$ns_a/$veth_a" "$ns_b/$veth_b"; do
+    ip -n "${veth%/*}" link set dev "${veth#*/}" addrgenmode none
+  done
+  ip -n "$ns_a" addr add "$addr6_a/64" dev "$veth_a" nodad
+  ip -n "$ns_b" addr add "$addr6_b/64" dev "$veth_b" nodad
+}
+
+netns_pair_quiet_neighbours() {
+  local mac_a mac_b waited=0
+  mac_a=$(ip -n "$ns_a" -br link show dev "$veth_a" | awk '{print $3}')
+  mac_b=$(ip -n "$ns_b" -br link show dev "$veth_b" | awk '{print $3}')
+  ip -n "$ns_a" neigh replace "$addr6_b" lladdr "$mac_b" dev "$veth_a" nud permanent
+  ip -n "$ns_b" neigh replace "$addr6_a" lladdr "$mac_a" dev "$veth_b" nud permanent
+  # Even without detection an address stays tentative until the kernel's
+  # address work has seen the link come up.
+  while [[ -n $(ip -n "$ns_a" -6 addr show tentative; ip -n "$ns_b" -6 addr show tentative) ]]; do
+    if (( waited++ == 50 )); then
+      echo "FAIL: the IPv6 addresses stay tentative"
+      exit 1
+    fi
+    sleep 0.1
+  done
 }
 
 # start_announcing NAME NAMESPACE PATTERN COMMAND...: starts a program in the

@@ -1,5 +1,6 @@
 #include "tests/e2e/pcap_totals.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -12,7 +13,7 @@ constexpr std::uint32_t kMagicNano = 0xa1b23c4d;
 constexpr std::size_t kFileHeaderSize = 24;
 constexpr std::size_t kRecordHeaderSize = 16;
 constexpr std::uint32_t kLinkEthernet = 1;
-constexpr std::uint32_t kLinkRawIPv4 = 101;
+constexpr std::uint32_t kLinkRawIp = 101;
 constexpr std::uint32_t kLinkLinuxCooked = 113;
 constexpr std::uint16_t kProtocolTcp = 6;
 constexpr std::uint16_t kProtocolUdp = 17;
@@ -28,28 +29,39 @@ std::uint16_t big16(std::string_view bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
 
-// Where the IPv4 header starts in a frame of this link type, or nothing when
-// the frame does not carry IPv4.
-std::optional<std::size_t> ipv4Offset(std::string_view frame, std::uint32_t linkType) {
+struct IpStart {
+    std::size_t offset = 0;
+    unsigned version = 0;  // what the link layer says it carries; 0: the version nibble says
+};
+
+// Where the IP header starts in a frame of this link type, or nothing when
+// the frame carries neither IPv4 nor IPv6.
+std::optional<IpStart> ipStart(std::string_view frame, std::uint32_t linkType) {
+    const auto byType = [](std::uint16_t etherType) -> unsigned {
+        return etherType == 0x0800 ? 4 : etherType == 0x86dd ? 6 : 0;
+    };
     switch (linkType) {
     case kLinkEthernet:
-        if (frame.size() >= 14 && big16(frame, 12) == 0x0800) return 14;
+        if (frame.size() >= 14 && byType(big16(frame, 12)) != 0) return IpStart{14, byType(big16(frame, 12))};
         return std::nullopt;
     case kLinkLinuxCooked:
-        if (frame.size() >= 16 && big16(frame, 14) == 0x0800) return 16;
+        if (frame.size() >= 16 && byType(big16(frame, 14)) != 0) return IpStart{16, byType(big16(frame, 14))};
         return std::nullopt;
-    case kLinkRawIPv4:
-        return 0;
+    case kLinkRawIp:
+        return IpStart{0, 0};
     default:
         return std::nullopt;
     }
 }
 
-void tallyFrame(std::string_view frame, std::uint32_t linkType, std::uint32_t localAddress, PcapTotals& totals) {
-    const std::optional<std::size_t> start = ipv4Offset(frame, linkType);
-    if (!start || frame.size() < *start + 20) return;
-    const std::string_view ip = frame.substr(*start);
-    if ((static_cast<unsigned char>(ip[0]) >> 4) != 4) return;
+void add(PcapTotals& totals, const FlowKey& key, std::uint32_t length) {
+    FlowTally& tally = totals.flows[key];
+    tally.bytes += length;
+    ++tally.packets;
+}
+
+void tallyIpv4(std::string_view ip, std::uint32_t localAddress, PcapTotals& totals) {
+    if (ip.size() < 20) return;
     const std::size_t headerLength = std::size_t(static_cast<unsigned char>(ip[0]) & 0x0f) * 4;
     const std::uint16_t totalLength = big16(ip, 2);
     const bool firstFragment = (big16(ip, 6) & 0x1fff) == 0;
@@ -78,19 +90,71 @@ void tallyFrame(std::string_view frame, std::uint32_t linkType, std::uint32_t lo
         ++totals.foreignPackets;
         return;
     }
-    FlowTally& tally = totals.flows[key];
-    tally.bytes += totalLength;
-    ++tally.packets;
+    add(totals, key, totalLength);
+}
+
+bool isLocal(std::string_view address, const std::vector<Ipv6Address>& localIpv6) {
+    return std::any_of(localIpv6.begin(), localIpv6.end(),
+                       [&](const Ipv6Address& local) { return std::memcmp(local.data(), address.data(), 16) == 0; });
+}
+
+// A packet whose chain of extension headers is cut short is left out.
+void tallyIpv6(std::string_view ip, const std::vector<Ipv6Address>& localIpv6, PcapTotals& totals) {
+    if (ip.size() < 40) return;
+    std::uint8_t next = static_cast<unsigned char>(ip[6]);
+    std::size_t at = 40;
+    bool firstFragment = true;
+    for (int headers = 0; headers < 8 && (next == 0 || next == 43 || next == 44 || next == 60); ++headers) {
+        if (ip.size() < at + 8) return;
+        std::size_t length = (std::size_t(static_cast<unsigned char>(ip[at + 1])) + 1) * 8;
+        if (next == 44) {
+            firstFragment = (big16(ip, at + 2) & 0xfff8) == 0;
+            length = 8;
+        }
+        next = static_cast<unsigned char>(ip[at]);
+        at += length;
+    }
+
+    std::uint16_t sourcePort = 0;
+    std::uint16_t destinationPort = 0;
+    if ((next == kProtocolTcp || next == kProtocolUdp) && firstFragment && ip.size() >= at + 4) {
+        sourcePort = big16(ip, at);
+        destinationPort = big16(ip, at + 2);
+    }
+    FlowKey key;
+    key.protocol = next;
+    key.family = kFamilyIpv6;
+    if (isLocal(ip.substr(8, 16), localIpv6)) {
+        key.sent = true;
+        key.localPort = sourcePort;
+    } else if (isLocal(ip.substr(24, 16), localIpv6)) {
+        key.localPort = destinationPort;
+    } else {
+        ++totals.foreignPackets;
+        return;
+    }
+    add(totals, key, 40 + std::uint32_t(big16(ip, 4)));
+}
+
+void tallyFrame(std::string_view frame, std::uint32_t linkType, std::uint32_t localAddress,
+                const std::vector<Ipv6Address>& localIpv6, PcapTotals& totals) {
+    const std::optional<IpStart> start = ipStart(frame, linkType);
+    if (!start || frame.size() <= start->offset) return;
+    const std::string_view ip = frame.substr(start->offset);
+    const unsigned version = static_cast<unsigned char>(ip[0]) >> 4;
+    if (start->version != 0 && version != start->version) return;
+    if (version == 4) tallyIpv4(ip, localAddress, totals);
+    if (version == 6) tallyIpv6(ip, localIpv6, totals);
 }
 
 }  // namespace
 
-FlowTally PcapTotals::flow(std::uint16_t localPort, std::uint16_t protocol, bool sent) const {
-    const auto found = flows.find(FlowKey{localPort, protocol, sent});
+FlowTally PcapTotals::flow(std::uint16_t localPort, std::uint16_t protocol, bool sent, std::uint8_t family) const {
+    const auto found = flows.find(FlowKey{localPort, protocol, sent, family});
     return found == flows.end() ? FlowTally{} : found->second;
 }
 
-PcapTotals sumPcapFile(std::string_view bytes, std::uint32_t localAddress) {
+PcapTotals sumPcapFile(std::string_view bytes, std::uint32_t localAddress, const std::vector<Ipv6Address>& localIpv6) {
     PcapTotals totals;
     if (bytes.size() < kFileHeaderSize) {
         totals.problem = "shorter than a pcap file header";
@@ -108,7 +172,7 @@ PcapTotals sumPcapFile(std::string_view bytes, std::uint32_t localAddress) {
         return totals;
     }
     totals.linkType = read32(bytes, 20, swapped) & 0xffff;
-    if (totals.linkType != kLinkEthernet && totals.linkType != kLinkRawIPv4 && totals.linkType != kLinkLinuxCooked) {
+    if (totals.linkType != kLinkEthernet && totals.linkType != kLinkRawIp && totals.linkType != kLinkLinuxCooked) {
         totals.problem = "link type " + std::to_string(totals.linkType) + " is not decoded";
         return totals;
     }
@@ -126,7 +190,7 @@ PcapTotals sumPcapFile(std::string_view bytes, std::uint32_t localAddress) {
             totals.truncatedTail = true;
             break;
         }
-        tallyFrame(bytes.substr(body, capturedLength), totals.linkType, localAddress, totals);
+        tallyFrame(bytes.substr(body, capturedLength), totals.linkType, localAddress, localIpv6, totals);
         ++totals.records;
         offset = body + capturedLength;
     }

@@ -12,12 +12,23 @@ namespace {
 constexpr const char* kLocal = "10.231.7.1";
 constexpr const char* kRemote = "10.231.7.2";
 constexpr const char* kStranger = "10.231.7.9";
+constexpr const char* kLocal6 = "fd00:e2e:7::1";
+constexpr const char* kRemote6 = "fd00:e2e:7::2";
+constexpr const char* kStranger6 = "fd00:e2e:7::9";
 
 std::uint32_t address(const char* dotted) {
     in_addr a{};
     inet_pton(AF_INET, dotted, &a);
     return a.s_addr;
 }
+
+Ipv6Address address6(const char* text) {
+    Ipv6Address a{};
+    inet_pton(AF_INET6, text, a.data());
+    return a;
+}
+
+const std::vector<Ipv6Address> kLocalIpv6 = {address6("fd00:e2e:7::5"), address6(kLocal6)};
 
 void put16(std::string& out, std::uint16_t value) {
     out.push_back(char(value >> 8));
@@ -56,15 +67,46 @@ std::string ipv4(const char* source, const char* destination, std::uint8_t proto
     return packet;
 }
 
+struct Extension {
+    std::uint8_t type;           // 0 hop-by-hop, 43 routing, 44 fragment, 60 destination options
+    std::uint16_t fragment = 0;  // the fragment header's offset and flags field
+};
+
+// An IPv6 packet whose Payload Length says `payloadLength`, through the
+// extension headers given (eight bytes each) to `nextHeader` and its ports;
+// the frame itself is only as long as asked.
+std::string ipv6(const char* source, const char* destination, std::uint8_t nextHeader, std::uint16_t payloadLength,
+                 std::uint16_t sourcePort = 0, std::uint16_t destinationPort = 0,
+                 const std::vector<Extension>& extensions = {}) {
+    std::string packet("\x60\0\0\0", 4);
+    put16(packet, payloadLength);
+    packet.push_back(char(extensions.empty() ? nextHeader : extensions.front().type));
+    packet.push_back(64);
+    const Ipv6Address s = address6(source);
+    const Ipv6Address d = address6(destination);
+    packet.append(reinterpret_cast<const char*>(s.data()), 16);
+    packet.append(reinterpret_cast<const char*>(d.data()), 16);
+    for (std::size_t i = 0; i < extensions.size(); ++i) {
+        packet.push_back(char(i + 1 < extensions.size() ? extensions[i + 1].type : nextHeader));
+        packet.push_back(0);
+        put16(packet, extensions[i].fragment);
+        packet.append(4, '\0');
+    }
+    put16(packet, sourcePort);
+    put16(packet, destinationPort);
+    packet.append(8, 'x');
+    return packet;
+}
+
 std::string ethernet(const std::string& payload, std::uint16_t etherType = 0x0800) {
     std::string frame(12, '\x02');
     put16(frame, etherType);
     return frame + payload;
 }
 
-std::string cooked(const std::string& payload) {
+std::string cooked(const std::string& payload, std::uint16_t protocol = 0x0800) {
     std::string frame(14, '\0');
-    put16(frame, 0x0800);
+    put16(frame, protocol);
     return frame + payload;
 }
 
@@ -95,6 +137,7 @@ struct FlowCase {
     bool sent;
     std::uint64_t bytes;
     std::uint64_t packets;
+    std::uint8_t family = 4;
 };
 
 TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
@@ -131,12 +174,50 @@ TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
     };
     for (const FlowCase& row : cases) {
         SCOPED_TRACE(row.name);
-        const PcapTotals totals = sumPcapFile(row.file, address(kLocal));
+        const PcapTotals totals = sumPcapFile(row.file, address(kLocal), kLocalIpv6);
         ASSERT_TRUE(totals.readable) << totals.problem;
-        const FlowTally tally = totals.flow(row.port, row.protocol, row.sent);
+        const FlowTally tally = totals.flow(row.port, row.protocol, row.sent, row.family);
         EXPECT_EQ(tally.bytes, row.bytes);
         EXPECT_EQ(tally.packets, row.packets);
     }
+}
+
+TEST(PcapTotals, SumsIpv6PacketsBy40PlusPayloadLengthPerFamily) {
+    const std::vector<std::string> mixed = {
+        ethernet(ipv6(kLocal6, kRemote6, 17, 108, 5000, 40001), 0x86dd),
+        ethernet(ipv6(kRemote6, kLocal6, 17, 108, 40001, 5000), 0x86dd),
+        ethernet(ipv4(kLocal, kRemote, 17, 128, 5000, 40001)),
+        ethernet(ipv6(kRemote6, kLocal6, 6, 1440, 80, 6000), 0x86dd),
+        ethernet(ipv6(kLocal6, kRemote6, 58, 64), 0x86dd),
+        ethernet(ipv6("fd00:e2e:7::5", "ff02::16", 58, 36, 0, 0, {{0}}), 0x86dd),
+        ethernet(ipv6(kLocal6, kRemote6, 17, 1232, 7000, 53, {{0}, {60}, {44, 0x0001}}), 0x86dd),
+        ethernet(ipv6(kLocal6, kRemote6, 17, 500, 1, 2, {{44, 0x05a8}}), 0x86dd),
+        ethernet(ipv6(kStranger6, kRemote6, 17, 999, 40001, 5000), 0x86dd),
+        ethernet(ipv6(kLocal6, kRemote6, 17, 999, 5000, 40001), 0x0800),
+    };
+    const std::string file = pcapFile(1, mixed);
+    const std::vector<FlowCase> cases = {
+        {"udp sent", file, 5000, 17, true, 148, 1, 6},
+        {"udp received", file, 5000, 17, false, 148, 1, 6},
+        {"IPv4 of the same port apart", file, 5000, 17, true, 128, 1, 4},
+        {"tcp received", file, 6000, 6, false, 1480, 1, 6},
+        {"ICMPv6 sent, no port", file, 0, 58, true, 104 + 76, 2, 6},
+        {"ports after three extension headers", file, 7000, 17, true, 1272, 1, 6},
+        {"non-first fragment has no ports", file, 0, 17, true, 540, 1, 6},
+        {"foreign packet and IPv6 in an IPv4 frame count nowhere", file, 40001, 17, false, 0, 0, 6},
+        {"raw IP link", pcapFile(101, {ipv6(kLocal6, kRemote6, 17, 108, 5000, 40001)}), 5000, 17, true, 148, 1, 6},
+        {"Linux cooked link", pcapFile(113, {cooked(ipv6(kLocal6, kRemote6, 17, 108, 5000, 40001), 0x86dd)}), 5000, 17,
+         true, 148, 1, 6},
+    };
+    for (const FlowCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        const PcapTotals totals = sumPcapFile(row.file, address(kLocal), kLocalIpv6);
+        ASSERT_TRUE(totals.readable) << totals.problem;
+        const FlowTally tally = totals.flow(row.port, row.protocol, row.sent, row.family);
+        EXPECT_EQ(tally.bytes, row.bytes);
+        EXPECT_EQ(tally.packets, row.packets);
+    }
+    EXPECT_EQ(sumPcapFile(file, address(kLocal), kLocalIpv6).foreignPackets, 1u);
 }
 
 TEST(PcapTotals, CountsRecordsForeignPacketsAndACutTail) {
@@ -182,6 +263,18 @@ TEST(PcapTotals, ShortFramesAreSkippedWithoutReadingPastThem) {
     // A frame with a whole IPv4 header but cut ports still counts, without ports.
     EXPECT_EQ(totals.flow(5000, 17, true).packets, frames.size() - 38);
     EXPECT_EQ(totals.flow(0, 17, true).packets, 4u);
+}
+
+TEST(PcapTotals, ShortIpv6FramesAreSkippedWithoutReadingPastThem) {
+    const std::string full = ethernet(ipv6(kLocal6, kRemote6, 17, 20, 5000, 40001, {{0}, {44}}), 0x86dd);
+    std::vector<std::string> frames;
+    for (std::size_t length = 0; length < full.size(); ++length) frames.push_back(full.substr(0, length));
+    const PcapTotals totals = sumPcapFile(pcapFile(1, frames), address(kLocal), kLocalIpv6);
+    ASSERT_TRUE(totals.readable);
+    EXPECT_EQ(totals.records, frames.size());
+    // Counted once the header chain is whole (14 + 40 + 16 bytes); with ports from 4 bytes more.
+    EXPECT_EQ(totals.flow(5000, 17, true, 6).packets, frames.size() - 74);
+    EXPECT_EQ(totals.flow(0, 17, true, 6).packets, 4u);
 }
 
 }  // namespace

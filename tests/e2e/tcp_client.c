@@ -1,6 +1,7 @@
 /* One TCP exchange with e2e_tcp_server: sends SEND_BYTES, half-closes, reads
  * the answer to its end and checks it is EXPECT_BYTES long:
  *   e2e_tcp_client LOCAL_ADDR REMOTE_ADDR REMOTE_PORT SEND_BYTES EXPECT_BYTES
+ * Addresses of either family, both of the same one.
  * Prints "port N" once its local port is taken, connects when a line arrives
  * on stdin.
  *
@@ -18,8 +19,8 @@
 #include "tests/e2e/net_args.h"
 #include "tests/e2e/net_sockets.h"
 
-static int reusableSocket(void) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+static int reusableSocket(const union SocketAddress* local) {
+    const int fd = socketFor(local, SOCK_STREAM);
     const int on = 1;
     if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) {
         close(fd);
@@ -29,25 +30,27 @@ static int reusableSocket(void) {
 }
 
 int main(int argc, char** argv) {
-    struct sockaddr_in local;
-    struct sockaddr_in remote;
-    if (parseSenderCommand(argc, argv, 6, "LOCAL_ADDR REMOTE_ADDR REMOTE_PORT SEND_BYTES EXPECT_BYTES", &local, &remote) != 0) {
+    if (argc != 6) return usageError(argv[0], "LOCAL_ADDR REMOTE_ADDR REMOTE_PORT SEND_BYTES EXPECT_BYTES");
+    union SocketAddress local;
+    union SocketAddress remote;
+    if (parseSocketAddress(argv[0], argv[1], "0", &local) != 0 || parseSocketAddress(argv[0], argv[2], argv[3], &remote) != 0) {
         return 2;
     }
     const long sendBytes = atol(argv[4]);
     const long expectBytes = atol(argv[5]);
 
-    const int holder = reusableSocket();
+    const int holder = reusableSocket(&local);
     if (holder < 0) return failedCall("socket");
-    const char* failed = bindLocal(holder, &local);
+    const char* failed = bindSocketAddress(holder, &local);
     if (failed != NULL) return failedCall(failed);
     if (listen(holder, 1) != 0) return failedCall("listen");
-    const int fd = reusableSocket();
+    const int fd = reusableSocket(&local);
     if (fd < 0) return failedCall("socket");
-    if (bind(fd, (struct sockaddr*)&local, sizeof local) != 0) return failedCall("bind shared port");
-    if (announcePortAndWait(argv[0], &local) != 0) return 1;
+    if (bind(fd, &local.any, socketAddressLength(&local)) != 0) return failedCall("bind shared port");
+    announceSocketPort(&local);
+    if (awaitGoAhead(argv[0]) != 0) return 1;
 
-    if (connect(fd, (struct sockaddr*)&remote, sizeof remote) != 0) return failedCall("connect");
+    if (connect(fd, &remote.any, socketAddressLength(&remote)) != 0) return failedCall("connect");
     static char buffer[65536];
     memset(buffer, 't', sizeof buffer);
     if (writeRepeated(fd, buffer, sizeof buffer, sendBytes) != 0) return failedCall("write");

@@ -1,7 +1,7 @@
 /* Answers each connection: reads until the peer half-closes, then sends
  * REPLY_BYTES and closes. A byte count other than EXPECT_BYTES is reported
  * on stderr and answered all the same (the client's check then fails):
- *   e2e_tcp_server ADDR PORT EXPECT_BYTES REPLY_BYTES
+ *   e2e_tcp_server ADDR PORT EXPECT_BYTES REPLY_BYTES   (ADDR of either family)
  * Prints "ready" once listening. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,9 +25,9 @@ static void serve(int fd, long expectBytes, long replyBytes) {
 
 int main(int argc, char** argv) {
     if (argc != 5) return usageError(argv[0], "ADDR PORT EXPECT_BYTES REPLY_BYTES");
-    struct sockaddr_in address;
-    if (parseAddressPort(argv[0], argv[1], argv[2], &address) != 0) return 2;
-    const int listener = listeningSocket(&address, 8);
+    union SocketAddress address;
+    if (parseSocketAddress(argv[0], argv[1], argv[2], &address) != 0) return 2;
+    const int listener = listeningSocketAt(&address, 8);
     if (listener < 0) return failedCall("listen");
     announceReady();
     for (;;) {
