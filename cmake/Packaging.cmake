@@ -30,6 +30,11 @@ add_custom_command(
 add_custom_target(sondrel_package_docs ALL DEPENDS ${sondrel_man_page} ${sondrel_changelog})
 
 install(FILES ${sondrel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The headless service, installed disabled. lib/systemd/system under the
+# prefix: /usr/lib/systemd/system for the package, /usr/local/lib/systemd/system
+# for `make install`; systemd reads both.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/sondrel.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${sondrel_changelog}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -55,14 +60,18 @@ endpoints. It exports HTML and CSV reports and can write a CSV report every
 midnight.
 .
 The package grants the program the capabilities it needs to capture packets
-and to see which processes of other users own which ports.")
+and to see which processes of other users own which ports. It also brings
+a systemd service, disabled until enabled, that runs the monitor without a
+window and serves its counters to Prometheus.")
 # dpkg-shlibdeps finds the Qt and C++ runtime. libpcap is opened with dlopen,
 # which it cannot see; setcap comes from libcap2-bin.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpcap0.8, libcap2-bin")
+# adduser makes the service's system account in the postinst.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpcap0.8, libcap2-bin, adduser")
 # The link control opens its targets with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_SOURCE_GENERATOR TXZ)

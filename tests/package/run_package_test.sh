@@ -41,6 +41,9 @@ addr_a=10.232.$n.1
 addr_b=10.232.$n.2
 work=$(mktemp -d /tmp/sondrel-package.XXXXXX)
 installed=
+# The postinst makes the service's account; a machine that had none gets none back.
+had_account=$(getent passwd sondrel || true)
+had_group=$(getent group sondrel || true)
 
 stop_namespace_programs() {
   local ns pid
@@ -60,6 +63,8 @@ cleanup() {
   if [[ -n $installed ]]; then
     dpkg --purge sondrel >/dev/null 2>&1 || true
   fi
+  if [[ -z $had_account ]] && getent passwd sondrel >/dev/null; then userdel sondrel 2>/dev/null || true; fi
+  if [[ -z $had_group ]] && getent group sondrel >/dev/null; then groupdel sondrel 2>/dev/null || true; fi
   rm -rf -- "$work"
   exit "$rc"
 }
@@ -100,10 +105,13 @@ dpkg-query -L sondrel >"$work/package-paths"
 
 for path in "$binary" /usr/bin/Sondrelix.chm /usr/share/applications/sondrel.desktop \
             /usr/share/man/man1/sondrel.1.gz /usr/share/icons/hicolor/scalable/apps/sondrel.svg \
-            /usr/share/icons/hicolor/48x48/apps/sondrel.png /usr/share/doc/sondrel/copyright; do
+            /usr/share/icons/hicolor/48x48/apps/sondrel.png /usr/share/doc/sondrel/copyright \
+            /usr/lib/systemd/system/sondrel.service; do
   [[ -f $path ]] || fail "the package did not install $path"
 done
 [[ -z $(find /etc/xdg/autostart -name 'sondrel*' 2>/dev/null) ]] || fail "an autostart entry was installed"
+[[ -z $(find /etc/systemd/system -name 'sondrel*' 2>/dev/null) ]] || fail "the service was enabled on install"
+getent passwd sondrel >/dev/null || fail "the service's account sondrel was not made"
 
 capabilities=$(getcap "$binary")
 echo "getcap: $capabilities"
