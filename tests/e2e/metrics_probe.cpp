@@ -5,7 +5,7 @@
 // records what really crossed it. The scraped counters of the sending
 // program must equal tcpdump's byte totals of its flow.
 //   e2e_metrics_probe --sondrel PATH --local ADDR --remote ADDR --interface IF
-//       --metrics-port N --udp-port N --udp-sender PATH --workdir DIR
+//       --metrics-port N --udp-port N --udp-flow PATH --workdir DIR
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     const std::optional<std::uint32_t> remote = parseAddress(args["remote"]);
     if (!local || !remote || args["sondrel"].empty() || args["interface"].empty() || args["workdir"].empty()) {
         return fail("usage: --sondrel PATH --local ADDR --remote ADDR --interface IF --metrics-port N --udp-port N "
-                    "--udp-sender PATH --workdir DIR");
+                    "--udp-flow PATH --workdir DIR");
     }
     const auto metricsPort = static_cast<std::uint16_t>(std::stoul(args["metrics-port"]));
     const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["udp-port"]));
@@ -181,8 +181,20 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(300ms);
     }
     std::printf("capture is live: metrics on 127.0.0.1:%u\n", metricsPort);
+    // Warm-up datagrams still in flight are counted at the next ticks; each
+    // marker below must be the only datagram of this program under way.
+    const std::string selfKey = applicationKey("transmit", self);
+    std::uint64_t settled = scrape(metricsPort).value(selfKey).value_or(0);
+    for (int i = 0;; ++i) {
+        std::this_thread::sleep_for(1200ms);
+        const std::uint64_t now = scrape(metricsPort).value(selfKey).value_or(0);
+        if (now == settled) break;
+        if (i == 10) return fail("this program's counter never settled", &*sondrel);
+        settled = now;
+    }
 
-    std::vector<std::string> senderCommand = {args["udp-sender"], args["local"], args["remote"], std::to_string(sinkPort)};
+    // The sender stays alive until the end, so its owner is known whenever its datagrams are accounted.
+    std::vector<std::string> senderCommand = {args["udp-flow"], args["local"], args["remote"], std::to_string(sinkPort)};
     for (const std::size_t size : kUdpPayloads) senderCommand.push_back(std::to_string(size));
     auto sender = ChildProcess::start(senderCommand, {.input = true, .output = true}, error);
     if (!sender) return fail("cannot start the UDP sender: " + error, &*sondrel);
@@ -197,10 +209,9 @@ int main(int argc, char** argv) {
     auto marker = UdpSocket::bind(*local, error);
     if (!marker) return fail(error, &*sondrel);
     std::uint64_t markersSent = 0;
-    const std::string selfKey = applicationKey("transmit", self);
     const std::string unownedKey = applicationKey("transmit", "UDP protocol");
-    // Sends one marker datagram and waits until it is counted; true when it
-    // was counted under this program.
+    // Sends one marker datagram and waits until it is counted (the tick comes
+    // once a second); true when it was counted under this program.
     const auto sendMarker = [&] {
         const Scrape before = scrape(metricsPort);
         const std::uint64_t selfBefore = before.value(selfKey).value_or(0);
@@ -212,7 +223,7 @@ int main(int argc, char** argv) {
             [&](const Scrape& s) {
                 return s.value(selfKey).value_or(0) > selfBefore || s.value(unownedKey).value_or(0) > unownedBefore;
             },
-            5s);
+            10s);
         return before.ok && after.ok && after.value(selfKey).value_or(0) == selfBefore + 28 + kMarkerPayload;
     };
     bool owned = false;
@@ -223,8 +234,8 @@ int main(int argc, char** argv) {
     if (!owned) return fail("owner discovery never saw the marker socket", &*sondrel);
 
     sender->writeLine("go");
-    const int senderStatus = sender->wait();
-    if (senderStatus != 0) return fail("the UDP sender " + describeStatus(senderStatus), &*sondrel);
+    const std::optional<std::string> sentLine = sender->readLine(10s);
+    if (!sentLine || !sentLine->starts_with("sent ")) return fail("the UDP sender did not finish sending", &*sondrel);
 
     // Capture keeps frame order: once a later marker is counted, so is every datagram of the sender.
     if (!sendMarker()) return fail("the last marker was never counted under this program", &*sondrel);
@@ -241,6 +252,8 @@ int main(int argc, char** argv) {
 
     const Scrape final = scrape(metricsPort);
     if (!final.ok) return fail("the last scrape failed: " + final.problem, &*sondrel);
+    sender->closeInput();
+    if (const int status = sender->wait(); status != 0) return fail("the UDP sender " + describeStatus(status), &*sondrel);
     writeFile(args["workdir"] + "/scrape.txt", final.body);
 
     const std::uint64_t expectedSent = std::accumulate(kUdpPayloads.begin(), kUdpPayloads.end(), std::uint64_t{0},
@@ -279,7 +292,11 @@ int main(int argc, char** argv) {
         std::printf("no line about stopping on SIGTERM\n");
         ok = false;
     }
-    if (!ok) return reportFailure(kProgram, "scraped counters differ from tcpdump's, or the exit was not clean");
+    if (!ok) {
+        std::printf("--- last scrape:\n");
+        for (const auto& [key, value] : final.samples) std::printf("%s %llu\n", key.c_str(), static_cast<unsigned long long>(value));
+        return reportFailure(kProgram, "scraped counters differ from tcpdump's, or the exit was not clean");
+    }
     std::printf("PASS\n");
     return 0;
 }

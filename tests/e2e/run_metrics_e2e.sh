@@ -35,7 +35,7 @@ start_ready udp_sink "$ns_b" "$bin/e2e_udp_sink" "$addr_b" "$udp_port"
 ip netns exec "$ns_a" env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
   HOME="$work/home" XDG_CONFIG_HOME="$config" TZ=UTC LC_ALL=C.UTF-8 \
   "$bin/e2e_metrics_probe" --sondrel "$sondrel" --local "$addr_a" --remote "$addr_b" --interface "$veth_a" \
-  --metrics-port "$metrics_port" --udp-port "$udp_port" --udp-sender "$bin/e2e_udp_sender" --workdir "$work"
+  --metrics-port "$metrics_port" --udp-port "$udp_port" --udp-flow "$bin/e2e_udp_flow" --workdir "$work"
 
 if command -v promtool >/dev/null; then
   if ! report=$(promtool check metrics <"$work/scrape.txt" 2>&1); then
