@@ -59,6 +59,8 @@ TerminationSignals::~TerminationSignals() {
 }
 
 int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
+    // A service whose log reader went away must go on counting, not die on its next message.
+    std::signal(SIGPIPE, SIG_IGN);
     auto clock = std::make_shared<SystemClock>();
     auto notifier = std::make_shared<LogNotifier>(clock);
     const int timer = secondTimer();

@@ -33,9 +33,10 @@ struct HeadlessOptions {
 
 // The engine without a window and without Qt: settings read as the window
 // reads them, capture and discovery started, the tick once a second (daily
-// reports included), every message as a time-stamped line on stderr. Returns
-// the exit status (0) after SIGTERM or SIGINT, having cleared the capture and
-// discovery flags and waited as the window's "Exit" does.
+// reports included), every message as a time-stamped line on stderr. After
+// SIGTERM or SIGINT it clears the capture and discovery flags, ends the
+// metrics thread and waits as the window's "Exit" does, then returns the exit
+// status: 0, or 1 when the loop itself could not run.
 int runHeadless(TerminationSignals& signals, const HeadlessOptions& options);
 
 }  // namespace sondrel
