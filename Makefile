@@ -3,9 +3,10 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 BIN = $(BUILD)/app/sondrel
+HELPER = $(BUILD)/app/sondrel-probe
 
 # Debian packages the build, the tests and the end-to-end tests need.
-DEPS = cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev libpcap0.8 \
+DEPS = cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev libpcap0.8 libcap-dev \
        libgtest-dev libgmock-dev libbenchmark-dev libchm-dev fp-utils iproute2 iputils-ping faketime \
        libcap2-bin clang libclang-rt-14-dev xauth xvfb tcpdump dpkg-dev file prometheus
 
@@ -41,8 +42,9 @@ bench: build
 fuzz: deps
 	bash tests/fuzz/run.sh 600
 
+# The capture helper only, never the window: see packaging/grant_helper.sh.
 setcap: build
-	setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+eip $(BIN)
+	sh packaging/grant_helper.sh $(HELPER)
 
 # `make install PREFIX=/usr DESTDIR=/tmp/stage`: both optional (default prefix /usr/local).
 install: build

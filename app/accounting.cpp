@@ -1,5 +1,7 @@
 #include "app/accounting.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 
 namespace sondrel {
@@ -15,48 +17,59 @@ const std::u16string& protocolTagFor(std::uint16_t protocol) {
 
 }  // namespace
 
+bool LocalAddresses::isLocalIpv6(const Ipv6Address& address) const {
+    return std::find(m_ipv6.begin(), m_ipv6.end(), address) != m_ipv6.end();
+}
+
 TrafficAccountant::TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
-                                     ResolverStarter& resolvers, const std::atomic<std::uint32_t>& localAddress)
-    : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_localAddress(localAddress) {}
+                                     ResolverStarter& resolvers, const LocalAddresses& local)
+    : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_local(local) {}
 
 void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAddr, std::uint32_t length,
                                       std::uint16_t dstPort, std::uint16_t srcPort, std::uint16_t protocol) {
-    const std::uint32_t local = m_localAddress.load(std::memory_order_relaxed);
+    accountRecord(PacketRecord{srcAddr, dstAddr, length, dstPort, srcPort, protocol});
+}
+
+void TrafficAccountant::accountRecord(const PacketRecord& record) {
     bool sent;
     std::uint16_t localPort;
     std::uint16_t remotePort;
-    std::uint32_t remoteAddr;
-    if (srcAddr == local) {
-        sent = true;
-        localPort = srcPort;
-        remoteAddr = dstAddr;
-        remotePort = dstPort;
-    } else if (dstAddr == local) {
-        sent = false;
-        localPort = dstPort;
-        remoteAddr = srcAddr;
-        remotePort = srcPort;
+    IpAddress remote;
+    if (record.family == kFamilyIpv4) {
+        const std::uint32_t local = m_local.ipv4();
+        if (record.srcAddr == local) {
+            sent = true;
+            remote = IpAddress::fromIpv4(record.dstAddr);
+        } else if (record.dstAddr == local) {
+            sent = false;
+            remote = IpAddress::fromIpv4(record.srcAddr);
+        } else {
+            return;
+        }
     } else {
         return;
     }
+    localPort = sent ? record.srcPort : record.dstPort;
+    remotePort = sent ? record.dstPort : record.srcPort;
 
-    std::u16string name = m_owners.OwnerLookup(localPort, protocol);
-    if (name.empty()) return;
+    const OwnerLabel owner =
+        m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, localPort, record.timeNs});
+    if (owner.text->empty()) return;
 
-    const std::uint64_t ul = sent ? length : 0;
-    const std::uint64_t dl = sent ? 0 : length;
+    const std::uint64_t ul = sent ? record.length : 0;
+    const std::uint64_t dl = sent ? 0 : record.length;
 
     const std::scoped_lock guard(m_records->RecordsLock);
     AppTable& table = m_records->table;
-    const bool cacheValid = m_last.generation == table.generation();
     std::size_t appIndex;
-    if (cacheValid && sameText(m_last.name, name)) {
+    // Labels live as long as the program, so the same label is the same pointer.
+    if (m_last.generation == table.generation() && m_last.label == owner.text) {
         appIndex = m_last.app;
     } else {
-        appIndex = table.findApp(name);
-        if (appIndex == AppTable::npos) appIndex = table.appendApp(name);
+        appIndex = table.findApp(*owner.text);
+        if (appIndex == AppTable::npos) appIndex = table.appendApp(*owner.text, owner.protocolRow);
         m_last.generation = table.generation();
-        m_last.name = std::move(name);
+        m_last.label = owner.text;
         m_last.app = appIndex;
         m_last.endpoint = AppTable::npos;
     }
@@ -65,38 +78,63 @@ void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAd
     app.dlBytes += dl;
 
     std::size_t endpointIndex;
-    if (m_last.endpoint != AppTable::npos && m_last.localPort == localPort && m_last.remoteAddr == remoteAddr) {
+    if (m_last.endpoint != AppTable::npos && m_last.localPort == localPort && m_last.remote == remote) {
         endpointIndex = m_last.endpoint;
     } else {
-        endpointIndex = table.findEndpoint(appIndex, localPort, remoteAddr);
+        endpointIndex = table.findEndpoint(appIndex, localPort, remote);
+    }
+    if (endpointIndex == AppTable::npos && table.endpointCount() >= m_maxEndpointRows) {
+        // Counted in full all the same, in the application's "other" row.
+        if (!m_overflowed) m_overflowNoticePending = true;
+        m_overflowed = true;
+        endpointIndex = table.overflowEndpoint(appIndex);
     }
     if (endpointIndex != AppTable::npos) {
-        // The row's text is the same address text, so it also serves as the new lastRemoteHost.
         EndpointRecord& endpoint = app.endpoints[endpointIndex];
         endpoint.ulBytes += ul;
         endpoint.dlBytes += dl;
-        if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) app.lastRemoteHost.assign(endpoint.remoteIpText);
+        if (endpoint.overflow) {
+            FormatIPv4(remote.ipv4(), m_remoteText);
+            if (!sameText(app.lastRemoteHost, m_remoteText)) app.lastRemoteHost.assign(m_remoteText);
+        } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
+            // The row's text is the same address text, so it also serves as the new lastRemoteHost.
+            app.lastRemoteHost.assign(endpoint.remoteIpText);
+        }
     } else {
-        FormatIPv4(remoteAddr, m_remoteText);
+        FormatIPv4(remote.ipv4(), m_remoteText);
         app.lastRemoteHost.assign(m_remoteText);
         endpointIndex = app.endpoints.size();
-        table.appendEndpoint(appIndex, EndpointRecord{localPort, remotePort, dl, ul, m_remoteText, {}, remoteAddr,
-                                                      protocolTagFor(protocol)});
-        m_resolvers.startResolver(remoteAddr);
+        EndpointRecord& row = table.appendEndpoint(
+            appIndex, EndpointRecord{localPort, remotePort, dl, ul, m_remoteText, {},
+                                     record.family == kFamilyIpv4 ? remote.ipv4() : 0, protocolTagFor(record.protocol),
+                                     remote, false});
+        m_resolvers.startResolver(remote, row);
     }
     m_last.endpoint = endpointIndex;
     m_last.localPort = localPort;
-    m_last.remoteAddr = remoteAddr;
+    m_last.remote = remote;
 }
 
 void TrafficAccountant::drainQueue(PacketQueue& queue) {
+    const std::int64_t completeUpTo = m_owners.claimsCompleteUpTo();
     const std::scoped_lock guard(queue.QueueLock);
     auto& records = queue.records();
+    std::size_t forced = std::min(m_held, records.size());
     while (!records.empty()) {
         const PacketRecord& r = records.front();
-        AccountPacket(r.srcAddr, r.dstAddr, r.length, r.dstPort, r.srcPort, r.protocol);
+        // A record without a time stamp (0) has nothing to wait for.
+        if (forced == 0 && r.timeNs != 0 && r.timeNs > completeUpTo) break;
+        accountRecord(r);
         records.pop_front();
+        if (forced > 0) --forced;
     }
+    m_held = records.size();
+}
+
+bool TrafficAccountant::takeOverflowNotice() {
+    const bool pending = m_overflowNoticePending;
+    m_overflowNoticePending = false;
+    return pending;
 }
 
 }  // namespace sondrel

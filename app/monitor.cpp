@@ -4,10 +4,9 @@
 #include <thread>
 
 #include "app/accounting.h"
-#include "capture/capture_thread.h"
-#include "capture/live_capture_handles.h"
+#include "app/capture_helper.h"
 #include "config/settings.h"
-#include "discovery/owner_discovery.h"
+#include "discovery/owner_source.h"
 #include "reports/csv_report.h"
 #include "reports/daily_report.h"
 #include "reports/html_report.h"
@@ -21,8 +20,16 @@ MonitorServices withDefaults(MonitorServices services) {
     if (!services.clock) services.clock = std::make_shared<SystemClock>();
     if (!services.reverseLookup) services.reverseLookup = systemReverseLookup;
     if (services.settingsFolder.empty()) services.settingsFolder = SettingsFolder();
-    if (!services.loadCaptureLibrary) services.loadCaptureLibrary = loadSystemCaptureLibrary;
+    if (!services.makeSources && services.captureHelperPath.empty()) services.captureHelperPath = findCaptureHelper();
     return services;
+}
+
+// A message box raised from the tick would hold the tick until dismissed:
+// like a worker thread's, it is shown from a thread of its own.
+void showDetached(const std::shared_ptr<Notifier>& notifier, std::u16string caption, std::u16string text) {
+    std::thread([notifier, caption = std::move(caption), text = std::move(text)] {
+        notifier->showMessage(caption, text, MessageIcon::Warning);
+    }).detach();
 }
 
 }  // namespace
@@ -33,10 +40,20 @@ Monitor::Monitor(MonitorServices services)
       m_capture(std::make_shared<CaptureControl>()),
       m_settings(std::make_unique<Settings>()),
       m_lists(std::make_unique<MainLists>(m_records)),
-      m_discovery(std::make_shared<OwnerDiscovery>(m_services.procRoot, m_services.notifier)),
-      m_resolvers(std::make_unique<HostNameResolverPool>(m_records, m_services.reverseLookup, m_services.maxResolvers)),
-      m_accountant(std::make_unique<TrafficAccountant>(m_records, *m_discovery, *m_resolvers, m_capture->localAddress)),
-      m_captureHandles(std::make_shared<LiveCaptureHandles>()) {}
+      m_local(std::make_unique<LocalAddresses>(m_capture->localAddress)),
+      m_resolvers(std::make_unique<HostNameResolverPool>(m_records, m_services.reverseLookup, m_services.maxResolvers)) {
+    if (m_services.makeSources) {
+        MonitorServices::Sources sources = m_services.makeSources(m_capture, m_services.notifier);
+        m_packets = std::move(sources.packets);
+        m_owners = std::move(sources.owners);
+    } else {
+        auto helper = std::make_shared<CaptureHelper>(m_capture, m_services.notifier, m_services.captureHelperPath);
+        m_packets = helper;
+        m_owners = helper;
+    }
+    m_accountant = std::make_unique<TrafficAccountant>(m_records, *m_owners, *m_resolvers, *m_local);
+    m_accountant->setMaxEndpointRows(m_services.maxEndpointRows);
+}
 
 Monitor::~Monitor() { stop(); }
 
@@ -48,18 +65,23 @@ void Monitor::loadSettings() {
 
 void Monitor::start() {
     m_capture->captureRunning.store(true);
-    startCapture();
-    m_discovery->StartOwnerDiscovery();
-}
-
-void Monitor::startCapture() {
-    startCaptureThread(m_capture, m_services.notifier, m_captureHandles, m_services.loadCaptureLibrary);
+    m_packets->startCapture();
+    m_owners->StartOwnerDiscovery();
 }
 
 void Monitor::tick() {
+    m_local->setIpv6(m_packets->localIpv6Addresses());
     m_accountant->drainQueue(m_capture->queue);
+    noticeOverflow();
     CheckDailyReport();
     m_lists->RefreshApplications();
+}
+
+void Monitor::noticeOverflow() {
+    if (!m_accountant->takeOverflowNotice()) return;
+    showDetached(m_services.notifier, u"Warning",
+                 u"Too many remote endpoints: from now on each application's new endpoints are counted together "
+                 u"in one row whose remote reads \"other\".");
 }
 
 void Monitor::CheckDailyReport() {
@@ -75,13 +97,15 @@ void Monitor::ResetStatistics() {
     const std::scoped_lock guard(m_records->RecordsLock);
     m_records->table.clear();
     m_capture->queue.clear();
+    m_accountant->queueCleared();
     m_lists->deleteAllRows();
 }
 
 bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
                            std::u16string reportFolder) {
     if (newAddress && *newAddress != m_capture->localAddress.load()) {
-        stopCapture(*m_capture, *m_captureHandles);
+        m_capture->captureRunning.store(false);
+        m_packets->stopCapture();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         {
             const std::scoped_lock guard(m_capture->queue.QueueLock);
@@ -90,7 +114,7 @@ bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t
         m_capture->localAddress.store(*newAddress);
         m_settings->localAddress = *newAddress;
         m_capture->captureRunning.store(true);
-        startCapture();
+        m_packets->startCapture();
     }
     m_settings->dailyReports = dailyReports;
     m_settings->reportFolder = std::move(reportFolder);
@@ -98,8 +122,9 @@ bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t
 }
 
 void Monitor::stop() {
-    stopCapture(*m_capture, *m_captureHandles);
-    m_discovery->stopOwnerDiscovery();
+    m_capture->captureRunning.store(false);
+    m_packets->shutdown();
+    m_owners->stopOwnerDiscovery();
 }
 
 bool Monitor::exportHtml(const std::string& path) {
@@ -109,15 +134,10 @@ bool Monitor::exportHtml(const std::string& path) {
 
 bool Monitor::exportCsv(const std::string& path) { return ExportCsvReport(*m_lists, path); }
 
-CaptureStatus Monitor::captureStatus() const {
-    CaptureStatus status;
-    status.ipv4Address = m_capture->localAddress.load();
-    status.capturing = m_capture->captureRunning.load();
-    return status;
-}
+CaptureStatus Monitor::captureStatus() const { return m_packets->status(); }
 
 const Settings& Monitor::settings() const { return *m_settings; }
 
-const OwnerLookupService& Monitor::ownerLookup() const { return *m_discovery; }
+const OwnerLookupService& Monitor::ownerLookup() const { return *m_owners; }
 
 }  // namespace sondrel

@@ -1,23 +1,25 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "base/clock.h"
 #include "app/capture_status.h"
 #include "app/host_name_resolver.h"
 #include "app/main_lists.h"
-#include "base/notifier.h"
 #include "app/records.h"
+#include "base/clock.h"
+#include "base/notifier.h"
 #include "capture/capture_control.h"
-#include "capture/pcap_library.h"
+#include "discovery/owner_lookup.h"
 
 namespace sondrel {
 
-class OwnerDiscovery;
-class LiveCaptureHandles;
+class LocalAddresses;
+class OwnerSource;
+class PacketSource;
 class TrafficAccountant;
 struct Settings;
 struct SettingsDefaults;
@@ -27,12 +29,23 @@ struct MonitorServices {
     std::shared_ptr<Notifier> notifier;            // default: StderrNotifier
     std::shared_ptr<const Clock> clock;            // default: SystemClock
     ReverseLookup reverseLookup;                   // default: systemReverseLookup
-    std::string procRoot = "/proc";
     std::string settingsFolder;                    // empty: the XDG folder
     // Home folder and default capture address; empty: read from this machine.
     std::shared_ptr<const SettingsDefaults> settingsDefaults;
-    CaptureLibraryLoader loadCaptureLibrary;       // default: the system's libpcap
+    // Where packets and owners come from. The program's only way is the
+    // capture helper (the window holds no privilege); tests make capture
+    // threads and discovery in this process instead, with stand-in libraries
+    // and proc trees (inProcessSources).
+    struct Sources {
+        std::shared_ptr<PacketSource> packets;
+        std::shared_ptr<OwnerSource> owners;
+    };
+    using SourceFactory =
+        std::function<Sources(const std::shared_ptr<CaptureControl>&, const std::shared_ptr<Notifier>&)>;
+    SourceFactory makeSources;                     // empty: the capture helper
+    std::string captureHelperPath;                 // empty: beside the program or in libexec
     std::size_t maxResolvers = 256;
+    std::size_t maxEndpointRows = 4'000'000;       // beyond it, new endpoints share an "other" row
 };
 
 // The engine side of the main window: records, lists, queue, capture,
@@ -78,6 +91,7 @@ public:
     const std::shared_ptr<RecordsState>& records() const { return m_records; }
     Notifier& notifier() { return *m_services.notifier; }
     const OwnerLookupService& ownerLookup() const;
+    PacketSource& packetSource() { return *m_packets; }
     const Clock& clock() const { return *m_services.clock; }
     bool dailyDone() const { return m_dailyDone; }
     // What is captured and how it goes; callable from any thread.
@@ -85,17 +99,18 @@ public:
 
 private:
     void CheckDailyReport();
-    void startCapture();
+    void noticeOverflow();
 
     MonitorServices m_services;
     std::shared_ptr<RecordsState> m_records;
     std::shared_ptr<CaptureControl> m_capture;
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<MainLists> m_lists;
-    std::shared_ptr<OwnerDiscovery> m_discovery;
+    std::shared_ptr<PacketSource> m_packets;
+    std::shared_ptr<OwnerSource> m_owners;
+    std::unique_ptr<LocalAddresses> m_local;
     std::unique_ptr<HostNameResolverPool> m_resolvers;
     std::unique_ptr<TrafficAccountant> m_accountant;
-    std::shared_ptr<LiveCaptureHandles> m_captureHandles;
     bool m_dailyDone = false;
 };
 

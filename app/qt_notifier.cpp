@@ -1,6 +1,7 @@
 #include "app/qt_notifier.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QThread>
 #include <condition_variable>
@@ -108,7 +109,15 @@ void QtNotifier::runOnGuiThread(const std::function<void()>& job) {
     completion->wait();
 }
 
+// Without a display (the offscreen platform of a headless run) nobody sees a
+// box: every message goes to stderr too.
+static bool withoutDisplay() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
 void QtNotifier::showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) {
+    if (withoutDisplay()) m_shared->fallback.showMessage(caption, text, icon);
     bool shown = false;
     runOnGuiThread([&] {
         QMessageBox box(boxIcon(icon), QString::fromStdU16String(caption), QString::fromStdU16String(text),
@@ -120,6 +129,7 @@ void QtNotifier::showMessage(const std::u16string& caption, const std::u16string
 }
 
 void QtNotifier::showCaptureLibraryMissing() {
+    if (withoutDisplay()) m_shared->fallback.showCaptureLibraryMissing();
     bool shown = false;
     runOnGuiThread([&] {
         if (m_captureLibraryDialog) m_captureLibraryDialog();

@@ -32,30 +32,46 @@ std::size_t AppTable::findApp(std::u16string_view name) const {
     return it == m_byName.end() ? npos : it->second;
 }
 
-std::size_t AppTable::appendApp(std::u16string name) {
+std::size_t AppTable::appendApp(std::u16string name, bool protocolRow) {
     const std::size_t index = m_apps.size();
     m_byName.emplace(name, index);
-    m_apps.push_back(AppRecord{std::move(name), 0, 0, {}, {}});
+    m_apps.push_back(AppRecord{std::move(name), 0, 0, {}, {}, protocolRow});
     return index;
 }
 
-std::size_t AppTable::findEndpoint(std::size_t appIndex, std::uint16_t localPort, std::uint32_t remoteIp) const {
-    const std::uint32_t found = m_endpointIndex.find(endpointKey(appIndex, localPort, remoteIp));
+std::size_t AppTable::findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote) const {
+    const std::uint32_t found = m_endpointIndex.find(endpointKey(appIndex, localPort, remote));
     return found == FlatIndex::kMissing ? npos : found;
 }
 
 EndpointRecord& AppTable::appendEndpoint(std::size_t appIndex, EndpointRecord endpoint) {
+    // A row built from an IPv4 address alone (:: is never a remote).
+    if (endpoint.remoteAddress == IpAddress{}) endpoint.remoteAddress = IpAddress::fromIpv4(endpoint.remoteIp);
     auto& endpoints = m_apps[appIndex].endpoints;
     const auto endpointIndex = std::uint32_t(endpoints.size());
-    m_endpointIndex.insert(endpointKey(appIndex, endpoint.localPort, endpoint.remoteIp), endpointIndex);
-    m_byRemoteIp[endpoint.remoteIp].push_back(EndpointRef{std::uint32_t(appIndex), endpointIndex});
+    m_endpointIndex.insert(endpointKey(appIndex, endpoint.localPort, endpoint.remoteAddress), endpointIndex);
+    m_byRemote[endpoint.remoteAddress].push_back(EndpointRef{appIndex, endpointIndex});
     endpoints.push_back(std::move(endpoint));
     return endpoints.back();
 }
 
-void AppTable::setHostName(std::uint32_t address, const std::u16string& hostName) {
-    const auto it = m_byRemoteIp.find(address);
-    if (it == m_byRemoteIp.end()) return;
+std::size_t AppTable::overflowEndpoint(std::size_t appIndex) {
+    const std::uint32_t found = m_endpointIndex.find(overflowKey(appIndex));
+    if (found != FlatIndex::kMissing) return found;
+    auto& endpoints = m_apps[appIndex].endpoints;
+    const auto endpointIndex = std::uint32_t(endpoints.size());
+    m_endpointIndex.insert(overflowKey(appIndex), endpointIndex);
+    EndpointRecord row;
+    row.remoteIpText = kOverflowRemoteText;
+    row.protocolTag = u"-";
+    row.overflow = true;
+    endpoints.push_back(std::move(row));
+    return endpointIndex;
+}
+
+void AppTable::setHostName(const IpAddress& address, const std::u16string& hostName) {
+    const auto it = m_byRemote.find(address);
+    if (it == m_byRemote.end()) return;
     for (const EndpointRef& ref : it->second) m_apps[ref.app].endpoints[ref.endpoint].remoteHostName = hostName;
 }
 
@@ -63,7 +79,7 @@ void AppTable::clear() {
     m_apps.clear();
     m_byName.clear();
     m_endpointIndex.clear();
-    m_byRemoteIp.clear();
+    m_byRemote.clear();
     ++m_generation;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/flat_index.h"
+#include "base/ip_address.h"
 #include "base/text.h"
 
 namespace sondrel {
@@ -19,8 +20,12 @@ struct EndpointRecord {
     std::uint64_t ulBytes = 0;
     std::u16string remoteIpText;
     std::u16string remoteHostName;
-    std::uint32_t remoteIp = 0;  // network order
+    std::uint32_t remoteIp = 0;  // network order; 0 for an IPv6 remote
     std::u16string protocolTag;  // "TCP:", "UDP:" or "-"
+    IpAddress remoteAddress;     // either family: the key of host names
+    // The row that gathers an application's endpoints beyond the table's
+    // bound: its remote reads "other" and it has no host name.
+    bool overflow = false;
 };
 
 // One application: a row of the Applications list. `name` is its identity.
@@ -30,7 +35,11 @@ struct AppRecord {
     std::uint64_t ulBytes = 0;
     std::u16string lastRemoteHost;
     std::vector<EndpointRecord> endpoints;  // in order of first appearance
+    bool protocolRow = false;               // a protocol's pseudo-application, not a program
 };
+
+// The text of the overflow row's remote.
+inline constexpr std::u16string_view kOverflowRemoteText = u"other";
 
 // "%d.%d.%d.%d" of an address held in network order.
 std::u16string FormatIPv4(std::uint32_t address);
@@ -54,13 +63,23 @@ public:
     const AppRecord& app(std::size_t index) const { return m_apps[index]; }
 
     // Appends a record without endpoints; returns its index.
-    std::size_t appendApp(std::u16string name);
+    std::size_t appendApp(std::u16string name, bool protocolRow = false);
     // Index of the endpoint of app `appIndex` with this local port and remote address, or npos.
-    std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, std::uint32_t remoteIp) const;
+    std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote) const;
+    std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, std::uint32_t remoteIp) const {
+        return findEndpoint(appIndex, localPort, IpAddress::fromIpv4(remoteIp));
+    }
     EndpointRecord& appendEndpoint(std::size_t appIndex, EndpointRecord endpoint);
+    // The application's "other" row, created when first needed.
+    std::size_t overflowEndpoint(std::size_t appIndex);
+    // Endpoint rows of every application together, "other" rows included.
+    std::size_t endpointCount() const { return m_endpointIndex.size(); }
 
-    // Sets remoteHostName of every endpoint whose remoteIp is `address`.
-    void setHostName(std::uint32_t address, const std::u16string& hostName);
+    // Sets remoteHostName of every endpoint whose remote address is `address`.
+    void setHostName(const IpAddress& address, const std::u16string& hostName);
+    void setHostName(std::uint32_t address, const std::u16string& hostName) {
+        setHostName(IpAddress::fromIpv4(address), hostName);
+    }
 
     void clear();
     // Changes at every clear(), so callers may cache indexes between packets.
@@ -78,18 +97,22 @@ private:
         bool operator()(std::u16string_view a, std::u16string_view b) const noexcept { return sameText(a, b); }
     };
     struct EndpointRef {
-        std::uint32_t app;
+        std::size_t app;
         std::uint32_t endpoint;
     };
-    // Application index (plus one, so no key is zero), local port and remote address in one word.
-    static std::uint64_t endpointKey(std::size_t app, std::uint16_t localPort, std::uint32_t remoteIp) {
-        return (std::uint64_t(app + 1) << 48) | (std::uint64_t(localPort) << 32) | remoteIp;
+    // Application index (plus one, so no key is zero) with the local port,
+    // then the remote address: nothing of either is cut, whatever the number
+    // of applications.
+    static FlatIndex::Key endpointKey(std::size_t app, std::uint16_t localPort, const IpAddress& remote) {
+        return {(std::uint64_t(app) + 1) << 16 | localPort, remote.high(), remote.low()};
     }
+    // No packet carries this remote: ff ff ... is a multicast address nothing answers from.
+    static FlatIndex::Key overflowKey(std::size_t app) { return {(std::uint64_t(app) + 1) << 16, ~0ull, ~0ull}; }
 
     std::vector<AppRecord> m_apps;
     std::unordered_map<std::u16string, std::size_t, U16Hash, U16Equal> m_byName;
     FlatIndex m_endpointIndex;
-    std::unordered_map<std::uint32_t, std::vector<EndpointRef>> m_byRemoteIp;
+    std::unordered_map<IpAddress, std::vector<EndpointRef>, IpAddressHash> m_byRemote;
     std::uint64_t m_generation = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "capture/packet_queue.h"
 
@@ -14,6 +15,22 @@ struct CaptureControl {
     PacketQueue queue;
     std::atomic<std::uint32_t> localAddress{0};  // network order, as in a packet
     std::atomic<bool> captureRunning{false};
+    // Packets the kernel dropped on the capture handle open now (pcap_stats).
+    std::atomic<std::uint64_t> packetsDropped{0};
+    // When the interface went away (or never was there), wait for the
+    // address to come back and capture again instead of ending.
+    bool resumeWhenAddressReturns = false;
+};
+
+// What a capture run tells besides its packets: for the status line and the metrics.
+class CaptureObserver {
+public:
+    virtual ~CaptureObserver() = default;
+    virtual void captureOpened(std::uint32_t address, const std::string& deviceName) = 0;
+    // The run failed with this message (already shown); it ends, or waits
+    // for the address to come back.
+    virtual void captureFailed(std::uint32_t address, const std::u16string& message) = 0;
+    virtual void captureEnded(std::uint32_t address) = 0;
 };
 
 }  // namespace sondrel

@@ -23,16 +23,21 @@ inline constexpr int kCaptureBufferBytes = 32 << 20;
 // One capture run on the device that carries control->localAddress: load the
 // library, choose and open the device, dispatch frames into control->queue
 // until captureRunning is cleared or localAddress changes, close. Every
-// failure is shown through the notifier (blocking) and ends the run; a run
-// never changes captureRunning. Runs on the calling thread.
+// failure is shown through the notifier (blocking) and ends the run, except
+// that with resumeWhenAddressReturns a missing or vanished interface is
+// waited for; a run never changes captureRunning. Runs on the calling thread.
 void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
-                   const CaptureLibraryLoader& loadLibrary);
+                   const CaptureLibraryLoader& loadLibrary, CaptureObserver* observer = nullptr);
 
 // Starts CaptureThread on a detached thread that holds its shared state
 // through these shared_ptrs, so the state outlives it whatever the exit order.
 void startCaptureThread(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier,
                         std::shared_ptr<LiveCaptureHandles> handles,
-                        CaptureLibraryLoader loadLibrary = loadSystemCaptureLibrary);
+                        CaptureLibraryLoader loadLibrary = loadSystemCaptureLibrary,
+                        std::shared_ptr<CaptureObserver> observer = nullptr);
+
+// How often a run waiting for its address looks for it again.
+inline constexpr int kAddressPollMs = 500;
 
 // Clears captureRunning and wakes every capture thread, so a thread waiting on
 // an idle interface ends at once instead of never. After changing localAddress

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <mutex>
+#include <span>
 
 #include "base/packet_record.h"
 
@@ -16,6 +17,8 @@ public:
 
     // Capture side: takes QueueLock for the copy of one record.
     void push(const PacketRecord& record);
+    // The same for a batch, under one QueueLock.
+    void pushAll(std::span<const PacketRecord> records);
 
     // The callers below must hold QueueLock.
     std::deque<PacketRecord>& records() { return m_records; }

@@ -35,6 +35,8 @@ struct CaptureLibrary {
     decltype(&::pcap_activate) activate = nullptr;
     decltype(&::pcap_geterr) geterr = nullptr;
     decltype(&::pcap_statustostr) statustostr = nullptr;
+    // Optional: the kernel's drop counters, for the status line and the metrics.
+    decltype(&::pcap_stats) stats = nullptr;
 
     // The file that was loaded, as it was named when loading ("libpcap.so.0.8").
     std::string fileName;

@@ -45,7 +45,7 @@ set(CPACK_PACKAGE_NAME sondrel)
 set(CPACK_PACKAGE_VENDOR "Sondrel Developers")
 set(CPACK_PACKAGE_CONTACT ${SONDREL_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)  # the postinst grants the capabilities to /usr/bin/sondrel
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)  # the postinst grants the capabilities to /usr/libexec/sondrel/sondrel-probe
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SONDREL_PACKAGE_MAINTAINER})
@@ -59,14 +59,15 @@ local port, and shows live lists of applications and of their remote
 endpoints. It exports HTML and CSV reports and can write a CSV report every
 midnight.
 .
-The package grants the program the capabilities it needs to capture packets
-and to see which processes of other users own which ports. It also brings
-a systemd service, disabled until enabled, that runs the monitor without a
-window and serves its counters to Prometheus.")
-# dpkg-shlibdeps finds the Qt and C++ runtime. libpcap is opened with dlopen,
-# which it cannot see; setcap comes from libcap2-bin.
+The window holds no privilege. A small capture helper does the capturing
+and names the owners of ports; the package grants it the capabilities it
+needs, and members of the group \"sondrel\" may run it. A systemd service,
+disabled until enabled, runs the monitor without a window and serves its
+counters to Prometheus.")
+# dpkg-shlibdeps finds the Qt, libcap and C++ runtime. libpcap is opened with
+# dlopen, which it cannot see; setcap comes from libcap2-bin, addgroup and
+# adduser (the group, and the service's account) from adduser.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# adduser makes the service's system account in the postinst.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpcap0.8, libcap2-bin, adduser")
 # The link control opens its targets with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)

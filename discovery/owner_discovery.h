@@ -6,18 +6,16 @@
 #include <string>
 
 #include "base/notifier.h"
-#include "discovery/owner_lookup.h"
+#include "discovery/owner_claims.h"
+#include "discovery/owner_scan_worker.h"
+#include "discovery/owner_source.h"
 
 namespace sondrel {
 
-// Which application owns which local port: one detached worker refreshes
-// PortOwnerMap from the socket tables under the proc root every 300 ms; the
-// UI thread asks OwnerLookup once per packet.
-//
-// The worker keeps the shared state alive through a shared_ptr, so this
-// object may be destroyed while a pass is under way; destruction clears
-// DiscoveryEnabled, and the worker ends after that pass.
-class OwnerDiscovery final : public OwnerLookupService {
+// Owner discovery within this process: the worker reads the tables under a
+// proc root and its claims go straight into the claim table that answers
+// OwnerLookup. The capture helper runs the same worker with the pipe as sink.
+class OwnerDiscovery final : public OwnerSource {
 public:
     explicit OwnerDiscovery(std::string procRoot = "/proc",
                             std::shared_ptr<Notifier> notifier = std::make_shared<StderrNotifier>());
@@ -25,28 +23,27 @@ public:
     OwnerDiscovery(const OwnerDiscovery&) = delete;
     OwnerDiscovery& operator=(const OwnerDiscovery&) = delete;
 
-    // 0: the worker was started (or already runs). -1: the socket tables
-    // cannot be read; the warning was shown and no worker runs.
-    int StartOwnerDiscovery();
+    int StartOwnerDiscovery() override;
+    // The exit command: the worker ends after the pass under way, and from
+    // now on TCP and UDP ports are named "TCP protocol" and "UDP protocol".
+    void stopOwnerDiscovery() override;
 
-    // The exit command: the worker ends after the pass under way.
-    void stopOwnerDiscovery();
+    OwnerLabel lookupOwner(const OwnerQuery& query) const override;
+    std::int64_t claimsCompleteUpTo() const override;
 
-    // TCP (6) and UDP (17): the label last seen for the port, else "TCP
-    // protocol" / "UDP protocol". Any other protocol: its name, port ignored.
-    std::u16string OwnerLookup(std::uint16_t localPort, std::uint16_t protocol) const override;
-
+    void requestPass() { m_worker.requestPass(); }
     bool discoveryEnabled() const;
-    // Passes finished so far, and waits for the exit path and the tests.
-    std::uint64_t completedPasses() const;
-    bool waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const;
-    bool waitForWorkerEnd(std::chrono::milliseconds timeout) const;
+    std::uint64_t completedPasses() const { return m_worker.completedPasses(); }
+    bool waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const {
+        return m_worker.waitForPasses(count, timeout);
+    }
+    bool waitForWorkerEnd(std::chrono::milliseconds timeout) const { return m_worker.waitForWorkerEnd(timeout); }
 
-    // Shared by this object and the worker thread; defined beside the worker.
-    struct State;
+    struct Shared;
 
 private:
-    std::shared_ptr<State> m_state;
+    std::shared_ptr<Shared> m_shared;
+    OwnerScanWorker m_worker;
 };
 
 }  // namespace sondrel

@@ -1,16 +1,45 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace sondrel {
 
-// Names the application that owns a local port. Empty text: the packet cannot
-// be attributed and is not counted.
+// The name a packet is counted under. `text` points into storage that lives
+// as long as the program, so it stays valid after the lock of the answering
+// service is released. An empty text: the packet cannot be attributed and is
+// not counted.
+struct OwnerLabel {
+    const std::u16string* text = nullptr;
+    // A protocol's pseudo-application ("TCP protocol", "ICMP protocol"), not a
+    // program: told by this flag, never by the words of the text.
+    bool protocolRow = false;
+};
+
+// Which port, of which protocol and family, at which capture time. A time of
+// 0 stands for a packet without a time stamp: the latest owner answers.
+struct OwnerQuery {
+    std::uint8_t family = 4;
+    std::uint16_t protocol = 0;
+    std::uint16_t localPort = 0;
+    std::int64_t timeNs = 0;
+};
+
+// Names the application that owned a local port when a packet was captured.
 class OwnerLookupService {
 public:
     virtual ~OwnerLookupService() = default;
-    virtual std::u16string OwnerLookup(std::uint16_t localPort, std::uint16_t protocol) const = 0;
+    virtual OwnerLabel lookupOwner(const OwnerQuery& query) const = 0;
+
+    // Every claim about ports held up to this capture time has arrived; a
+    // packet captured later may still learn its owner and is kept a while.
+    virtual std::int64_t claimsCompleteUpTo() const { return std::numeric_limits<std::int64_t>::max(); }
+
+    // The latest owner of an IPv4 port, as text.
+    std::u16string OwnerLookup(std::uint16_t localPort, std::uint16_t protocol) const {
+        return *lookupOwner(OwnerQuery{4, protocol, localPort, 0}).text;
+    }
 };
 
 }  // namespace sondrel

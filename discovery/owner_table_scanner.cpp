@@ -22,7 +22,7 @@ bool OwnerTableScanner::readTable(const char* name, int family, int protocol, bo
     }
     const auto text = m_tableReader.read(m_procRoot + "/net/" + name);
     if (!text) return !required;
-    appendSocketTable(*text, m_rows);
+    appendSocketTable(*text, m_rows, std::uint8_t(protocol));
     return true;
 }
 
@@ -56,8 +56,10 @@ ScanStatus OwnerTableScanner::scan() {
     m_rows.clear();
     std::swap(m_labels, m_previousLabels);
     std::swap(m_ownedPorts, m_previousOwnedPorts);
+    std::swap(m_unownedPorts, m_previousUnownedPorts);
     m_labels.clear();
     m_ownedPorts.clear();
+    m_unownedPorts.clear();
     m_sameAsPreviousScan = false;
     if (!readTcpTables()) return ScanStatus::TcpTableUnreadable;
     if (!readTable("udp", AF_INET, IPPROTO_UDP, true)) return ScanStatus::UdpTableUnreadable;
@@ -81,17 +83,24 @@ ScanStatus OwnerTableScanner::scan() {
 
     m_ownedPorts.reserve(m_rows.size());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const SocketRow& row = m_rows[i];
         const int pid = owners[i];
-        if (pid != 0) m_ownedPorts.push_back(OwnedPort{m_rows[i].localPort, labelIndex(pid)});
+        if (pid != 0) {
+            m_ownedPorts.push_back(OwnedPort{row.localPort, labelIndex(pid), row.protocol, row.carries, pid});
+        } else if (row.inode != 0) {
+            m_unownedPorts.push_back(OwnedPort{row.localPort, 0, row.protocol, row.carries, 0});
+        }
     }
     m_pathOfPid = std::move(pathOfPid);
     // Label numbers follow the order owners were looked at, which may differ
     // from the scan before: compare the texts.
     m_sameAsPreviousScan = std::equal(m_ownedPorts.begin(), m_ownedPorts.end(), m_previousOwnedPorts.begin(),
                                       m_previousOwnedPorts.end(), [&](const OwnedPort& now, const OwnedPort& before) {
-                                          return now.localPort == before.localPort &&
+                                          return now.localPort == before.localPort && now.protocol == before.protocol &&
+                                                 now.carries == before.carries && now.pid == before.pid &&
                                                  m_labels[now.labelIndex] == m_previousLabels[before.labelIndex];
-                                      });
+                                      }) &&
+                           m_unownedPorts == m_previousUnownedPorts;
     return ScanStatus::Ok;
 }
 

@@ -22,6 +22,10 @@ enum class ScanStatus { Ok, TcpTableUnreadable, UdpTableUnreadable };
 struct OwnedPort {
     std::uint16_t localPort = 0;
     std::uint32_t labelIndex = 0;
+    std::uint8_t protocol = 0;  // 6 or 17
+    std::uint8_t carries = 0;   // wire::kCarriesIpv4 | kCarriesIpv6
+    int pid = 0;                // the owner; 0 for a socket no readable process holds
+    bool operator==(const OwnedPort&) const = default;
 };
 
 // The work of one discovery pass, without the map and its lock: read the four
@@ -39,6 +43,9 @@ public:
     ScanStatus scan();
 
     const std::vector<OwnedPort>& ownedPorts() const { return m_ownedPorts; }
+    // Live sockets (with an inode) that no readable process holds: another
+    // user's, when this process may not look into theirs.
+    const std::vector<OwnedPort>& unownedPorts() const { return m_unownedPorts; }
     const std::u16string& label(const OwnedPort& port) const { return m_labels[port.labelIndex]; }
     const SocketOwnerCache& ownerCache() const { return m_ownerCache; }
 
@@ -59,6 +66,8 @@ private:
     SocketOwnerCache m_ownerCache;
     std::vector<std::u16string> m_labels;
     std::vector<OwnedPort> m_ownedPorts;
+    std::vector<OwnedPort> m_unownedPorts;
+    std::vector<OwnedPort> m_previousUnownedPorts;
     std::vector<std::u16string> m_previousLabels;
     std::vector<OwnedPort> m_previousOwnedPorts;
     bool m_sameAsPreviousScan = false;

@@ -45,23 +45,6 @@ std::string fdDirectory(const std::string& procRoot, int pid) {
 
 }  // namespace
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    if (m_fd >= 0) close(m_fd);
-}
-
-int FileDescriptor::release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
 
 bool readWholeFile(const std::string& path, std::string& buffer, std::size_t readSize) {
     buffer.clear();

@@ -7,26 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_descriptor.h"
+
 namespace sondrel {
-
-// Owns one file descriptor.
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor();
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release();
-
-private:
-    int m_fd = -1;
-};
 
 // Reads a whole small file (cmdline, stat) into buffer, replacing its
 // content. false when the file cannot be opened or a read fails.

@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "discovery/proc_files.h"
+#include "discovery/protocol_names.h"
 
 namespace sondrel {
 
@@ -26,7 +27,10 @@ std::u16string LookupProcessLabel(const ProcessSnapshot& snapshot, int pid) {
         if (!kept.empty()) return truncateUnits(utf8ToU16(kept), kMaxLabelPathUnits);
     }
     if (const auto name = snapshot.executableFileName(pid)) {
-        return truncateUnits(utf8ToU16(*name), kMaxLabelFileNameUnits);
+        // argv[0] and comm are the process's own choice: one may not pass
+        // itself off as a protocol and hide its traffic in that protocol's row.
+        std::u16string label = truncateUnits(utf8ToU16(*name), kMaxLabelFileNameUnits);
+        if (!isProtocolLabel(label)) return label;
     }
     return u"Process ID# " + decimalU16(std::int64_t(pid));
 }

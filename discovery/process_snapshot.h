@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,5 +28,9 @@ private:
 };
 
 ProcessSnapshot takeProcessSnapshot(const std::string& procRoot);
+
+// When a process started, in nanoseconds since the epoch; nullopt when it
+// has vanished or its stat cannot be read.
+std::optional<std::int64_t> processStartTimeNs(const std::string& procRoot, int pid);
 
 }  // namespace sondrel

@@ -1,5 +1,6 @@
 #include "discovery/process_text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace sondrel {
@@ -17,6 +18,28 @@ std::optional<std::string_view> parseStatComm(std::string_view stat) {
     const std::size_t close = stat.rfind(')');
     if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
     return stat.substr(open + 1, close - open - 1);
+}
+
+// "1234 (my prog) S 1 1234 1234 0 -1 4194560 100 0 0 0 5 3 0 0 20 0 1 0 98765 ..."
+std::optional<std::uint64_t> parseStatStartTicks(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view rest = stat.substr(close + 1);
+    // Fields 3 (state) to 22 (starttime) follow the comm.
+    for (int field = 3; field <= 22; ++field) {
+        const std::size_t start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos) return std::nullopt;
+        rest.remove_prefix(start);
+        const std::size_t end = std::min(rest.find(' '), rest.size());
+        if (field == 22) {
+            std::uint64_t ticks = 0;
+            const auto [ptr, ec] = std::from_chars(rest.data(), rest.data() + end, ticks);
+            if (end == 0 || ec != std::errc() || ptr != rest.data() + end) return std::nullopt;
+            return ticks;
+        }
+        rest.remove_prefix(end);
+    }
+    return std::nullopt;
 }
 
 // "socket:[123456]"

@@ -152,6 +152,21 @@ constexpr std::array<std::u16string_view, 138> kProtocolNameTable = {
     u"MPLS-in-IP protocol",  // 137
 };
 
+struct ProtocolLabels {
+    ProtocolLabels() {
+        for (std::size_t number = 0; number < byNumber.size(); ++number) byNumber[number] = GetProtocolName(std::uint16_t(number));
+        byNumber[6] = u"TCP protocol";
+        byNumber[17] = u"UDP protocol";
+    }
+    std::array<std::u16string, 256> byNumber;
+    const std::u16string icmpv6 = u"ICMPv6 protocol";
+};
+
+const ProtocolLabels& protocolLabels() {
+    static const ProtocolLabels labels;
+    return labels;
+}
+
 }  // namespace
 
 std::u16string GetProtocolName(std::uint16_t protocol) {
@@ -159,6 +174,27 @@ std::u16string GetProtocolName(std::uint16_t protocol) {
         return std::u16string(kProtocolNameTable[protocol]);
     }
     return u"IP protocol #" + decimalU16(std::uint64_t(protocol));
+}
+
+const std::u16string& protocolLabel(std::uint8_t family, std::uint8_t protocol) {
+    const ProtocolLabels& labels = protocolLabels();
+    if (family == 6 && protocol == 58) return labels.icmpv6;
+    return labels.byNumber[protocol];
+}
+
+bool isProtocolLabel(std::u16string_view text) {
+    const ProtocolLabels& labels = protocolLabels();
+    if (text == labels.icmpv6) return true;
+    for (const std::u16string& label : labels.byNumber)
+        if (text == label) return true;
+    // "IP protocol #<n>" for any n, also beyond one byte.
+    constexpr std::u16string_view prefix = u"IP protocol #";
+    if (text.starts_with(prefix) && text.size() > prefix.size()) {
+        for (const char16_t c : text.substr(prefix.size()))
+            if (c < u'0' || c > u'9') return false;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace sondrel

@@ -12,10 +12,11 @@ namespace sondrel {
 enum class DiagChunkStatus { More, Done, Failed };
 
 // Rows of one batch of NETLINK_SOCK_DIAG replies (inet_diag_msg records, of
-// either request form); Done at NLMSG_DONE, Failed at NLMSG_ERROR or a record
-// cut short. IPv6 records go to rowsV6 when it is given, all others to rows.
+// either request form), tagged with `protocol`; Done at NLMSG_DONE, Failed
+// at NLMSG_ERROR or a record cut short. IPv6 records go to rowsV6 when it is
+// given, all others to rows. IPV6_V6ONLY comes from the record's attributes.
 DiagChunkStatus appendSocketDiagMessages(std::span<const std::byte> replies, std::vector<SocketRow>& rows,
-                                         std::vector<SocketRow>* rowsV6 = nullptr);
+                                         std::vector<SocketRow>* rowsV6 = nullptr, std::uint8_t protocol = 0);
 
 // Dumps sockets of this network namespace in the kernel's table order, like
 // /proc/net/{tcp,tcp6,udp,udp6} but without formatting text: several times
@@ -36,7 +37,8 @@ public:
     bool dumpTcp(std::vector<SocketRow>& rows);
 
 private:
-    bool request(const void* query, std::size_t size, std::vector<SocketRow>& rows, std::vector<SocketRow>* rowsV6);
+    bool request(const void* query, std::size_t size, std::vector<SocketRow>& rows, std::vector<SocketRow>* rowsV6,
+                 std::uint8_t protocol);
 
     std::vector<std::byte> m_buffer;
     std::vector<SocketRow> m_rowsV6;

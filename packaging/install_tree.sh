@@ -46,6 +46,13 @@ install_tree() {
 
     DESTDIR=$destdir cmake --install "$build" "$@"
     sort -u "$created" >"$dirs"
+
+    # Into the live system as root: the helper gets its group and capabilities
+    # there, as the package gives them.
+    if [ -z "$destdir" ] && [ "$(id -u)" = 0 ]; then
+        helper=$(grep '/libexec/sondrel/sondrel-probe$' "$manifest" || true)
+        [ -n "$helper" ] && sh "$(dirname "$0")/grant_helper.sh" "$helper"
+    fi
 }
 
 uninstall_tree() {

@@ -6,30 +6,27 @@
 
 #include "app/accounting.h"
 #include "app/main_lists.h"
+#include "discovery/owner_claims.h"
 #include "base/text.h"
 
 namespace sondrel {
 namespace {
 
-// Owner labels answered from a fixed table, the way the real lookup answers
-// from its map: one copy of the label per packet.
-class FixedOwners final : public OwnerLookupService {
-public:
+// The window's real claim table, one owner per port: application i owns port i.
+struct FixedOwners {
     explicit FixedOwners(std::size_t apps) {
+        std::vector<wire::OwnerClaim> owned;
         for (std::size_t i = 0; i < apps; ++i)
-            m_labels.push_back(asciiToU16("/usr/lib/application-number-" + std::to_string(i) + "/bin/program"));
+            owned.push_back(wire::OwnerClaim{OwnerClaims::kBeginning, 6, std::uint16_t(i), wire::kCarriesIpv4, false,
+                                             "/usr/lib/application-number-" + std::to_string(i) + "/bin/program"});
+        claims.add(owned);
     }
-    std::u16string OwnerLookup(std::uint16_t port, std::uint16_t) const override {
-        return m_labels[port % m_labels.size()];
-    }
-
-private:
-    std::vector<std::u16string> m_labels;
+    OwnerClaims claims;
 };
 
 class NoResolvers final : public ResolverStarter {
 public:
-    void startResolver(std::uint32_t) override {}
+    void startResolver(const IpAddress&, EndpointRecord&) override {}
 };
 
 const std::uint32_t kLocal = htonl(0xC0A8010A);
@@ -62,8 +59,9 @@ struct AccountingRig {
     std::shared_ptr<RecordsState> records = std::make_shared<RecordsState>();
     FixedOwners owners;
     NoResolvers resolvers;
-    std::atomic<std::uint32_t> local{kLocal};
-    TrafficAccountant accountant{records, owners, resolvers, local};
+    std::atomic<std::uint32_t> localAddress{kLocal};
+    LocalAddresses local{localAddress};
+    TrafficAccountant accountant{records, owners.claims, resolvers, local};
 
     void account(const std::vector<PacketRecord>& work) {
         for (const auto& p : work) accountant.AccountPacket(p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);

@@ -72,7 +72,10 @@ int main(int argc, char** argv) {
     const TemporaryFolder scratch("sondrel-compare");
     if (scratch.path().empty()) return fail("no scratch folder");
     std::string error;
-    LiveMonitor live({.localAddress = *local, .workFolder = scratch.path(), .loadCaptureLibrary = {}});
+    LiveMonitor::Options options;
+    options.localAddress = *local;
+    options.workFolder = scratch.path();
+    LiveMonitor live(options);
     auto marker = UdpSocket::bind(*local, error);
     auto warmUp = UdpSocket::bind(*local, error);
     if (!marker || !warmUp) return fail(error);

@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     MonitorServices services;
     services.notifier = notifier;
     services.clock = std::make_shared<NoonClock>();
-    services.reverseLookup = [gauge](std::uint32_t address) {
+    services.reverseLookup = [gauge](const IpAddress& address) {
         const int now = ++gauge->inFlight;
         ++gauge->started;
         int seen = gauge->peak.load();
@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
         --gauge->inFlight;
         return name;
     };
+    services.captureHelperPath = SONDREL_CAPTURE_HELPER;
     services.settingsFolder = work.path() + "/settings";
     services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{utf8ToU16(work.path()), *local});
     Monitor monitor(services);

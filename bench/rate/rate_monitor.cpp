@@ -3,7 +3,6 @@
 // counts a paced sender's datagrams; prints one line of figures.
 //   rate_monitor --local A --remote B --sink-port P --payload N --rate R --seconds S
 //                --sender PATH --sender-cpu C --peer-rx "COMMAND printing the peer's rx_packets"
-#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,44 +24,6 @@ using namespace sondrel::e2e;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The capture library as the engine loads it, except that closing a capture
-// handle first reads pcap_stats from it. The close runs on the capture thread
-// itself when capture stops, so the figures are read without racing the
-// dispatch loop.
-struct CaptureStatistics {
-    std::mutex lock;
-    std::condition_variable recorded;
-    bool done = false;
-    bool valid = false;
-    pcap_stat stats{};
-};
-CaptureStatistics g_statistics;
-decltype(&::pcap_close) g_realClose = nullptr;
-decltype(&::pcap_stats) g_realStats = nullptr;
-
-void closeWithStatistics(pcap_t* handle) {
-    pcap_stat stats{};
-    const bool valid = g_realStats != nullptr && g_realStats(handle, &stats) == 0;
-    g_realClose(handle);
-    {
-        const std::scoped_lock guard(g_statistics.lock);
-        g_statistics.valid = valid;
-        g_statistics.stats = stats;
-        g_statistics.done = true;
-    }
-    g_statistics.recorded.notify_all();
-}
-
-CaptureLibraryLoad loadWithStatistics() {
-    CaptureLibraryLoad load = loadSystemCaptureLibrary();
-    if (auto* library = std::get_if<CaptureLibrary>(&load)) {
-        g_realClose = library->close;
-        g_realStats = reinterpret_cast<decltype(&::pcap_stats)>(dlsym(library->module.get(), "pcap_stats"));
-        library->close = closeWithStatistics;
-    }
-    return load;
-}
 
 std::optional<unsigned long long> commandNumber(const std::string& command) {
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -96,7 +57,10 @@ int main(int argc, char** argv) {
     std::string error;
 
     {
-        LiveMonitor live({.localAddress = *local, .workFolder = workFolder, .loadCaptureLibrary = loadWithStatistics});
+        LiveMonitor::Options options;
+        options.localAddress = *local;
+        options.workFolder = workFolder;
+        LiveMonitor live(options);
         auto warmUp = UdpSocket::bind(*local, error);
         if (!warmUp) return failWith(error);
         if (!live.waitUntilLive(*warmUp, *remote, sinkPort, 10, 20s)) return failWith("capture never went live", &live);
@@ -113,8 +77,11 @@ int main(int argc, char** argv) {
         const std::u16string senderPath = utf8ToU16(sender->executablePath());
         if (!live.waitUntilOwned(senderPort, 17, senderPath, 10s)) return failWith("sender's port never owned", &live);
 
+        const std::optional<int> helper = live.helperProcess();
+        if (!helper) return failWith("no capture helper runs", &live);
         const std::optional<unsigned long long> rxBefore = commandNumber(args["peer-rx"]);
         const double cpuBefore = cpuSeconds();
+        const double helperCpuBefore = cpuSeconds(*helper);
         sender->writeLine("go");
         // The main window's cadence: one tick a second.
         live.tickUntil([&] { return sender->poll().has_value(); }, 120s, 1000ms);
@@ -137,26 +104,30 @@ int main(int argc, char** argv) {
             },
             10s, 1000ms);
         const double cpuAfter = cpuSeconds();
+        const double helperCpuAfter = cpuSeconds(*helper);
+        // The helper reports its counters once a second.
+        std::this_thread::sleep_for(1500ms);
+        const CaptureStatus status = live.monitor().captureStatus();
         const std::optional<unsigned long long> rxAfter = commandNumber(args["peer-rx"]);
 
         const std::optional<AppRecord> counted = findApplication(live.records(), senderPath);
         const std::optional<AppRecord> unowned = findApplication(live.records(), u"UDP protocol");
         live.monitor().stop();
-        std::unique_lock lock(g_statistics.lock);
-        g_statistics.recorded.wait_for(lock, 5s, [] { return g_statistics.done; });
 
         const std::uint64_t countedBytes = counted ? counted->ulBytes : 0;
-        const double cpu = cpuAfter - cpuBefore;
+        const double windowCpu = cpuAfter - cpuBefore;
+        const double helperCpu = helperCpuAfter - helperCpuBefore;
+        const double cpu = windowCpu + helperCpu;
         std::printf("rate=%s sent=%llu send_seconds=%.3f peer_rx=%s counted=%llu counted_remainder=%llu unowned_bytes=%llu "
-                    "pcap_recv=%s pcap_drop=%s pcap_ifdrop=%s cpu_seconds=%.2f cpu_percent=%.1f\n",
+                    "forwarded=%llu kernel_drop=%llu window_cpu_seconds=%.2f helper_cpu_seconds=%.2f cpu_seconds=%.2f "
+                    "cpu_percent=%.1f\n",
                     args["rate"].c_str(), sent, sendSeconds,
                     rxBefore && rxAfter ? std::to_string(*rxAfter - *rxBefore).c_str() : "?",
                     static_cast<unsigned long long>(countedBytes / ipLength),
                     static_cast<unsigned long long>(countedBytes % ipLength),
                     static_cast<unsigned long long>(unowned ? unowned->ulBytes : 0),
-                    g_statistics.valid ? std::to_string(g_statistics.stats.ps_recv).c_str() : "?",
-                    g_statistics.valid ? std::to_string(g_statistics.stats.ps_drop).c_str() : "?",
-                    g_statistics.valid ? std::to_string(g_statistics.stats.ps_ifdrop).c_str() : "?", cpu,
+                    static_cast<unsigned long long>(status.packetsCaptured),
+                    static_cast<unsigned long long>(status.packetsDropped), windowCpu, helperCpu, cpu,
                     sendSeconds > 0 ? 100.0 * cpu / sendSeconds : 0.0);
     }
     return 0;

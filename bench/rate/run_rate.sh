@@ -32,9 +32,11 @@ start_ready sink "$ns_b" "$bin/rate_sink" "$addr_b" "$sink_port"
 echo "UDP payload $payload bytes (IPv4 length $((payload + 28))), $seconds s per rate;" \
   "monitor on CPU 0, sender on CPU 1"
 # "achieved/s": what the sender managed (it stretches its run when it cannot keep up);
-# "CPU %": the monitor's utime+stime over the sending time, in percent of one core.
-printf '%8s %10s %10s %10s %10s %6s %10s %9s %7s %7s %6s\n' \
-  "rate/s" "achieved/s" "sent" "peer rx" "counted" "lost" "pcap recv" "pcap drop" "ifdrop" "CPU s" "CPU %"
+# "forwarded": records the capture helper sent to the window (every frame decoded, also
+# the warm-up and marker datagrams); "drop": the kernel ring's drops;
+# "CPU %": window plus capture helper utime+stime over the sending time, in percent of one core.
+printf '%8s %10s %10s %10s %10s %6s %10s %6s %8s %8s %6s\n' \
+  "rate/s" "achieved/s" "sent" "peer rx" "counted" "lost" "forwarded" "drop" "window s" "helper s" "CPU %"
 for rate in "${rates[@]}"; do
   line=$(ip netns exec "$ns_a" taskset -c 0 "$bin/rate_monitor" \
     --local "$addr_a" --remote "$addr_b" --sink-port "$sink_port" \
@@ -44,9 +46,9 @@ for rate in "${rates[@]}"; do
   [[ -n ${RATE_RAW:-} ]] && echo "$line"
   declare -A f=()
   for pair in $line; do f[${pair%%=*}]=${pair#*=}; done
-  printf '%8s %10.0f %10s %10s %10s %6s %10s %9s %7s %7s %6s\n' \
+  printf '%8s %10.0f %10s %10s %10s %6s %10s %6s %8s %8s %6s\n' \
     "$rate" "$(awk "BEGIN { print ${f[sent]} / ${f[send_seconds]} }")" "${f[sent]}" "${f[peer_rx]}" "${f[counted]}" "$(( f[sent] - f[counted] ))" \
-    "${f[pcap_recv]}" "${f[pcap_drop]}" "${f[pcap_ifdrop]}" "${f[cpu_seconds]}" "${f[cpu_percent]}"
+    "${f[forwarded]}" "${f[kernel_drop]}" "${f[window_cpu_seconds]}" "${f[helper_cpu_seconds]}" "${f[cpu_percent]}"
   if [[ ${f[unowned_bytes]} != 0 || ${f[counted_remainder]} != 0 ]]; then
     echo "         note: ${f[unowned_bytes]} bytes counted under \"UDP protocol\", remainder ${f[counted_remainder]}"
   fi

@@ -3,6 +3,8 @@
 #include "app/accounting.h"
 #include "engine_fakes.h"
 
+#include <map>
+
 namespace sondrel {
 namespace {
 
@@ -19,7 +21,8 @@ struct AccountingFixture : ::testing::Test {
     FakeOwners owners;
     RecordingResolvers resolvers;
     std::atomic<std::uint32_t> localAddress{kLocal};
-    TrafficAccountant accountant{records, owners, resolvers, localAddress};
+    LocalAddresses local{localAddress};
+    TrafficAccountant accountant{records, owners, resolvers, local};
 
     void account(const PacketRecord& r) {
         accountant.AccountPacket(r.srcAddr, r.dstAddr, r.length, r.dstPort, r.srcPort, r.protocol);
@@ -170,6 +173,148 @@ TEST_F(AccountingFixture, LocalAddressIsReadAtEveryPacket) {
     localAddress = kRemoteB;
     account(sentTcp(1, kRemoteA, 80, 10));  // now foreign
     EXPECT_EQ(table().app(0).ulBytes, 10u);
+}
+
+// A packet captured after the owner claims are complete waits one tick for
+// the pass that may name its program; at the next tick it is counted anyway.
+TEST_F(AccountingFixture, PacketsNewerThanTheClaimsWaitOneTick) {
+    PacketQueue queue;
+    owners.completeUpTo = 1000;
+    const auto at = [](PacketRecord r, std::int64_t time) {
+        r.timeNs = time;
+        return r;
+    };
+    queue.push(at(sentTcp(1, kRemoteA, 80, 1), 500));
+    queue.push(at(sentTcp(1, kRemoteA, 80, 2), 1500));
+    queue.push(at(sentTcp(1, kRemoteA, 80, 4), 800));
+    accountant.drainQueue(queue);
+    EXPECT_EQ(table().app(0).ulBytes, 1u);
+    EXPECT_EQ(queue.records().size(), 2u);
+    queue.push(at(sentTcp(1, kRemoteA, 80, 8), 2000));
+    accountant.drainQueue(queue);
+    EXPECT_EQ(table().app(0).ulBytes, 7u) << "the two kept back are counted, the new one waits";
+    EXPECT_EQ(queue.records().size(), 1u);
+    owners.completeUpTo = 2000;
+    accountant.drainQueue(queue);
+    EXPECT_EQ(table().app(0).ulBytes, 15u);
+    EXPECT_TRUE(queue.records().empty());
+}
+
+// Beyond the bound an application's new endpoints share one "other" row,
+// counted in full; the notice is given once.
+TEST_F(AccountingFixture, EndpointRowsBeyondTheBoundGoToOneOtherRow) {
+    accountant.setMaxEndpointRows(3);
+    owners.labels[1] = u"/a";
+    owners.labels[2] = u"/b";
+    for (std::uint32_t i = 1; i <= 5; ++i) account(sentTcp(1, kRemoteA + (i << 24), 80, i));
+    account(sentTcp(1, kRemoteA + (1u << 24), 80, 100));  // an existing row still counts in it
+    account(sentTcp(2, kRemoteB, 443, 50));
+    ASSERT_EQ(table().app(0).endpoints.size(), 4u);
+    const EndpointRecord& other = table().app(0).endpoints[3];
+    EXPECT_EQ(other.remoteIpText, u"other");
+    EXPECT_EQ(other.protocolTag, u"-");
+    EXPECT_EQ(other.ulBytes, 4u + 5u);
+    EXPECT_EQ(table().app(0).endpoints[0].ulBytes, 101u);
+    EXPECT_EQ(table().app(0).ulBytes, 115u);
+    ASSERT_EQ(table().app(1).endpoints.size(), 1u);
+    EXPECT_EQ(table().app(1).endpoints[0].remoteIpText, u"other");
+    EXPECT_EQ(table().app(1).lastRemoteHost, u"198.51.100.77");
+    EXPECT_EQ(resolvers.started.size(), 3u) << "no look-up for the other rows";
+    EXPECT_TRUE(accountant.takeOverflowNotice());
+    EXPECT_FALSE(accountant.takeOverflowNotice());
+}
+
+// Names by (protocol, port): 131,072 possible applications.
+class ManyOwners final : public OwnerLookupService {
+public:
+    ManyOwners() {
+        for (int protocol : {6, 17})
+            for (int port = 0; port < 65536; ++port)
+                m_labels.push_back(u"/p" + std::u16string(1, char16_t(u'0' + protocol % 10)) + u"/" +
+                                   std::u16string(1, char16_t(0x4E00 + port)));
+    }
+    OwnerLabel lookupOwner(const OwnerQuery& query) const override {
+        return {&m_labels[(query.protocol == 17 ? 65536u : 0u) + query.localPort], false};
+    }
+
+private:
+    std::vector<std::u16string> m_labels;
+};
+
+// The accounting against a plain model of the rules, over more applications
+// than a 16-bit index can hold: the same rows, in the same order, with the
+// same counters and texts.
+TEST(AccountingDifferential, MatchesAPlainModelBeyondSixtyFiveThousandApplications) {
+    struct ModelEndpoint {
+        std::uint16_t localPort, remotePort;
+        std::u16string remoteText, tag;
+        std::uint64_t ul = 0, dl = 0;
+    };
+    struct ModelApp {
+        std::u16string name, lastRemote;
+        std::uint64_t ul = 0, dl = 0;
+        std::vector<ModelEndpoint> endpoints;
+        std::map<std::pair<std::uint16_t, std::u16string>, std::size_t> byEndpoint;
+    };
+    std::vector<ModelApp> model;
+    std::map<std::u16string, std::size_t> byName;
+
+    auto records = std::make_shared<RecordsState>();
+    ManyOwners owners;
+    RecordingResolvers resolvers;
+    std::atomic<std::uint32_t> localAddress{kLocal};
+    LocalAddresses local{localAddress};
+    TrafficAccountant accountant{records, owners, resolvers, local};
+
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    const auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return x;
+    };
+    for (int i = 0; i < 250'000; ++i) {
+        const std::uint16_t protocol = next() % 2 ? 6 : 17;
+        const auto localPort = std::uint16_t(next() % 40'000);
+        const auto remotePort = std::uint16_t(next() % 4);
+        const std::uint32_t remote = htonl(0xC6336400u + std::uint32_t(next() % 3));
+        const auto length = std::uint32_t(next() % 1500 + 20);
+        const bool sent = next() % 2;
+        accountant.AccountPacket(sent ? kLocal : remote, sent ? remote : kLocal, length, sent ? remotePort : localPort,
+                                 sent ? localPort : remotePort, protocol);
+
+        const std::u16string& name = *owners.lookupOwner(OwnerQuery{4, protocol, localPort, 0}).text;
+        auto [it, isNew] = byName.try_emplace(name, model.size());
+        if (isNew) model.push_back(ModelApp{name, {}, 0, 0, {}, {}});
+        ModelApp& app = model[it->second];
+        (sent ? app.ul : app.dl) += length;
+        app.lastRemote = FormatIPv4(remote);
+        auto [e, newEndpoint] = app.byEndpoint.try_emplace({localPort, app.lastRemote}, app.endpoints.size());
+        if (newEndpoint)
+            app.endpoints.push_back(ModelEndpoint{localPort, remotePort, app.lastRemote, protocol == 6 ? u"TCP:" : u"UDP:"});
+        (sent ? app.endpoints[e->second].ul : app.endpoints[e->second].dl) += length;
+    }
+
+    const AppTable& table = records->table;
+    ASSERT_GT(model.size(), 65'536u);
+    ASSERT_EQ(table.size(), model.size());
+    for (std::size_t i = 0; i < model.size(); ++i) {
+        const AppRecord& app = table.app(i);
+        const ModelApp& expected = model[i];
+        ASSERT_EQ(app.name, expected.name) << i;
+        ASSERT_EQ(app.ulBytes, expected.ul) << i;
+        ASSERT_EQ(app.dlBytes, expected.dl) << i;
+        ASSERT_EQ(app.lastRemoteHost, expected.lastRemote) << i;
+        ASSERT_EQ(app.endpoints.size(), expected.endpoints.size()) << i;
+        for (std::size_t j = 0; j < app.endpoints.size(); ++j) {
+            const EndpointRecord& row = app.endpoints[j];
+            const ModelEndpoint& want = expected.endpoints[j];
+            ASSERT_TRUE(row.localPort == want.localPort && row.remotePort == want.remotePort &&
+                        row.remoteIpText == want.remoteText && row.protocolTag == want.tag && row.ulBytes == want.ul &&
+                        row.dlBytes == want.dl)
+                << "application " << i << " endpoint " << j;
+        }
+    }
 }
 
 }  // namespace

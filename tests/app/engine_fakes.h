@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,19 +20,23 @@ inline std::uint32_t ip(const char* dotted) {
 // Owner labels by local port; anything else is "TCP protocol"/"UDP protocol" or "ICMP protocol".
 class FakeOwners final : public OwnerLookupService {
 public:
-    std::map<std::uint16_t, std::u16string> labels;
-    std::u16string OwnerLookup(std::uint16_t port, std::uint16_t protocol) const override {
-        if (protocol != 6 && protocol != 17) return protocol == 1 ? u"ICMP protocol" : u"IP protocol #99";
-        const auto it = labels.find(port);
-        if (it != labels.end()) return it->second;
-        return protocol == 6 ? u"TCP protocol" : u"UDP protocol";
+    std::map<std::uint16_t, std::u16string> labels;  // nodes stay put: answers point into them
+    OwnerLabel lookupOwner(const OwnerQuery& query) const override {
+        static const std::u16string icmp = u"ICMP protocol", other = u"IP protocol #99", tcp = u"TCP protocol",
+                                    udp = u"UDP protocol";
+        if (query.protocol != 6 && query.protocol != 17) return {query.protocol == 1 ? &icmp : &other, true};
+        const auto it = labels.find(query.localPort);
+        if (it != labels.end()) return {&it->second, false};
+        return {query.protocol == 6 ? &tcp : &udp, true};
     }
+    std::int64_t completeUpTo = std::numeric_limits<std::int64_t>::max();
+    std::int64_t claimsCompleteUpTo() const override { return completeUpTo; }
 };
 
 class RecordingResolvers final : public ResolverStarter {
 public:
     std::vector<std::uint32_t> started;
-    void startResolver(std::uint32_t address) override { started.push_back(address); }
+    void startResolver(const IpAddress& remote, EndpointRecord&) override { started.push_back(remote.ipv4()); }
 };
 
 }  // namespace sondrel::testing

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/in_process_sources.h"
 #include "app/monitor.h"
 #include "config/settings.h"
 #include "engine_fakes.h"
@@ -32,13 +33,13 @@ TEST(EngineMetrics, ScrapesWhileTheTickAccountsAndResets) {
     auto clock = std::make_shared<testing::SteppedClock>();
     MonitorServices services;
     services.clock = clock;
-    services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
-    services.procRoot = (dir / "no-proc").string();
+    services.reverseLookup = [](const IpAddress&) { return std::optional<std::string>(); };
     services.settingsFolder = (dir / "config").string();
     const std::string reports = (dir / "reports").string();
     services.settingsDefaults =
         std::make_shared<SettingsDefaults>(SettingsDefaults{std::u16string(reports.begin(), reports.end()), ip("10.0.0.1")});
-    services.loadCaptureLibrary = [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); };
+    services.makeSources =
+        inProcessSources((dir / "no-proc").string(), [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); });
     Monitor monitor(services);
     monitor.loadSettings();
 

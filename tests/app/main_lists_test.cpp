@@ -23,7 +23,7 @@ struct ListsFixture : ::testing::Test {
         t.app(i).ulBytes = ul;
         t.app(i).dlBytes = dl;
         for (const auto& [port, remote] : endpoints) {
-            t.appendEndpoint(i, EndpointRecord{port, 80, dl, ul, asciiRemote(remote), {}, ip(remote), u"TCP:"});
+            t.appendEndpoint(i, EndpointRecord{port, 80, dl, ul, asciiRemote(remote), {}, ip(remote), u"TCP:", {}, false});
             t.app(i).lastRemoteHost = asciiRemote(remote);
         }
     }
@@ -90,7 +90,7 @@ TEST_F(ListsFixture, FillDetailsShowsNewestEndpointFirstForTheSelectedRow) {
     addApp(u"/a", 0, 0, {{1050, "192.0.2.7"}, {1051, "192.0.2.8"}});
     records->table.app(0).endpoints[1].remoteHostName = u"host.example";
     addApp(u"ICMP protocol", 0, 0);
-    records->table.appendEndpoint(1, EndpointRecord{0, 0, 84, 0, u"192.0.2.9", {}, ip("192.0.2.9"), u"-"});
+    records->table.appendEndpoint(1, EndpointRecord{0, 0, 84, 0, u"192.0.2.9", {}, ip("192.0.2.9"), u"-", {}, false});
     lists.RefreshApplications();
     lists.SelectApplicationRow(1);  // "/a": "ICMP protocol" entered above it
     ASSERT_EQ(lists.details().rowCount(), 2u);

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "app/in_process_sources.h"
 #include "app/monitor.h"
 #include "tests/support/stepped_clock.h"
 #include "config/settings.h"
@@ -38,12 +39,12 @@ struct MonitorFixture : ::testing::Test {
         MonitorServices services;
         services.notifier = notifier;
         services.clock = clock;
-        services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
-        services.procRoot = (dir / "no-proc").string();
+        services.reverseLookup = [](const IpAddress&) { return std::optional<std::string>(); };
         services.settingsFolder = (dir / "config").string();
         services.settingsDefaults = std::make_shared<SettingsDefaults>(
             SettingsDefaults{asciiU16((dir / "reports").string()), ip("10.0.0.1")});
-        services.loadCaptureLibrary = [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); };
+        services.makeSources =
+            inProcessSources((dir / "no-proc").string(), [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); });
         monitor = std::make_unique<Monitor>(services);
         monitor->loadSettings();
     }

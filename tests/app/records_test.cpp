@@ -25,9 +25,9 @@ TEST(AppTable, SetHostNameWritesEveryRowOfThatAddressInEveryApplication) {
     const auto a = t.appendApp(u"/a");
     const auto b = t.appendApp(u"/b");
     const std::uint32_t shared = testing::ip("192.0.2.1");
-    t.appendEndpoint(a, EndpointRecord{1, 2, 0, 0, u"192.0.2.1", {}, shared, u"TCP:"});
-    t.appendEndpoint(a, EndpointRecord{3, 2, 0, 0, u"192.0.2.2", {}, testing::ip("192.0.2.2"), u"TCP:"});
-    t.appendEndpoint(b, EndpointRecord{4, 2, 0, 0, u"192.0.2.1", {}, shared, u"UDP:"});
+    t.appendEndpoint(a, EndpointRecord{1, 2, 0, 0, u"192.0.2.1", {}, shared, u"TCP:", {}, false});
+    t.appendEndpoint(a, EndpointRecord{3, 2, 0, 0, u"192.0.2.2", {}, testing::ip("192.0.2.2"), u"TCP:", {}, false});
+    t.appendEndpoint(b, EndpointRecord{4, 2, 0, 0, u"192.0.2.1", {}, shared, u"UDP:", {}, false});
     t.setHostName(shared, u"one.example");
     EXPECT_EQ(t.app(a).endpoints[0].remoteHostName, u"one.example");
     EXPECT_EQ(t.app(a).endpoints[1].remoteHostName, u"");

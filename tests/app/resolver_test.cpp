@@ -30,11 +30,17 @@ bool eventually(RecordsState& state, Pred pred) {
 
 struct ResolverFixture : ::testing::Test {
     std::shared_ptr<RecordsState> records = std::make_shared<RecordsState>();
+    EndpointRecord scratch;
+    // The accounting asks with the new row; these tests look at the table instead.
+    void start(HostNameResolverPool& pool, std::uint32_t address) {
+        const std::scoped_lock guard(records->RecordsLock);
+        pool.startResolver(IpAddress::fromIpv4(address), scratch);
+    }
     void addEndpoint(const std::u16string& app, const char* remote) {
         const std::scoped_lock guard(records->RecordsLock);
         auto i = records->table.findApp(app);
         if (i == AppTable::npos) i = records->table.appendApp(app);
-        records->table.appendEndpoint(i, EndpointRecord{1, 2, 0, 0, FormatIPv4(ip(remote)), {}, ip(remote), u"TCP:"});
+        records->table.appendEndpoint(i, EndpointRecord{1, 2, 0, 0, FormatIPv4(ip(remote)), {}, ip(remote), u"TCP:", {}, false});
     }
 };
 
@@ -56,11 +62,11 @@ TEST_F(ResolverFixture, LookupResultsAreWrittenDecodedAndBounded) {
         records->table.clear();
         addEndpoint(u"/a", "192.0.2.1");
         std::atomic<bool> done{false};
-        HostNameResolverPool pool(records, [&](std::uint32_t) {
+        HostNameResolverPool pool(records, [&](const IpAddress&) {
             done = true;
             return row.answer;
         });
-        pool.startResolver(ip("192.0.2.1"));
+        start(pool, ip("192.0.2.1"));
         ASSERT_TRUE(eventually(*records, [&](const AppTable&) { return done && pool.running() == 0; })) << row.name;
         const std::scoped_lock guard(records->RecordsLock);
         EXPECT_EQ(records->table.app(0).endpoints[0].remoteHostName, row.expected) << row.name;
@@ -71,12 +77,12 @@ TEST_F(ResolverFixture, OneLookupNamesTheRowsOfAllApplicationsWithThatAddress) {
     addEndpoint(u"/a", "192.0.2.1");
     addEndpoint(u"/b", "192.0.2.1");
     addEndpoint(u"/b", "192.0.2.2");
-    HostNameResolverPool pool(records, [](std::uint32_t a) -> std::optional<std::string> {
-        if (a == ip("192.0.2.1")) return "shared.example";
+    HostNameResolverPool pool(records, [](const IpAddress& a) -> std::optional<std::string> {
+        if (a.ipv4() == ip("192.0.2.1")) return "shared.example";
         return std::nullopt;
     });
-    pool.startResolver(ip("192.0.2.1"));
-    pool.startResolver(ip("192.0.2.2"));
+    start(pool, ip("192.0.2.1"));
+    start(pool, ip("192.0.2.2"));
     ASSERT_TRUE(eventually(*records, [&](const AppTable& t) {
         return pool.running() == 0 && t.app(1).endpoints[0].remoteHostName == u"shared.example";
     }));
@@ -92,14 +98,14 @@ TEST_F(ResolverFixture, ThreadsAboveTheBoundAreNotStarted) {
     std::atomic<int> calls{0};
     HostNameResolverPool pool(
         records,
-        [&](std::uint32_t) -> std::optional<std::string> {
+        [&](const IpAddress&) -> std::optional<std::string> {
             ++calls;
             std::unique_lock lock(m);
             cv.wait(lock, [&] { return release; });
             return std::nullopt;
         },
         4);
-    for (int i = 0; i < 10; ++i) pool.startResolver(ip("192.0.2.1") + std::uint32_t(i << 24));
+    for (int i = 0; i < 10; ++i) start(pool, ip("192.0.2.1") + std::uint32_t(i << 24));
     EXPECT_LE(pool.running(), 4u);
     {
         std::scoped_lock lock(m);
@@ -110,20 +116,57 @@ TEST_F(ResolverFixture, ThreadsAboveTheBoundAreNotStarted) {
     EXPECT_EQ(calls.load(), 4);
 }
 
+// Each address is looked up once: rows made while the look-up runs are named
+// by it, rows made later from the answer kept, and an address without a name
+// is not asked again (the look-ups' own traffic would otherwise feed itself).
+TEST_F(ResolverFixture, EachAddressIsLookedUpOnceAndItsAnswerKept) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    std::atomic<int> calls{0};
+    HostNameResolverPool pool(records, [&](const IpAddress& a) -> std::optional<std::string> {
+        ++calls;
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return release; });
+        if (a.ipv4() == ip("192.0.2.1")) return "named.example";
+        return std::nullopt;
+    });
+    addEndpoint(u"/a", "192.0.2.1");
+    start(pool, ip("192.0.2.1"));
+    addEndpoint(u"/b", "192.0.2.1");
+    start(pool, ip("192.0.2.1"));
+    start(pool, ip("192.0.2.9"));
+    start(pool, ip("192.0.2.9"));
+    {
+        std::scoped_lock lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(eventually(*records, [&](const AppTable& t) {
+        return pool.running() == 0 && t.app(1).endpoints[0].remoteHostName == u"named.example";
+    }));
+    EndpointRecord later;
+    pool.startResolver(IpAddress::fromIpv4(ip("192.0.2.1")), later);
+    pool.startResolver(IpAddress::fromIpv4(ip("192.0.2.9")), later);
+    EXPECT_EQ(later.remoteHostName, u"named.example");
+    EXPECT_EQ(pool.started(), 2u);
+    EXPECT_EQ(calls.load(), 2);
+}
+
 TEST_F(ResolverFixture, ResolversOutliveThePoolAndTheirRecordsOwner) {
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
     std::atomic<int> finished{0};
     {
-        auto pool = std::make_unique<HostNameResolverPool>(records, [&](std::uint32_t) -> std::optional<std::string> {
+        auto pool = std::make_unique<HostNameResolverPool>(records, [&](const IpAddress&) -> std::optional<std::string> {
             std::unique_lock lock(m);
             cv.wait(lock, [&] { return release; });
             ++finished;
             return "late.example";
         });
         addEndpoint(u"/a", "192.0.2.1");
-        pool->startResolver(ip("192.0.2.1"));
+        start(*pool, ip("192.0.2.1"));
     }
     std::weak_ptr<RecordsState> weak = records;
     records.reset();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/text.h"
@@ -95,6 +97,12 @@ public:
 
     CaptureLibraryLoader loader() {
         return [this] { return CaptureLibraryLoad(library()); };
+    }
+
+    // Interfaces coming and going while a run waits for its address.
+    void setDevices(std::vector<FakeDevice> now) {
+        const std::scoped_lock guard(m_lock);
+        devices = std::move(now);
     }
 
     void log(std::string event) {
@@ -416,6 +424,43 @@ INSTANTIATE_TEST_SUITE_P(
                     {"findalldevs", kOpenEth0, "freealldevs", "datalink", "dispatch 10", "dispatch 10",
                      "box [Error] pcap_dispatch() failed! (error icon)", "close"}}),
     [](const auto& info) { return info.param.name; });
+
+// Asked to, a run whose interface is missing or goes away says so once and
+// captures again as soon as an interface carries its address.
+TEST(CaptureResume, CapturesAgainWhenTheAddressComesBack) {
+    const struct {
+        const char* name;
+        std::vector<FakeDevice> atStart;
+        std::deque<DispatchStep> script;
+        std::string message;
+    } rows[] = {
+        {"interface missing at the start", {kLoopback}, {}, "box [Error] Wrong interface! (error icon)"},
+        {"interface gone during capture", {kLoopback, kEth0}, {DispatchStep{.result = -1}},
+         "box [Error] pcap_dispatch() failed! (error icon)"},
+    };
+    for (const auto& row : rows) {
+        CaptureRun run;
+        run.control->resumeWhenAddressReturns = true;
+        run.fake.devices = row.atStart;
+        run.fake.script = row.script;
+        startCaptureThread(run.control, run.notifier, run.handles, run.fake.loader());
+        const auto shown = [&] {
+            const auto events = run.fake.events();
+            return std::count(events.begin(), events.end(), row.message);
+        };
+        for (auto deadline = std::chrono::steady_clock::now() + kPatience; shown() == 0;) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << row.name;
+            std::this_thread::sleep_for(10ms);
+        }
+        run.fake.setDevices({kLoopback, {"eth1", {"10.200.0.1"}}});
+        ASSERT_TRUE(run.fake.waitUntilBlocked(1)) << row.name;
+        const auto events = run.fake.events();
+        EXPECT_EQ(shown(), 1) << row.name;
+        EXPECT_EQ(std::count(events.begin(), events.end(), "activate eth1" + kOpenSettings), 1) << row.name;
+        stopCapture(*run.control, *run.handles);
+        EXPECT_TRUE(run.fake.waitUntilReleased(1)) << row.name;
+    }
+}
 
 TEST(CaptureLibraryFailures, MissingLibraryShowsItsDialogOnceAndNothingElse) {
     CaptureRun run;

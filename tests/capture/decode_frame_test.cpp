@@ -13,19 +13,37 @@ namespace sondrel {
 
 bool operator==(const PacketRecord& a, const PacketRecord& b) {
     return a.srcAddr == b.srcAddr && a.dstAddr == b.dstAddr && a.length == b.length && a.dstPort == b.dstPort &&
-           a.srcPort == b.srcPort && a.protocol == b.protocol;
+           a.srcPort == b.srcPort && a.protocol == b.protocol && a.family == b.family && a.timeNs == b.timeNs &&
+           a.src6 == b.src6 && a.dst6 == b.dst6;
 }
 
 void PrintTo(const PacketRecord& r, std::ostream* out) {
-    *out << "{src " << std::hex << r.srcAddr << " dst " << r.dstAddr << std::dec << " length " << r.length
-         << " dstPort " << r.dstPort << " srcPort " << r.srcPort << " protocol " << r.protocol << "}";
+    *out << "{family " << int(r.family) << " src " << std::hex << r.srcAddr << " dst " << r.dstAddr;
+    for (const auto* address : {&r.src6, &r.dst6}) {
+        *out << (address == &r.src6 ? " src6 " : " dst6 ");
+        for (const std::uint8_t byte : *address) {
+            *out << int(byte) << ' ';
+        }
+    }
+    *out << std::dec << " length " << r.length << " dstPort " << r.dstPort << " srcPort " << r.srcPort
+         << " protocol " << r.protocol << " timeNs " << r.timeNs << "}";
 }
 
 namespace {
 
 using test::Bytes;
+using test::Extension;
 using test::Ipv4Packet;
+using test::Ipv6Packet;
 using test::ipv4;
+using test::ipv6;
+using test::kAuthentication;
+using test::kDestinationOptions;
+using test::kFragmentHeader;
+using test::kHopByHop;
+using test::kHost6A;
+using test::kHost6B;
+using test::kRouting;
 using test::onLink;
 using test::stored;
 
@@ -37,8 +55,24 @@ PacketRecord record(const test::Address& src, const test::Address& dst, std::uin
     return PacketRecord{stored(src), stored(dst), length, dstPort, srcPort, protocol};
 }
 
+PacketRecord record6(const Ipv6Address& src, const Ipv6Address& dst, std::uint32_t length, std::uint16_t dstPort,
+                     std::uint16_t srcPort, std::uint16_t protocol) {
+    PacketRecord r{0, 0, length, dstPort, srcPort, protocol, kFamilyIpv6};
+    r.src6 = src;
+    r.dst6 = dst;
+    return r;
+}
+
+// Every kind of extension header the decoder walks, with distinct sizes:
+// 8 + 16 + 24 + 8 + 24 bytes.
+const std::vector<Extension> kEveryKind{{.type = kHopByHop},
+                                        {.type = kDestinationOptions, .lengthField = 1},
+                                        {.type = kRouting, .lengthField = 2},
+                                        {.type = kFragmentHeader, .moreFragments = true, .identification = 7},
+                                        {.type = kAuthentication, .lengthField = 4}};
+
 Bytes withVlanTag(const Bytes& ethernetFrame) {
-    // The tag goes between the source address and the EtherType 0x0800.
+    // The tag goes between the source address and the EtherType.
     Bytes frame = ethernetFrame;
     const std::array<std::uint8_t, 4> tag{0x81, 0x00, 0x00, 0x07};
     frame.insert(frame.begin() + 12, tag.begin(), tag.end());
@@ -63,6 +97,7 @@ void PrintTo(const DecodeCase& c, std::ostream* out) {
 
 std::vector<DecodeCase> decodeCases() {
     const auto eth = [](const Ipv4Packet& p) { return onLink(LinkType::Ethernet, ipv4(p)); };
+    const auto eth6 = [](const Ipv6Packet& p) { return onLink(LinkType::Ethernet, ipv6(p), 0x86DD); };
     return {
         {"EthernetTcp", LinkType::Ethernet, eth({.protocol = 6, .totalLength = 52, .src = kA, .dst = kB,
                                                  .srcPort = 40000, .dstPort = 443}),
@@ -96,7 +131,6 @@ std::vector<DecodeCase> decodeCases() {
          padded(eth({.protocol = 6, .totalLength = 40, .payload = 0}), 60), record(kA, {10, 200, 0, 2}, 40, 443, 40000, 6)},
         {"FullSizeFrame", LinkType::Ethernet, padded(eth({.protocol = 6, .totalLength = 1500}), 1514),
          record(kA, {10, 200, 0, 2}, 1500, 443, 40000, 6)},
-        {"EthernetIpv6", LinkType::Ethernet, onLink(LinkType::Ethernet, ipv4({}), 0x86DD), std::nullopt},
         {"EthernetArp", LinkType::Ethernet, onLink(LinkType::Ethernet, ipv4({}), 0x0806), std::nullopt},
         {"EtherTypeHighByteOnly", LinkType::Ethernet, onLink(LinkType::Ethernet, ipv4({}), 0x0801), std::nullopt},
         {"EtherTypeLowByteOnly", LinkType::Ethernet, onLink(LinkType::Ethernet, ipv4({}), 0x0000), std::nullopt},
@@ -106,7 +140,6 @@ std::vector<DecodeCase> decodeCases() {
          record(kB, kA, 33, 1194, 51820, 17)},
         {"RawIhl6", LinkType::Raw, ipv4({.ihl = 6, .protocol = 6, .srcPort = 22, .dstPort = 50000}),
          record(kA, {10, 200, 0, 2}, 40, 50000, 22, 6)},
-        {"RawIpv6", LinkType::Raw, ipv4({.version = 6}), std::nullopt},
         {"RawVersionZero", LinkType::Raw, ipv4({.version = 0}), std::nullopt},
         {"RawVersionFifteen", LinkType::Raw, ipv4({.version = 15}), std::nullopt},
         {"CookedTcp", LinkType::LinuxCooked,
@@ -115,11 +148,76 @@ std::vector<DecodeCase> decodeCases() {
          record(kA, kB, 60, 35000, 8080, 6)},
         {"CookedIcmp", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv4({.protocol = 1})),
          record(kA, {10, 200, 0, 2}, 40, 0, 0, 1)},
-        {"CookedIpv6", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv4({}), 0x86DD), std::nullopt},
         {"CookedArp", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv4({}), 0x0806), std::nullopt},
         {"EthernetFrameOnCookedLink", LinkType::LinuxCooked, eth({}), std::nullopt},
         {"CookedFrameOnEthernetLink", LinkType::Ethernet, onLink(LinkType::LinuxCooked, ipv4({})), std::nullopt},
         {"UnsupportedLinkType", LinkType::Unsupported, eth({}), std::nullopt},
+        {"Ipv4FirstFragmentHasPorts", LinkType::Ethernet, eth({.protocol = 17, .flagsAndOffset = 0x2000}),
+         record(kA, {10, 200, 0, 2}, 40, 443, 40000, 17)},
+        {"Ipv4MiddleFragmentHasNoPorts", LinkType::Ethernet,
+         eth({.protocol = 17, .totalLength = 1500, .flagsAndOffset = 0x2000 | 185}),
+         record(kA, {10, 200, 0, 2}, 1500, 0, 0, 17)},
+        {"Ipv4LastFragmentHasNoPorts", LinkType::Ethernet, eth({.protocol = 6, .flagsAndOffset = 370}),
+         record(kA, {10, 200, 0, 2}, 40, 0, 0, 6)},
+        {"Ipv4DontFragmentIsWhole", LinkType::Ethernet, eth({.protocol = 6, .flagsAndOffset = 0x4000}),
+         record(kA, {10, 200, 0, 2}, 40, 443, 40000, 6)},
+        {"Ipv6EthernetTcp", LinkType::Ethernet, eth6({.payloadLength = 1440}),
+         record6(kHost6A, kHost6B, 1480, 443, 40000, 6)},
+        {"Ipv6RawUdp", LinkType::Raw, ipv6({.upper = 17, .srcPort = 53, .dstPort = 5353}),
+         record6(kHost6A, kHost6B, 60, 5353, 53, 17)},
+        {"Ipv6CookedTcp", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv6({}), 0x86DD),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        {"Ipv6Icmpv6PortsZero", LinkType::Ethernet, eth6({.upper = 58}), record6(kHost6A, kHost6B, 60, 0, 0, 58)},
+        {"Ipv6HopByHop", LinkType::Ethernet, eth6({.extensions = {{.type = kHopByHop, .lengthField = 1}}}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        {"Ipv6Routing", LinkType::Ethernet,
+         eth6({.extensions = {{.type = kRouting, .lengthField = 2}}, .upper = 17}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 17)},
+        {"Ipv6DestinationOptions", LinkType::Ethernet,
+         eth6({.extensions = {{.type = kDestinationOptions, .lengthField = 3}}}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        // AH counts its length in 4-byte words minus 2: 24 bytes, not (4 + 1) x 8.
+        {"Ipv6AuthenticationHeader", LinkType::Ethernet,
+         eth6({.extensions = {{.type = kAuthentication, .lengthField = 4}}}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        {"Ipv6EveryKindInOneChain", LinkType::Ethernet, eth6({.extensions = kEveryKind, .upper = 17}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 17)},
+        {"Ipv6EspHasNoPorts", LinkType::Ethernet, eth6({.extensions = {{.type = kHopByHop}}, .upper = 50}),
+         record6(kHost6A, kHost6B, 60, 0, 0, 50)},
+        {"Ipv6NoNextHeader", LinkType::Ethernet, eth6({.payloadLength = 0, .upper = 59}),
+         record6(kHost6A, kHost6B, 40, 0, 0, 59)},
+        {"Ipv6MobilityIsAnUpperLayer", LinkType::Ethernet, eth6({.upper = 135}),
+         record6(kHost6A, kHost6B, 60, 0, 0, 135)},
+        {"Ipv6UdpLiteHasNoPorts", LinkType::Ethernet, eth6({.upper = 136}), record6(kHost6A, kHost6B, 60, 0, 0, 136)},
+        {"Ipv6EightHeadersAreWalked", LinkType::Ethernet,
+         eth6({.extensions = std::vector<Extension>(8, Extension{}), .upper = 17}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 17)},
+        {"Ipv6NinthHeaderTakenAsUpperLayer", LinkType::Ethernet,
+         eth6({.extensions = std::vector<Extension>(9, Extension{}), .upper = 17}),
+         record6(kHost6A, kHost6B, 60, 0, 0, kDestinationOptions)},
+        {"Ipv6FirstFragmentHasPorts", LinkType::Ethernet,
+         eth6({.extensions = {{.type = kFragmentHeader, .moreFragments = true, .identification = 1}}}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        {"Ipv6AtomicFragmentHasPorts", LinkType::Ethernet,
+         eth6({.extensions = {{.type = kFragmentHeader, .identification = 1}}}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        {"Ipv6LaterFragmentHasNoPorts", LinkType::Ethernet,
+         eth6({.payloadLength = 1240,
+               .extensions = {{.type = kHopByHop}, {.type = kFragmentHeader, .fragmentOffset = 151}},
+               .upper = 17}),
+         record6(kHost6A, kHost6B, 1280, 0, 0, 17)},
+        // The fragmentable part of a later fragment is payload: the walk stops at
+        // the fragment header whatever its Next Header says.
+        {"Ipv6LaterFragmentStopsTheWalk", LinkType::Ethernet,
+         eth6({.extensions = {{.type = kFragmentHeader, .fragmentOffset = 1}, {.type = kDestinationOptions}}}),
+         record6(kHost6A, kHost6B, 60, 0, 0, kDestinationOptions)},
+        {"Ipv6LargestPayloadLength", LinkType::Ethernet, eth6({.payloadLength = 0xFFFF}),
+         record6(kHost6A, kHost6B, 65575, 443, 40000, 6)},
+        {"Ipv6VersionNibbleIgnoredOnEthernet", LinkType::Ethernet, eth6({.version = 4}),
+         record6(kHost6A, kHost6B, 60, 443, 40000, 6)},
+        {"Ipv6VlanTagged", LinkType::Ethernet, withVlanTag(eth6({})), std::nullopt},
+        {"Ipv6EtherTypeLowByteOnly", LinkType::Ethernet, onLink(LinkType::Ethernet, ipv6({}), 0x00DD), std::nullopt},
+        {"Ipv6CookedArp", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv6({}), 0x0806), std::nullopt},
     };
 }
 
@@ -136,8 +234,8 @@ INSTANTIATE_TEST_SUITE_P(Frames, DecodeFrameTable, testing::ValuesIn(decodeCases
 struct Truncation {
     std::string name;
     LinkType link;
-    Ipv4Packet packet;
-    std::size_t bytesRead;  // the shortest captured length that queues a record
+    Bytes packet;           // the IP packet, without the link header
+    std::size_t bytesRead;  // the shortest captured IP packet that queues a record
 };
 
 void PrintTo(const Truncation& t, std::ostream* out) {
@@ -146,22 +244,22 @@ void PrintTo(const Truncation& t, std::ostream* out) {
 
 class TruncatedFrames : public testing::TestWithParam<Truncation> {};
 
-// Every captured length from 0 to 78 (and up to the bytes read, for the cooked
-// header): a record exactly when the frame holds every byte the decoder reads.
-// Each prefix lives in a heap block of exactly its length, so the sanitizer
-// trees catch any read beyond it.
+// Every captured length up to the whole frame: a record exactly when the frame
+// holds every byte the decoder reads. Each prefix lives in a heap block of
+// exactly its length, so the sanitizer trees catch any read beyond it.
 TEST_P(TruncatedFrames, QueueNothingUntilEveryReadByteIsCaptured) {
     const Truncation& t = GetParam();
-    const Bytes full = onLink(t.link, ipv4(t.packet));
+    const bool isIpv6 = (t.packet[0] >> 4) == 6;
+    const Bytes full = onLink(t.link, t.packet, isIpv6 ? 0x86DD : 0x0800);
+    const std::size_t bytesRead = test::linkHeaderSize(t.link) + t.bytesRead;
     const auto whole = decodeFrame(full, t.link);
     ASSERT_TRUE(whole.has_value());
-    const std::size_t longest = std::max<std::size_t>(78, t.bytesRead);
-    ASSERT_GE(full.size(), longest);
-    for (std::size_t length = 0; length <= longest; ++length) {
+    ASSERT_GT(full.size(), bytesRead);
+    for (std::size_t length = 0; length <= full.size(); ++length) {
         auto block = std::make_unique<std::uint8_t[]>(length);
         std::copy_n(full.begin(), length, block.get());
         const auto decoded = decodeFrame(std::span<const std::uint8_t>(block.get(), length), t.link);
-        if (length < t.bytesRead) {
+        if (length < bytesRead) {
             EXPECT_FALSE(decoded.has_value()) << "captured length " << length;
         } else {
             EXPECT_EQ(decoded, whole) << "captured length " << length;
@@ -171,34 +269,69 @@ TEST_P(TruncatedFrames, QueueNothingUntilEveryReadByteIsCaptured) {
         DecodeContext context{&queue, t.link};
         const pcap_pkthdr header{{}, static_cast<bpf_u_int32>(length), static_cast<bpf_u_int32>(full.size())};
         DecodeFrame(reinterpret_cast<u_char*>(&context), &header, block.get());
-        EXPECT_EQ(queue.records().size(), length < t.bytesRead ? 0u : 1u) << "captured length " << length;
+        EXPECT_EQ(queue.records().size(), length < bytesRead ? 0u : 1u) << "captured length " << length;
     }
 }
 
 std::vector<Truncation> truncations() {
-    const Ipv4Packet tcp5{.protocol = 6, .payload = 80};
-    const Ipv4Packet udp5{.protocol = 17, .payload = 80};
-    const Ipv4Packet tcp15{.ihl = 15, .protocol = 6, .payload = 20};
-    const Ipv4Packet udp8{.ihl = 8, .protocol = 17, .payload = 60};
-    const Ipv4Packet tcp2{.ihl = 2, .protocol = 6, .payload = 80};
-    const Ipv4Packet icmp{.protocol = 1, .payload = 80};
+    const auto later6 = [](std::uint8_t upper) {
+        return ipv6({.extensions = {{.type = kHopByHop}, {.type = kFragmentHeader, .fragmentOffset = 8}},
+                     .upper = upper});
+    };
     std::vector<Truncation> rows;
     for (const auto& [prefix, link] : {std::pair{"Ethernet", LinkType::Ethernet}, std::pair{"Raw", LinkType::Raw},
                                        std::pair{"Cooked", LinkType::LinuxCooked}}) {
-        const std::size_t offset = test::linkHeaderSize(link);
         const std::string name = prefix;
-        rows.push_back({name + "TcpIhl5", link, tcp5, offset + 24});
-        rows.push_back({name + "UdpIhl5", link, udp5, offset + 24});
-        rows.push_back({name + "TcpIhl15", link, tcp15, offset + 64});
-        rows.push_back({name + "UdpIhl8", link, udp8, offset + 36});
-        rows.push_back({name + "TcpIhl2", link, tcp2, offset + 20});
-        rows.push_back({name + "Icmp", link, icmp, offset + 20});
+        rows.push_back({name + "TcpIhl5", link, ipv4({.protocol = 6, .payload = 80}), 24});
+        rows.push_back({name + "UdpIhl5", link, ipv4({.protocol = 17, .payload = 80}), 24});
+        rows.push_back({name + "TcpIhl15", link, ipv4({.ihl = 15, .protocol = 6, .payload = 20}), 64});
+        rows.push_back({name + "UdpIhl8", link, ipv4({.ihl = 8, .protocol = 17, .payload = 60}), 36});
+        rows.push_back({name + "TcpIhl2", link, ipv4({.ihl = 2, .protocol = 6, .payload = 80}), 20});
+        rows.push_back({name + "Icmp", link, ipv4({.protocol = 1, .payload = 80}), 20});
+        rows.push_back({name + "Ipv4LaterFragment", link, ipv4({.protocol = 17, .flagsAndOffset = 185}), 20});
+        rows.push_back({name + "Ipv6Tcp", link, ipv6({}), 44});
+        rows.push_back({name + "Ipv6Icmpv6", link, ipv6({.upper = 58}), 40});
+        rows.push_back({name + "Ipv6EveryKindThenTcp", link, ipv6({.extensions = kEveryKind}), 40 + 80 + 4});
+        // Of the last header (AH) only Next Header and its length are read.
+        rows.push_back({name + "Ipv6EveryKindThenEsp", link, ipv6({.extensions = kEveryKind, .upper = 50}),
+                        40 + 56 + 2});
+        rows.push_back({name + "Ipv6HopByHopThenIcmpv6", link,
+                        ipv6({.extensions = {{.type = kHopByHop, .lengthField = 3}}, .upper = 58}), 42});
+        rows.push_back({name + "Ipv6LaterFragmentUdp", link, later6(17), 40 + 8 + 8});
+        rows.push_back({name + "Ipv6LaterFragmentTcp", link, later6(6), 40 + 8 + 8});
     }
     return rows;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryLength, TruncatedFrames, testing::ValuesIn(truncations()),
                          [](const auto& info) { return info.param.name; });
+
+struct JumboCase {
+    std::string name;
+    std::uint16_t payloadLength;
+    std::size_t wireLength;  // of the IP packet, link header not included
+    std::uint32_t expected;
+};
+
+// Payload Length 0 cannot describe a packet above 40 + 65535 bytes; such a one
+// (an RFC 2675 jumbogram, or what GRO hands over for BIG TCP) counts its wire size.
+TEST(DecodePacket, Ipv6LengthFromPayloadLengthOrForJumbogramsTheWire) {
+    const JumboCase rows[] = {
+        {"PayloadLengthCounts", 1000, 100000, 1040},
+        {"ZeroPayload", 0, 40, 40},
+        {"ZeroPayloadInPaddedEthernetFrame", 0, 46, 40},
+        {"ZeroPayloadAtLargestExpressible", 0, 40 + 65535, 40},
+        {"Jumbogram", 0, 40 + 65536, 40 + 65536},
+        {"BigTcpAggregate", 0, 185000, 185000},
+    };
+    for (const auto& row : rows) {
+        const Bytes frame = onLink(LinkType::Ethernet, ipv6({.payloadLength = row.payloadLength}), 0x86DD);
+        PacketRecord record;
+        FragmentFields fragment;
+        ASSERT_TRUE(decodePacket(frame, LinkType::Ethernet, 14 + row.wireLength, record, fragment)) << row.name;
+        EXPECT_EQ(record.length, row.expected) << row.name;
+    }
+}
 
 TEST(DecodeFrameHandler, AppendsRecordsInCaptureOrderAndSkipsOthers) {
     const Bytes first = onLink(LinkType::Ethernet, ipv4({.totalLength = 100, .srcPort = 1}));

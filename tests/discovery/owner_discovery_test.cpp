@@ -102,9 +102,10 @@ TEST_F(RunningDiscoveryTest, AnswersFromTheMapAndNamesOtherProtocols) {
     } rows[] = {
         {"tcp listener", 9090, 6, u"/opt/web/bin/httpd"},
         {"tcp6 listener", 8080, 6, u"/opt/web/bin/httpd"},
-        {"udp row overrides tcp row on shared port", 80, 6, u"dnsd"},
-        {"one map for both protocols", 80, 17, u"dnsd"},
-        {"udp asked about a tcp port", 22, 17, u"kworker (odd)"},
+        {"tcp and udp on one port number: tcp owner", 80, 6, u"/opt/web/bin/httpd"},
+        {"tcp and udp on one port number: udp owner", 80, 17, u"dnsd"},
+        {"tcp port", 22, 6, u"kworker (odd)"},
+        {"udp asked about a port only tcp holds", 22, 17, u"UDP protocol"},
         {"udp6 row", 5353, 17, u"worker: idle"},
         {"unowned socket", 443, 6, u"TCP protocol"},
         {"time-wait row", 8081, 6, u"TCP protocol"},

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "base/helper_messages.h"
 
 namespace sondrel {
 namespace {
@@ -22,10 +25,12 @@ void appendRaw(Bytes& bytes, const void* data, std::size_t size) {
     std::memcpy(bytes.data() + at, data, size);
 }
 
+// `attributes` follow the record as the kernel appends them (INET_DIAG_SKV6ONLY and others).
 Bytes socketRecord(std::uint16_t port, std::uint32_t inode, std::uint8_t family = AF_INET,
-                   std::uint16_t type = SOCK_DIAG_BY_FAMILY) {
+                   std::uint16_t type = SOCK_DIAG_BY_FAMILY, const std::uint8_t* local = nullptr,
+                   const Bytes& attributes = {}) {
     nlmsghdr header{};
-    header.nlmsg_len = NLMSG_LENGTH(sizeof(inet_diag_msg));
+    header.nlmsg_len = std::uint32_t(NLMSG_LENGTH(sizeof(inet_diag_msg)) + attributes.size());
     header.nlmsg_type = type;
     header.nlmsg_flags = NLM_F_MULTI;
     inet_diag_msg message{};
@@ -33,12 +38,26 @@ Bytes socketRecord(std::uint16_t port, std::uint32_t inode, std::uint8_t family 
     message.id.idiag_sport = htons(port);
     message.id.idiag_dport = htons(1);
     message.idiag_inode = inode;
+    if (local != nullptr) std::memcpy(message.id.idiag_src, local, 16);
     Bytes bytes;
     appendRaw(bytes, &header, sizeof header);
     appendRaw(bytes, &message, sizeof message);
+    bytes.insert(bytes.end(), attributes.begin(), attributes.end());
     bytes.resize(NLMSG_ALIGN(bytes.size()));
     return bytes;
 }
+
+Bytes attribute(std::uint16_t type, std::uint8_t value, std::uint16_t length = RTA_LENGTH(1)) {
+    rtattr header{length, type};
+    Bytes bytes;
+    appendRaw(bytes, &header, sizeof header);
+    bytes.push_back(std::byte{value});
+    bytes.resize(RTA_ALIGN(bytes.size()));
+    return bytes;
+}
+
+constexpr std::uint8_t kV4 = wire::kCarriesIpv4;
+constexpr std::uint8_t kV6 = wire::kCarriesIpv6;
 
 Bytes controlRecord(std::uint16_t type, std::uint32_t length = NLMSG_LENGTH(sizeof(int))) {
     nlmsghdr header{};
@@ -70,15 +89,17 @@ TEST(AppendSocketDiagMessages, ReadsPortAndInodeUntilDoneOrFailure) {
     } cases[] = {
         {"empty batch", {}, DiagChunkStatus::More, {}},
         {"two sockets, more to come", joined({socketRecord(8080, 100), socketRecord(53, 200)}), DiagChunkStatus::More,
-         {{8080, 100}, {53, 200}}},
-        {"last batch", joined({socketRecord(22, 1), controlRecord(NLMSG_DONE)}), DiagChunkStatus::Done, {{22, 1}}},
-        {"error reply", joined({socketRecord(22, 1), controlRecord(NLMSG_ERROR)}), DiagChunkStatus::Failed, {{22, 1}}},
+         {{8080, 100, 0, kV4}, {53, 200, 0, kV4}}},
+        {"last batch", joined({socketRecord(22, 1), controlRecord(NLMSG_DONE)}), DiagChunkStatus::Done, {{22, 1, 0, kV4}}},
+        {"error reply", joined({socketRecord(22, 1), controlRecord(NLMSG_ERROR)}), DiagChunkStatus::Failed,
+         {{22, 1, 0, kV4}}},
         {"record longer than the batch", cutShort, DiagChunkStatus::Failed, {}},
         {"record too short for a socket", shortRecord, DiagChunkStatus::Failed, {}},
         {"length below header size", controlRecord(SOCK_DIAG_BY_FAMILY, 4), DiagChunkStatus::Failed, {}},
         {"unknown type skipped", joined({controlRecord(NLMSG_NOOP), socketRecord(65535, 9)}), DiagChunkStatus::More,
-         {{65535, 9}}},
-        {"trailing bytes below a header", joined({socketRecord(1, 2), Bytes(4)}), DiagChunkStatus::More, {{1, 2}}},
+         {{65535, 9, 0, kV4}}},
+        {"trailing bytes below a header", joined({socketRecord(1, 2), Bytes(4)}), DiagChunkStatus::More,
+         {{1, 2, 0, kV4}}},
     };
     for (const auto& row : cases) {
         std::vector<SocketRow> rows;
@@ -99,8 +120,8 @@ TEST(AppendSocketDiagMessages, SendsIpv6RecordsToTheirOwnRowsWhenAsked) {
         std::vector<SocketRow> rows;
         std::vector<SocketRow> rowsV6;
     } cases[] = {
-        {"split", true, {{80, 1}, {22, 3}}, {{443, 2}, {8080, 4}}},
-        {"one list", false, {{80, 1}, {443, 2}, {22, 3}, {8080, 4}}, {}},
+        {"split", true, {{80, 1, 0, kV4}, {22, 3, 0, kV4}}, {{443, 2, 0, kV4 | kV6}, {8080, 4, 0, kV4 | kV6}}},
+        {"one list", false, {{80, 1, 0, kV4}, {443, 2, 0, kV4 | kV6}, {22, 3, 0, kV4}, {8080, 4, 0, kV4 | kV6}}, {}},
     };
     for (const auto& row : cases) {
         std::vector<SocketRow> rows;
@@ -108,6 +129,37 @@ TEST(AppendSocketDiagMessages, SendsIpv6RecordsToTheirOwnRowsWhenAsked) {
         EXPECT_EQ(appendSocketDiagMessages(replies, rows, row.split ? &rowsV6 : nullptr), DiagChunkStatus::Done) << row.name;
         EXPECT_EQ(rows, row.rows) << row.name;
         EXPECT_EQ(rowsV6, row.rowsV6) << row.name;
+    }
+}
+
+// What an IPv6 socket can carry follows from its bound address and IPV6_V6ONLY.
+TEST(AppendSocketDiagMessages, TellsWhichFamiliesASocketCarries) {
+    const std::uint8_t any[16] = {};
+    const std::uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 0, 2, 1};
+    const std::uint8_t global[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const struct {
+        const char* name;
+        Bytes record;
+        std::uint8_t carries;
+    } cases[] = {
+        {"ipv4 socket", socketRecord(1, 1, AF_INET, SOCK_DIAG_BY_FAMILY, any), kV4},
+        {"ipv6 on ::", socketRecord(1, 1, AF_INET6, SOCK_DIAG_BY_FAMILY, any, attribute(INET_DIAG_SKV6ONLY, 0)), kV4 | kV6},
+        {"ipv6 on :: with V6ONLY", socketRecord(1, 1, AF_INET6, SOCK_DIAG_BY_FAMILY, any, attribute(INET_DIAG_SKV6ONLY, 1)),
+         kV6},
+        {"V6ONLY after another attribute",
+         socketRecord(1, 1, AF_INET6, SOCK_DIAG_BY_FAMILY, any, joined({attribute(INET_DIAG_TOS, 7), attribute(INET_DIAG_SKV6ONLY, 1)})),
+         kV6},
+        {"attribute longer than the record is ignored",
+         socketRecord(1, 1, AF_INET6, SOCK_DIAG_BY_FAMILY, any, attribute(INET_DIAG_SKV6ONLY, 1, 200)), kV4 | kV6},
+        {"ipv4-mapped address", socketRecord(1, 1, AF_INET6, SOCK_DIAG_BY_FAMILY, mapped), kV4},
+        {"global ipv6 address", socketRecord(1, 1, AF_INET6, SOCK_DIAG_BY_FAMILY, global), kV6},
+    };
+    for (const auto& row : cases) {
+        std::vector<SocketRow> rows;
+        appendSocketDiagMessages(row.record, rows, nullptr, 17);
+        ASSERT_EQ(rows.size(), 1u) << row.name;
+        EXPECT_EQ(rows[0].carries, row.carries) << row.name;
+        EXPECT_EQ(rows[0].protocol, 17) << row.name;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "discovery/socket_table.h"
 
+#include "base/helper_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,9 @@
 
 namespace sondrel {
 
-void PrintTo(const SocketRow& row, std::ostream* out) { *out << "{" << row.localPort << ", " << row.inode << "}"; }
+void PrintTo(const SocketRow& row, std::ostream* out) {
+    *out << "{" << row.localPort << ", " << row.inode << ", " << int(row.protocol) << ", " << int(row.carries) << "}";
+}
 
 namespace {
 
@@ -23,6 +27,15 @@ const std::string kUdpRow =
     "  512: 3500007F:0035 00000000:0000 07 00000000:00000000 00:00000000 00000000   101        0 20815 2 "
     "0000000000000000 0\n";
 
+const std::string kTcp6Any =
+    "   2: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A 00000000:00000000 "
+    "00:00000000 00000000     0        0 778 1 0000000000000000 100 0 0 10 0\n";
+const std::string kTcp6Mapped =
+    "   3: 0000000000000000FFFF00000100007F:0016 00000000000000000000000000000000:0000 0A 00000000:00000000 "
+    "00:00000000 00000000     0        0 779 1 0000000000000000 100 0 0 10 0\n";
+constexpr std::uint8_t kV4 = wire::kCarriesIpv4;
+constexpr std::uint8_t kV6 = wire::kCarriesIpv6;
+
 struct TableRow {
     const char* name;
     std::string text;
@@ -37,32 +50,38 @@ TEST(ParseSocketTable, KeepsWellFormedRowsAndSkipsOddLines) {
     const TableRow rows[] = {
         {"empty text", "", {}},
         {"header only", kTcpHeader, {}},
-        {"ipv4 listener", kTcpHeader + kTcpListen, {{8080, 123456}}},
-        {"ipv6 address", kTcp6Row, {{22, 777}}},
-        {"udp columns", kUdpRow, {{53, 20815}}},
-        {"no trailing newline", kTcpHeader + trimmed, {{8080, 123456}}},
-        {"rows keep table order", kUdpRow + kTcpListen + kTcp6Row, {{53, 20815}, {8080, 123456}, {22, 777}}},
+        {"ipv4 listener", kTcpHeader + kTcpListen, {{8080, 123456, 0, kV4}}},
+        {"ipv6 address", kTcp6Row, {{22, 777, 0, kV6}}},
+        {"ipv6 any carries both", kTcp6Any, {{22, 778, 0, kV4 | kV6}}},
+        {"ipv4-mapped carries ipv4", kTcp6Mapped, {{22, 779, 0, kV4}}},
+        {"udp columns", kUdpRow, {{53, 20815, 0, kV4}}},
+        {"no trailing newline", kTcpHeader + trimmed, {{8080, 123456, 0, kV4}}},
+        {"rows keep table order", kUdpRow + kTcpListen + kTcp6Row,
+         {{53, 20815, 0, kV4}, {8080, 123456, 0, kV4}, {22, 777, 0, kV6}}},
         {"time-wait row has inode 0", "   3: 0100007F:1F91 0100007F:C350 06 00000000:00000000 03:00000A28 00000000     0        0 0 3 0000000000000000\n",
-         {{8081, 0}}},
-        {"port 0 and port 65535", "0: 0:0000 0 0 0 0 0 0 0 5\n1: 0:FFFF 0 0 0 0 0 0 0 6\n", {{0, 5}, {65535, 6}}},
-        {"lower-case hex", "0: 0:abcd 0 0 0 0 0 0 0 5\n", {{0xABCD, 5}}},
-        {"too few fields", "   4: 00000000:0016 00000000:0000 0A\n" + kUdpRow, {{53, 20815}}},
-        {"exactly nine fields", "0: 0:0016 0 0 0 0 0 0 0\n", {}},
+         {{8081, 0, 0, kV4}}},
+        {"port 0 and port 65535", "0: 00000000:0000 0 0 0 0 0 0 0 5\n1: 00000000:FFFF 0 0 0 0 0 0 0 6\n",
+         {{0, 5, 0, kV4}, {65535, 6, 0, kV4}}},
+        {"lower-case hex", "0: 0000000a:abcd 0 0 0 0 0 0 0 5\n", {{0xABCD, 5, 0, kV4}}},
+        {"address neither 8 nor 32 digits", "0: 0:0016 0 0 0 0 0 0 0 5\n", {}},
+        {"address with letters beyond hex", "0: 0000000G:0016 0 0 0 0 0 0 0 5\n", {}},
+        {"too few fields", "   4: 00000000:0016 00000000:0000 0A\n" + kUdpRow, {{53, 20815, 0, kV4}}},
+        {"exactly nine fields", "0: 00000000:0016 0 0 0 0 0 0 0\n", {}},
         {"non-hex port", "0: 00000000:00ZZ 0 0 0 0 0 0 0 5\n", {}},
         {"five-digit port", "0: 00000000:10000 0 0 0 0 0 0 0 5\n", {}},
         {"empty port", "0: 00000000: 0 0 0 0 0 0 0 5\n", {}},
         {"address without colon", "0: 0100007F1F90 0 0 0 0 0 0 0 5\n", {}},
-        {"negative inode", "0: 0:0016 0 0 0 0 0 0 0 -5\n", {}},
-        {"inode with letters", "0: 0:0016 0 0 0 0 0 0 0 12ab\n", {}},
-        {"inode beyond 64 bits", "0: 0:0016 0 0 0 0 0 0 0 99999999999999999999\n", {}},
-        {"slot without colon", "0 0:0016 0 0 0 0 0 0 0 5\n", {}},
-        {"slot not a number", "x: 0:0016 0 0 0 0 0 0 0 5\n", {}},
-        {"blank lines", "\n\n" + kUdpRow + "\n", {{53, 20815}}},
-        {"tabs separate fields", "0:\t0:0016\t0\t0\t0\t0\t0\t0\t0\t5\n", {{22, 5}}},
-        {"carriage return", "0: 0:0016 0 0 0 0 0 0 0 5\r\n", {}},
-        {"10 kB garbage line", longLine + kUdpRow, {{53, 20815}}},
-        {"10 kB line of a valid row", longValidLine, {{8080, 123456}}},
-        {"NUL bytes", std::string("0: 0:0016\0 0 0 0 0 0 0 0 5\n", 27), {}},
+        {"negative inode", "0: 00000000:0016 0 0 0 0 0 0 0 -5\n", {}},
+        {"inode with letters", "0: 00000000:0016 0 0 0 0 0 0 0 12ab\n", {}},
+        {"inode beyond 64 bits", "0: 00000000:0016 0 0 0 0 0 0 0 99999999999999999999\n", {}},
+        {"slot without colon", "0 00000000:0016 0 0 0 0 0 0 0 5\n", {}},
+        {"slot not a number", "x: 00000000:0016 0 0 0 0 0 0 0 5\n", {}},
+        {"blank lines", "\n\n" + kUdpRow + "\n", {{53, 20815, 0, kV4}}},
+        {"tabs separate fields", "0:\t00000000:0016\t0\t0\t0\t0\t0\t0\t0\t5\n", {{22, 5, 0, kV4}}},
+        {"carriage return", "0: 00000000:0016 0 0 0 0 0 0 0 5\r\n", {}},
+        {"10 kB garbage line", longLine + kUdpRow, {{53, 20815, 0, kV4}}},
+        {"10 kB line of a valid row", longValidLine, {{8080, 123456, 0, kV4}}},
+        {"NUL bytes", std::string("0: 00000000:0016\0 0 0 0 0 0 0 0 5\n", 34), {}},
     };
     for (const TableRow& row : rows) {
         EXPECT_EQ(parseSocketTable(row.text), row.expected) << row.name;
@@ -70,9 +89,9 @@ TEST(ParseSocketTable, KeepsWellFormedRowsAndSkipsOddLines) {
 }
 
 TEST(AppendSocketTable, AddsAfterEarlierTables) {
-    std::vector<SocketRow> rows = parseSocketTable(kTcpListen);
-    appendSocketTable(kUdpRow, rows);
-    EXPECT_EQ(rows, (std::vector<SocketRow>{{8080, 123456}, {53, 20815}}));
+    std::vector<SocketRow> rows = parseSocketTable(kTcpListen, 6);
+    appendSocketTable(kUdpRow, rows, 17);
+    EXPECT_EQ(rows, (std::vector<SocketRow>{{8080, 123456, 6, kV4}, {53, 20815, 17, kV4}}));
 }
 
 }  // namespace

@@ -236,7 +236,10 @@ int main(int argc, char** argv) {
         if (line->find("listening on") != std::string::npos) break;
     }
 
-    LiveMonitor live({.localAddress = *local, .workFolder = workFolder, .loadCaptureLibrary = {}});
+    LiveMonitor::Options options;
+    options.localAddress = *local;
+    options.workFolder = workFolder;
+    LiveMonitor live(options);
     if (live.monitor().localAddress() != *local) return failWith("the monitor did not take the capture address", &live);
 
     // Bound first, so the pass that shows the warm-up port owned shows this one too.

@@ -7,7 +7,8 @@ if(NOT TARGET sondrel_e2e_support)
     ${CMAKE_CURRENT_LIST_DIR}/pcap_totals.cpp
     ${CMAKE_CURRENT_LIST_DIR}/monitor_harness.cpp
   )
-  target_link_libraries(sondrel_e2e_support PUBLIC sondrel_monitor)
+  target_link_libraries(sondrel_e2e_support PUBLIC sondrel_in_process)
+  target_compile_definitions(sondrel_e2e_support PUBLIC SONDREL_CAPTURE_HELPER="$<TARGET_FILE:sondrel-probe>")
 endif()
 
 # The small C traffic programs: arguments, handshake lines, sockets, pacing.

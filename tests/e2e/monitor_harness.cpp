@@ -1,5 +1,8 @@
 #include "tests/e2e/monitor_harness.h"
 
+#include "app/capture_helper.h"
+#include "app/in_process_sources.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -39,8 +42,10 @@ std::map<std::string, std::string> parseOptions(int argc, char** argv) {
     return options;
 }
 
-double cpuSeconds() {
-    std::ifstream in("/proc/self/stat");
+double cpuSeconds() { return cpuSeconds(getpid()); }
+
+double cpuSeconds(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Fields after the command name, which is in parentheses and may hold spaces.
     std::istringstream fields(text.substr(text.rfind(')') + 2));
@@ -136,13 +141,17 @@ MonitorServices servicesFor(const LiveMonitor::Options& options, const std::shar
     MonitorServices services;
     services.notifier = notifier;
     services.clock = std::make_shared<NoonClock>();
-    services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
+    services.reverseLookup = [](const IpAddress&) { return std::optional<std::string>(); };
     services.settingsFolder = options.workFolder + "/settings";
     auto defaults = std::make_shared<SettingsDefaults>();
     defaults->reportFolder = utf8ToU16(options.workFolder);
     defaults->localAddress = options.localAddress;
     services.settingsDefaults = defaults;
-    if (options.loadCaptureLibrary) services.loadCaptureLibrary = options.loadCaptureLibrary;
+    if (options.inProcess) {
+        services.makeSources = inProcessSources("/proc", options.loadCaptureLibrary);
+    } else {
+        services.captureHelperPath = options.captureHelperPath.empty() ? SONDREL_CAPTURE_HELPER : options.captureHelperPath;
+    }
     return services;
 }
 
@@ -156,6 +165,12 @@ LiveMonitor::LiveMonitor(const Options& options)
 }
 
 LiveMonitor::~LiveMonitor() { m_monitor->stop(); }
+
+std::optional<int> LiveMonitor::helperProcess() {
+    const auto* helper = dynamic_cast<const CaptureHelper*>(&m_monitor->packetSource());
+    if (helper == nullptr) return std::nullopt;
+    return helper->helperProcess();
+}
 
 bool LiveMonitor::tickUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
                             std::chrono::milliseconds period) {

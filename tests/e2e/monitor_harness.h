@@ -14,6 +14,7 @@
 #include "app/monitor.h"
 #include "base/notifier.h"
 #include "app/records.h"
+#include "capture/pcap_library.h"
 
 namespace sondrel::e2e {
 
@@ -27,8 +28,9 @@ std::string selfExecutablePath();
 // without its dashes; a missing option reads as empty.
 std::map<std::string, std::string> parseOptions(int argc, char** argv);
 
-// User plus system CPU time of this process so far, in seconds.
+// User plus system CPU time of this process (or of another) so far, in seconds.
 double cpuSeconds();
+double cpuSeconds(int pid);
 
 // Prints "PROGRAM: reason" and every message the engine raised; the exit status 1.
 int reportFailure(const char* program, const std::string& reason, const std::vector<std::string>& engineMessages = {});
@@ -97,8 +99,12 @@ class LiveMonitor {
 public:
     struct Options {
         std::uint32_t localAddress = 0;
-        std::string workFolder;                  // settings folder and report folder live here
-        CaptureLibraryLoader loadCaptureLibrary;  // empty: the system's libpcap
+        std::string workFolder;  // settings folder and report folder live here
+        // Capture in this process instead of the capture helper, with this
+        // library (empty: the system's libpcap).
+        bool inProcess = false;
+        CaptureLibraryLoader loadCaptureLibrary;
+        std::string captureHelperPath;  // empty: the one of this build
     };
     explicit LiveMonitor(const Options& options);
     ~LiveMonitor();
@@ -106,6 +112,8 @@ public:
     Monitor& monitor() { return *m_monitor; }
     RecordsState& records() { return *m_monitor->records(); }
     std::vector<std::string> messages() const { return m_notifier->messages(); }
+    // The capture helper's process while it runs (capture through the helper only).
+    std::optional<int> helperProcess();
 
     // Ticks every `period` until `done` holds or `timeout` passes; false on time-out
     // or as soon as the engine has raised a message.

@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "app/in_process_sources.h"
 #include "app/monitor.h"
 #include "config/settings.h"
 #include "discovery/owner_discovery.h"
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
     MonitorServices services;
     services.notifier = std::make_shared<StderrNotifier>();
     services.clock = std::make_shared<NoonClock>();
-    services.reverseLookup = [lookups](std::uint32_t) {
+    services.reverseLookup = [lookups](const IpAddress&) {
         {
             const std::scoped_lock guard(lookups->lock);
             ++lookups->started;
@@ -181,10 +182,9 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(kLookupTime);
         return std::optional<std::string>("slow.invalid");
     };
-    services.procRoot = procRoot;
     services.settingsFolder = work + "/settings";
     services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{u"/nonexistent", inet_addr(kLocal)});
-    services.loadCaptureLibrary = idleLibrary;
+    services.makeSources = inProcessSources(procRoot, idleLibrary);
 
     auto monitor = std::make_unique<Monitor>(services);
     monitor->loadSettings();

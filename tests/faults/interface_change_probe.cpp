@@ -79,7 +79,10 @@ int main(int argc, char** argv) {
     const int changes = std::stoi(args["changes"]);
     std::string error;
 
-    LiveMonitor live({.localAddress = *first, .workFolder = args["workdir"], .loadCaptureLibrary = {}});
+    LiveMonitor::Options options;
+    options.localAddress = *first;
+    options.workFolder = args["workdir"];
+    LiveMonitor live(options);
     auto warmUp = UdpSocket::bind(*first, error);
     if (!warmUp) return failWith(error);
     if (!live.waitUntilLive(*warmUp, *remote, port, 10, 20s)) return failWith("capture never went live", &live);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/in_process_sources.h"
 #include "app/monitor.h"
 #include "tests/support/stepped_clock.h"
 #include "config/settings.h"
@@ -135,13 +136,13 @@ protected:
         MonitorServices services;
         services.notifier = notifier;
         services.clock = clock;
-        services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
-        services.procRoot = (folder.dir / "no-proc").string();
+        services.reverseLookup = [](const IpAddress&) { return std::optional<std::string>(); };
         services.settingsFolder = (folder.dir / "settings").string();
         const std::string text = reportFolder.string();
         services.settingsDefaults =
             std::make_shared<SettingsDefaults>(SettingsDefaults{std::u16string(text.begin(), text.end()), inet_addr(kLocal)});
-        services.loadCaptureLibrary = [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); };
+        services.makeSources = inProcessSources((folder.dir / "no-proc").string(),
+                                                [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); });
         auto monitor = std::make_unique<Monitor>(services);
         monitor->loadSettings();
         return monitor;

@@ -1,8 +1,19 @@
-// libFuzzer target for the frame decoder. The first input byte picks the link
-// type; the rest is the captured frame, in a heap block of exactly its length.
+// libFuzzer target for the frame decoder and the fragment table.
+//
+// The first input byte: bits 0-1 pick the link type; bit 2 clear: the rest is
+// one captured frame; bit 2 set: the rest is a sequence of frames, each as a
+// 2-byte big-endian length, one byte of capture-time step in tenths of a second
+// and that many frame bytes (the last one takes what is left); bit 3: the
+// handle stamps nanoseconds. Every frame lives in a heap block of exactly its
+// length. The fragment table is small here so that eviction is reached, and it
+// is checked against a plain list kept beside it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <vector>
 
 #include "capture/decode_frame.h"
 
@@ -10,6 +21,7 @@ namespace {
 
 constexpr sondrel::LinkType kLinkTypes[] = {sondrel::LinkType::Ethernet, sondrel::LinkType::Raw,
                                              sondrel::LinkType::LinuxCooked, sondrel::LinkType::Unsupported};
+constexpr std::size_t kTableSize = 4;
 
 std::size_t linkHeader(sondrel::LinkType link) {
     switch (link) {
@@ -24,39 +36,155 @@ std::size_t linkHeader(sondrel::LinkType link) {
     return 0;
 }
 
+void check(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+// What a first fragment leaves for its later ones, as a plain list in order of
+// first sight.
+struct Remembered {
+    std::uint8_t family;
+    sondrel::Ipv6Address source;
+    sondrel::Ipv6Address destination;
+    std::uint32_t identification;
+    std::uint8_t keyProtocol;
+    std::int64_t timeNs;
+    std::uint16_t srcPort;
+    std::uint16_t dstPort;
+    std::uint16_t protocol;
+};
+
+Remembered remembered(const sondrel::PacketRecord& record, const sondrel::FragmentFields& fragment) {
+    Remembered entry{record.family, {}, {}, fragment.identification, fragment.keyProtocol, record.timeNs,
+                     record.srcPort, record.dstPort, record.protocol};
+    if (record.family == sondrel::kFamilyIpv6) {
+        entry.source = record.src6;
+        entry.destination = record.dst6;
+    } else {
+        std::memcpy(entry.source.data(), &record.srcAddr, 4);
+        std::memcpy(entry.destination.data(), &record.dstAddr, 4);
+    }
+    return entry;
+}
+
+Remembered* findSame(std::deque<Remembered>& list, const Remembered& key) {
+    for (Remembered& entry : list) {
+        if (entry.family == key.family && entry.source == key.source && entry.destination == key.destination &&
+            entry.identification == key.identification && entry.keyProtocol == key.keyProtocol) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void checkStatelessRecord(const std::uint8_t* frame, std::size_t length, sondrel::LinkType link,
+                          const sondrel::PacketRecord& record) {
+    const std::size_t ip = linkHeader(link);
+    check(link != sondrel::LinkType::Unsupported);
+    if (record.family == sondrel::kFamilyIpv4) {
+        check(length >= ip + 20);
+        const std::uint32_t totalLength = static_cast<std::uint32_t>(frame[ip + 2] << 8 | frame[ip + 3]);
+        std::uint32_t source;
+        std::memcpy(&source, frame + ip + 12, sizeof source);
+        check(record.length == totalLength && record.srcAddr == source && record.protocol == frame[ip + 9]);
+    } else {
+        check(record.family == sondrel::kFamilyIpv6 && length >= ip + 40);
+        check(std::memcmp(record.src6.data(), frame + ip + 8, 16) == 0);
+        const std::uint32_t payloadLength = static_cast<std::uint32_t>(frame[ip + 4] << 8 | frame[ip + 5]);
+        const bool jumbo = payloadLength == 0 && length > ip + 40 + 65535;  // the wire length is the captured one
+        check(record.length == (jumbo ? length - ip : 40 + payloadLength));
+        check(record.srcAddr == 0 && record.dstAddr == 0);
+    }
+    check(record.protocol == 6 || record.protocol == 17 || (record.srcPort == 0 && record.dstPort == 0));
+}
+
+struct FrameSpan {
+    std::size_t offset;
+    std::size_t length;
+    std::int64_t stepNs;
+};
+
+std::vector<FrameSpan> framesOf(const std::uint8_t* data, std::size_t size, bool sequence) {
+    if (!sequence) {
+        return {{1, size - 1, 0}};
+    }
+    std::vector<FrameSpan> frames;
+    for (std::size_t at = 1; size - at >= 3;) {
+        const std::size_t length = std::min<std::size_t>(std::size_t{data[at]} << 8 | data[at + 1], size - at - 3);
+        frames.push_back({at + 3, length, std::int64_t{data[at + 2]} * 100'000'000});
+        at += 3 + length;
+    }
+    return frames;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
         return 0;
     }
-    const sondrel::LinkType link = kLinkTypes[data[0] % std::size(kLinkTypes)];
-    const std::uint8_t* frame = data + 1;
-    const std::size_t length = size - 1;
-
-    const auto record = sondrel::decodeFrame({frame, length}, link);
+    const sondrel::LinkType link = kLinkTypes[data[0] & 3];
+    const bool nanoseconds = (data[0] & 8) != 0;
 
     sondrel::PacketQueue queue;
-    sondrel::DecodeContext context{&queue, link};
-    const pcap_pkthdr header{{}, static_cast<bpf_u_int32>(length), static_cast<bpf_u_int32>(length)};
-    sondrel::DecodeFrame(reinterpret_cast<u_char*>(&context), &header, frame);
+    sondrel::DecodeContext context{&queue, link, nanoseconds, sondrel::FragmentPorts(kTableSize)};
+    std::deque<Remembered> model;
+    std::int64_t timeNs = 1'700'000'000'000'000'000;
 
-    // The handler queues exactly what the decoder returns, and a record only
-    // ever comes from a frame holding the whole fixed IPv4 header.
-    if (queue.records().size() != (record ? 1u : 0u)) {
-        __builtin_trap();
-    }
-    if (record) {
-        const std::size_t ip = linkHeader(link);
-        if (length < ip + 20 || link == sondrel::LinkType::Unsupported) {
-            __builtin_trap();
+    for (const FrameSpan& span : framesOf(data, size, (data[0] & 4) != 0)) {
+        const std::size_t length = span.length;
+        auto frame = std::make_unique<std::uint8_t[]>(length);
+        std::memcpy(frame.get(), data + span.offset, length);
+        timeNs += span.stepNs;
+
+        sondrel::PacketRecord alone;
+        sondrel::FragmentFields fragment;
+        const bool decoded = sondrel::decodePacket({frame.get(), length}, link, length, alone, fragment);
+        check(decoded == sondrel::decodeFrame({frame.get(), length}, link).has_value());
+
+        const std::size_t queuedBefore = queue.records().size();
+        const std::int64_t second = timeNs / 1'000'000'000;
+        const std::int64_t fraction = timeNs % 1'000'000'000;
+        const pcap_pkthdr header{{second, nanoseconds ? fraction : fraction / 1000},
+                                 static_cast<bpf_u_int32>(length),
+                                 static_cast<bpf_u_int32>(length)};
+        sondrel::DecodeFrame(reinterpret_cast<u_char*>(&context), &header, frame.get());
+        // The handler queues exactly what the decoder returns.
+        check(queue.records().size() == queuedBefore + (decoded ? 1u : 0u));
+        if (!decoded) {
+            continue;
         }
-        const std::uint32_t totalLength = static_cast<std::uint32_t>(frame[ip + 2] << 8 | frame[ip + 3]);
-        std::uint32_t source;
-        std::memcpy(&source, frame + ip + 12, sizeof source);
-        if (record->length != totalLength || record->srcAddr != source || record->protocol != frame[ip + 9]) {
-            __builtin_trap();
+        checkStatelessRecord(frame.get(), length, link, alone);
+        const std::int64_t stamped = nanoseconds ? timeNs : timeNs / 1000 * 1000;
+        const sondrel::PacketRecord& queued = queue.records().back();
+        check(queued.timeNs == stamped && queued.length == alone.length && queued.family == alone.family);
+        alone.timeNs = stamped;
+
+        const Remembered key = remembered(alone, fragment);
+        std::uint16_t srcPort = alone.srcPort;
+        std::uint16_t dstPort = alone.dstPort;
+        std::uint16_t protocol = alone.protocol;
+        if (fragment.role == sondrel::FragmentRole::First) {
+            if (Remembered* same = findSame(model, key)) {
+                *same = key;
+            } else {
+                if (model.size() == kTableSize) {
+                    model.pop_front();
+                }
+                model.push_back(key);
+            }
+        } else if (fragment.role == sondrel::FragmentRole::Later) {
+            check(alone.srcPort == 0 && alone.dstPort == 0);
+            const Remembered* first = findSame(model, key);
+            if (first != nullptr && stamped - first->timeNs <= sondrel::FragmentPorts::kWindowNs) {
+                srcPort = first->srcPort;
+                dstPort = first->dstPort;
+                protocol = first->protocol;
+            }
         }
+        check(queued.srcPort == srcPort && queued.dstPort == dstPort && queued.protocol == protocol);
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 
 #include "app/caption_bar.h"
 #include "app/report_list_view.h"
+#include "app/in_process_sources.h"
 #include "app/sondrel_dlg.h"
 #include "config/dlg_opt.h"
 #include "config/settings.h"
@@ -139,8 +140,8 @@ void TestSondrelDlg::init() {
     MonitorServices services;
     services.notifier = m_notifier;
     services.clock = std::make_shared<NoonClock>();
-    services.reverseLookup = [](std::uint32_t) { return std::optional<std::string>(); };
-    services.procRoot = m_dir->filePath("proc").toStdString();
+    services.reverseLookup = [](const IpAddress&) { return std::optional<std::string>(); };
+    services.makeSources = inProcessSources(m_dir->filePath("proc").toStdString());
     services.settingsFolder = m_dir->filePath("config").toStdString();
     services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{u"/tmp", 0x0100C80Au});
     m_monitor = std::make_unique<Monitor>(std::move(services));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Integration test on the live system: installs the Debian package on this
-# machine, checks the capabilities its postinst grants, runs the installed
+# machine, checks that its postinst gives capabilities to the capture helper
+# alone (and its group and mode), runs the installed
 # program headless inside two network namespaces of this run's own until its
 # daily report shows the datagrams a known program sent, then removes and
 # purges the package and checks that nothing of it is left.
@@ -113,13 +114,17 @@ done
 [[ -z $(find /etc/systemd/system -name 'sondrel*' 2>/dev/null) ]] || fail "the service was enabled on install"
 getent passwd sondrel >/dev/null || fail "the service's account sondrel was not made"
 
-capabilities=$(getcap "$binary")
+# The window holds no capability; the helper holds exactly what capture and
+# owner discovery need, permitted only, and runs for root and the group alone.
+helper=/usr/libexec/sondrel/sondrel-probe
+[[ -f $helper ]] || fail "the package did not install $helper"
+[[ -z $(getcap "$binary") ]] || fail "the window has capabilities: $(getcap "$binary")"
+getent group sondrel >/dev/null || fail "the postinst made no group sondrel"
+[[ $(stat -c '%U:%G %a' "$helper") == "root:sondrel 750" ]] || fail "$helper is $(stat -c '%U:%G %a' "$helper"), not root:sondrel 750"
+capabilities=$(getcap "$helper")
 echo "getcap: $capabilities"
-granted=${capabilities#"$binary "}
-[[ $granted == *=eip ]] || fail "the capabilities of $binary are not effective, inheritable and permitted"
-for cap in cap_net_raw cap_net_admin cap_dac_read_search cap_sys_ptrace; do
-  [[ ,${granted%=eip}, == *",$cap,"* ]] || fail "$binary lacks $cap"
-done
+[[ ${capabilities#"$helper "} == cap_dac_read_search,cap_net_raw,cap_sys_ptrace,cap_perfmon,cap_bpf=p ]] ||
+  fail "the helper's capabilities are not exactly capture, process reading and probe loading, permitted only"
 
 # Two namespaces joined by a veth pair; nothing in them is routed anywhere else.
 if ! ip netns add "$ns_a" 2>"$work/netns.err"; then
@@ -263,5 +268,6 @@ while IFS= read -r path; do
   fi
 done <"$work/package-paths"
 [[ ! -e /usr/share/doc/sondrel ]] || fail "/usr/share/doc/sondrel is left after the purge"
+! dpkg-statoverride --list "$helper" >/dev/null 2>&1 || fail "the purge left the override of $helper"
 
 echo "PASS"

@@ -1,0 +1,316 @@
+#include "probe/probe_session.h"
+
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "base/text.h"
+#include "capture/capture_thread.h"
+#include "probe/privileges.h"
+
+namespace sondrel::probe {
+
+namespace {
+
+constexpr auto kForwardPeriod = std::chrono::milliseconds(20);
+constexpr auto kStatisticsPeriod = std::chrono::seconds(1);
+
+// Which (protocol, family, port) slots have had an owner claim sent.
+class KnownSlots {
+public:
+    KnownSlots() : m_bits(4 * 65536 / 64) {}
+    static std::size_t slot(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
+        return std::size_t((protocol == 17 ? 2u : 0u) + (ipv6 ? 1u : 0u)) << 16 | port;
+    }
+    void mark(std::size_t slot) { m_bits[slot / 64].fetch_or(1ull << (slot % 64), std::memory_order_relaxed); }
+    bool known(std::size_t slot) const {
+        return (m_bits[slot / 64].load(std::memory_order_relaxed) >> (slot % 64) & 1) != 0;
+    }
+
+private:
+    std::vector<std::atomic<std::uint64_t>> m_bits;
+};
+
+}  // namespace
+
+struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
+    explicit Shared(std::shared_ptr<EventWriter> w) : writer(std::move(w)) { control->resumeWhenAddressReturns = true; }
+
+    const std::shared_ptr<EventWriter> writer;
+    const std::shared_ptr<CaptureControl> control = std::make_shared<CaptureControl>();
+    const std::shared_ptr<LiveCaptureHandles> handles = std::make_shared<LiveCaptureHandles>();
+    KnownSlots known;
+    std::unique_ptr<OwnerScanWorker> discovery;
+
+    std::mutex lock;  // guards the capture threads' bookkeeping below
+    std::vector<std::uint32_t> liveCaptures;  // the address of each capture thread still running
+    std::string interfaceName;                // of the capture open now
+
+    void send(void (*encode)(std::vector<std::uint8_t>&)) {
+        std::vector<std::uint8_t> frame;
+        encode(frame);
+        writer->write(frame);
+    }
+
+    // Notifier: the window shows what a capture or discovery thread would have shown.
+    void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override {
+        std::vector<std::uint8_t> frame;
+        wire::encodeMessage(frame, wire::Message{icon, u16ToUtf8(caption), u16ToUtf8(text)});
+        writer->write(frame);
+    }
+    void showCaptureLibraryMissing() override {
+        std::vector<std::uint8_t> frame;
+        wire::encodeEmpty(frame, wire::Kind::CaptureLibraryMissing);
+        writer->write(frame);
+    }
+
+    // CaptureObserver
+    void captureOpened(std::uint32_t address, const std::string& deviceName) override {
+        {
+            const std::scoped_lock guard(lock);
+            interfaceName = deviceName;
+        }
+        sendState(wire::CaptureStateKind::Capturing, address, deviceName, {});
+    }
+    void captureFailed(std::uint32_t address, const std::u16string& message) override {
+        sendState(wire::CaptureStateKind::Failed, address, {}, u16ToUtf8(message));
+    }
+    void captureEnded(std::uint32_t address) override {
+        {
+            const std::scoped_lock guard(lock);
+            const auto it = std::find(liveCaptures.begin(), liveCaptures.end(), address);
+            if (it != liveCaptures.end()) liveCaptures.erase(it);
+        }
+        if (control->localAddress.load() == address) sendState(wire::CaptureStateKind::Stopped, address, {}, {});
+    }
+    void sendState(wire::CaptureStateKind kind, std::uint32_t address, const std::string& name, const std::string& error) {
+        std::vector<std::uint8_t> frame;
+        wire::encodeCaptureState(frame, wire::CaptureState{kind, address, name, error});
+        writer->write(frame);
+    }
+
+    // ClaimSink
+    void ownerClaims(std::span<const wire::OwnerClaim> claims) override {
+        for (const wire::OwnerClaim& claim : claims) {
+            if (claim.carries & wire::kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
+            if (claim.carries & wire::kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
+        }
+        std::vector<std::uint8_t> frame;
+        wire::encodeOwnerClaims(frame, claims);
+        writer->write(frame);
+    }
+    void claimsComplete(std::int64_t upToNs) override {
+        std::vector<std::uint8_t> frame;
+        wire::encodeClaimsComplete(frame, upToNs);
+        writer->write(frame);
+    }
+    void discoveryEnded() override {
+        std::vector<std::uint8_t> frame;
+        wire::encodeAttribution(frame, wire::Attribution{wire::AttributionKind::None, "owner discovery has ended"});
+        writer->write(frame);
+    }
+};
+
+namespace {
+
+using Shared = ProbeSession::Shared;
+
+// The IPv6 addresses of the interface captured now; they count as local.
+std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
+    std::vector<Ipv6Address> addresses;
+    if (name.empty()) return addresses;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET6 || name != entry->ifa_name) continue;
+        sockaddr_in6 address;
+        std::memcpy(&address, entry->ifa_addr, sizeof address);
+        Ipv6Address bytes;
+        std::memcpy(bytes.data(), &address.sin6_addr, 16);
+        addresses.push_back(bytes);
+    }
+    freeifaddrs(list);
+    return addresses;
+}
+
+// A TCP or UDP packet whose local port no claim has named asks for a pass:
+// its program may be gone before the next periodic one.
+void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records,
+                         const std::vector<Ipv6Address>& localIpv6) {
+    if (!shared.discovery) return;
+    const std::uint32_t local = shared.control->localAddress.load();
+    for (const PacketRecord& record : records) {
+        if (record.protocol != 6 && record.protocol != 17) continue;
+        std::uint16_t port;
+        const bool ipv6 = record.family == kFamilyIpv6;
+        if (!ipv6) {
+            if (record.srcAddr == local) port = record.srcPort;
+            else if (record.dstAddr == local) port = record.dstPort;
+            else continue;
+        } else {
+            const auto isLocal = [&](const Ipv6Address& a) {
+                return std::find(localIpv6.begin(), localIpv6.end(), a) != localIpv6.end();
+            };
+            if (isLocal(record.src6)) port = record.srcPort;
+            else if (isLocal(record.dst6)) port = record.dstPort;
+            else continue;
+        }
+        if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, port))) {
+            shared.discovery->requestPass();
+            return;
+        }
+    }
+}
+
+void forward(std::shared_ptr<Shared> shared) {
+    dropEverything();
+    std::vector<PacketRecord> records;
+    std::vector<std::uint8_t> frames;
+    std::vector<Ipv6Address> localIpv6;
+    std::uint64_t forwarded = 0;
+    std::uint64_t lastDropped = ~std::uint64_t(0);
+    std::uint64_t lastForwardedSent = ~std::uint64_t(0);
+    auto lastStatistics = std::chrono::steady_clock::now();
+    for (;;) {
+        std::this_thread::sleep_for(kForwardPeriod);
+        records.clear();
+        {
+            const std::scoped_lock guard(shared->control->queue.QueueLock);
+            auto& queued = shared->control->queue.records();
+            records.assign(queued.begin(), queued.end());
+            queued.clear();
+        }
+        frames.clear();
+        for (std::size_t at = 0; at < records.size(); at += wire::kMaxPacketsPerFrame) {
+            const std::size_t count = std::min(wire::kMaxPacketsPerFrame, records.size() - at);
+            wire::encodePackets(frames, std::span(records).subspan(at, count));
+        }
+        forwarded += records.size();
+        askForUnknownOwners(*shared, records, localIpv6);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastStatistics >= kStatisticsPeriod) {
+            lastStatistics = now;
+            const std::uint64_t dropped = shared->control->packetsDropped.load();
+            if (dropped != lastDropped || forwarded != lastForwardedSent) {
+                wire::encodeStatistics(frames, wire::Statistics{forwarded, dropped});
+                lastDropped = dropped;
+                lastForwardedSent = forwarded;
+            }
+            std::string name;
+            {
+                const std::scoped_lock guard(shared->lock);
+                name = shared->interfaceName;
+            }
+            // Privacy addresses come and go: the set is read again every second.
+            std::vector<Ipv6Address> current = interfaceIpv6(name);
+            if (current != localIpv6) {
+                localIpv6 = std::move(current);
+                wire::encodeLocalAddresses(frames, localIpv6);
+            }
+        }
+        if (!frames.empty()) shared->writer->write(frames);
+    }
+}
+
+// pcap_activate opens the capture socket: the one call that needs CAP_NET_RAW.
+decltype(&::pcap_activate) g_activate = nullptr;
+
+int activateWithCapturePrivilege(pcap_t* handle) {
+    const ScopedPrivilege privilege(Privilege::Capture);
+    return g_activate(handle);
+}
+
+CaptureLibraryLoad loadCaptureLibraryWithPrivilege() {
+    CaptureLibraryLoad load = loadSystemCaptureLibrary();
+    if (auto* library = std::get_if<CaptureLibrary>(&load)) {
+        g_activate = library->activate;
+        library->activate = activateWithCapturePrivilege;
+    }
+    return load;
+}
+
+}  // namespace
+
+ProbeSession::ProbeSession(std::shared_ptr<EventWriter> writer) : m_shared(std::make_shared<Shared>(std::move(writer))) {}
+
+void ProbeSession::startDiscovery() {
+    OwnerScanWorker::PassGuard guard;
+    guard.threadStart = [] { dropForGood({Privilege::Capture, Privilege::LoadProbes}); };
+    auto privilege = std::make_shared<std::unique_ptr<ScopedPrivilege>>();
+    guard.enter = [privilege] { *privilege = std::make_unique<ScopedPrivilege>(Privilege::ReadProcesses); };
+    guard.leave = [privilege] { privilege->reset(); };
+    m_shared->discovery = std::make_unique<OwnerScanWorker>("/proc", m_shared, m_shared, std::move(guard));
+    const bool running = m_shared->discovery->start() == 0;
+    std::vector<std::uint8_t> frame;
+    wire::encodeAttribution(frame, running ? wire::Attribution{wire::AttributionKind::ProcPolling, "/proc every 300 ms"}
+                                           : wire::Attribution{wire::AttributionKind::None, "/proc is not readable"});
+    m_shared->writer->write(frame);
+}
+
+void ProbeSession::startForwarding() { std::thread(forward, m_shared).detach(); }
+
+void ProbeSession::startCapture(std::uint32_t address) {
+    CaptureControl& control = *m_shared->control;
+    control.localAddress.store(address);
+    control.captureRunning.store(true);
+    {
+        const std::scoped_lock guard(m_shared->lock);
+        // A run on this address that has not ended goes on: a second would count every packet twice.
+        if (std::find(m_shared->liveCaptures.begin(), m_shared->liveCaptures.end(), address) !=
+            m_shared->liveCaptures.end())
+            return;
+        m_shared->liveCaptures.push_back(address);
+        m_shared->interfaceName.clear();
+    }
+    // A run on another address ends as soon as it sees the change.
+    m_shared->handles->wakeAll();
+    startCaptureThread(m_shared->control, m_shared, m_shared->handles, loadCaptureLibraryWithPrivilege, m_shared);
+}
+
+void ProbeSession::stopCapture() { sondrel::stopCapture(*m_shared->control, *m_shared->handles); }
+
+void ProbeSession::run(int commandFd) {
+    wire::FrameReader reader(wire::isCommand);
+    std::vector<std::uint8_t> buffer(4096);
+    bool greeted = false;
+    for (;;) {
+        const ssize_t got = read(commandFd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return;
+        reader.feed(std::span(buffer.data(), std::size_t(got)));
+        wire::Frame frame;
+        wire::ReadStatus status;
+        while ((status = reader.next(frame)) == wire::ReadStatus::Frame) {
+            if (!greeted) {
+                const auto hello = frame.kind == wire::Kind::Hello ? wire::decodeHello(frame.body) : std::nullopt;
+                if (!hello || hello->magic != wire::kMagic || hello->version != wire::kProtocolVersion) return;
+                greeted = true;
+                continue;
+            }
+            switch (frame.kind) {
+            case wire::Kind::StartCapture: {
+                const auto address = wire::decodeStartCapture(frame.body);
+                if (!address) return;
+                startCapture(*address);
+                break;
+            }
+            case wire::Kind::StopCapture:
+                if (!frame.body.empty()) return;
+                stopCapture();
+                break;
+            case wire::Kind::Shutdown: return;
+            default: return;
+            }
+        }
+        if (status == wire::ReadStatus::Invalid) return;
+    }
+}
+
+}  // namespace sondrel::probe

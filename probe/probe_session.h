@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/helper_messages.h"
+#include "capture/capture_control.h"
+#include "capture/live_capture_handles.h"
+#include "discovery/owner_scan_worker.h"
+#include "probe/event_writer.h"
+
+namespace sondrel::probe {
+
+// The helper's work for one window: capture threads on the interface the
+// window names, owner discovery, and the forwarding of what both find.
+class ProbeSession {
+public:
+    explicit ProbeSession(std::shared_ptr<EventWriter> writer);
+
+    // Starts owner discovery; its thread keeps only the right to read other
+    // users' processes, and raises it for each pass alone.
+    void startDiscovery();
+    // Starts the thread that sends queued packets and statistics to the window.
+    void startForwarding();
+    // Reads commands until the window says goodbye or closes the pipe.
+    void run(int commandFd);
+
+    struct Shared;
+
+private:
+    void startCapture(std::uint32_t address);
+    void stopCapture();
+
+    std::shared_ptr<Shared> m_shared;
+};
+
+}  // namespace sondrel::probe
