@@ -1,7 +1,7 @@
 #include "app/headless.h"
 
+#include <fcntl.h>
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -22,12 +22,13 @@ namespace sondrel {
 
 namespace {
 
-sigset_t terminationSet() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
+volatile sig_atomic_t signalPipe = -1;
+
+extern "C" void onTerminationSignal(int number) {
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe, &byte, 1);
+    errno = savedErrno;
 }
 
 // The one-second period on the monotonic clock, like the window's timer, so
@@ -49,13 +50,26 @@ int secondTimer() {
 }  // namespace
 
 TerminationSignals::TerminationSignals() {
-    const sigset_t set = terminationSet();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    m_fd = ::signalfd(-1, &set, SFD_CLOEXEC);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_readFd = fds[0];
+    m_writeFd = fds[1];
+    signalPipe = m_writeFd;
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
 }
 
 TerminationSignals::~TerminationSignals() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_readFd < 0) return;
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    signalPipe = -1;
+    ::close(m_readFd);
+    ::close(m_writeFd);
 }
 
 int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
@@ -91,9 +105,9 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
             break;
         }
         if (fds[0].revents != 0) {
-            signalfd_siginfo received{};
-            const ssize_t n = ::read(signals.fd(), &received, sizeof received);
-            const char* name = n == ssize_t(sizeof received) ? sigabbrev_np(int(received.ssi_signo)) : nullptr;
+            unsigned char number = SIGTERM;
+            [[maybe_unused]] const ssize_t n = ::read(signals.fd(), &number, 1);
+            const char* name = sigabbrev_np(number);
             notifier->log(std::string("stopping on SIG") + (name ? name : "TERM"));
             break;
         }

@@ -9,9 +9,10 @@ namespace sondrel {
 
 class MetricsServer;
 
-// Blocks SIGTERM and SIGINT in the calling thread, and so in every thread it
-// starts afterwards, and reads them from a signalfd instead: construct it
-// before any thread is started, or that thread would still die of them.
+// SIGTERM and SIGINT as bytes (the signal's number) on a pipe: a handler
+// that only writes one byte, whichever thread takes the signal. No signal is
+// blocked, so the programs the engine starts (the capture helper) inherit no
+// blocked mask and die of these signals as usual. One at a time per process.
 class TerminationSignals {
 public:
     TerminationSignals();
@@ -19,10 +20,12 @@ public:
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
-    int fd() const { return m_fd; }
+    // Readable once a signal has come; -1 when the pipe could not be made.
+    int fd() const { return m_readFd; }
 
 private:
-    int m_fd = -1;
+    int m_readFd = -1;
+    int m_writeFd = -1;
 };
 
 struct HeadlessOptions {

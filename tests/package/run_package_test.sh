@@ -64,8 +64,15 @@ cleanup() {
   if [[ -n $installed ]]; then
     dpkg --purge sondrel >/dev/null 2>&1 || true
   fi
+  # userdel also takes the group of the same name with it; a group that was here before comes back.
   if [[ -z $had_account ]] && getent passwd sondrel >/dev/null; then userdel sondrel 2>/dev/null || true; fi
-  if [[ -z $had_group ]] && getent group sondrel >/dev/null; then groupdel sondrel 2>/dev/null || true; fi
+  if [[ -z $had_group ]]; then
+    if getent group sondrel >/dev/null; then groupdel sondrel 2>/dev/null || true; fi
+  elif ! getent group sondrel >/dev/null; then
+    IFS=: read -r _ _ gid members <<<"$had_group"
+    groupadd --system -g "$gid" sondrel 2>/dev/null || true
+    [[ -z $members ]] || gpasswd -M "$members" sondrel >/dev/null 2>&1 || true
+  fi
   rm -rf -- "$work"
   exit "$rc"
 }
