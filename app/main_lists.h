@@ -3,11 +3,15 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "app/rate_meter.h"
 #include "app/records.h"
 #include "app/report_list.h"
+#include "app/traffic_history.h"
+#include "base/clock.h"
 
 namespace sondrel {
 
@@ -21,9 +25,12 @@ enum class AppIconKind { Generic, Protocol, Associated };
 using AppIconChooser = std::function<AppIconKind(const std::u16string& name)>;
 
 // The two lists of the main window with their refresh, fill and sort rules.
+// Both lists end with two rate columns, "UL/s" and "DL/s", which the reports
+// do not read.
 class MainLists {
 public:
-    explicit MainLists(std::shared_ptr<RecordsState> records);
+    // Rates are measured on `clock`; null: the steady clock.
+    explicit MainLists(std::shared_ptr<RecordsState> records, std::shared_ptr<const MonotonicClock> clock = nullptr);
 
     ReportList& applications() { return m_applications; }
     ReportList& details() { return m_details; }
@@ -33,18 +40,28 @@ public:
     // Last clicked column of either list (also set by the CSV reports).
     int SortState = 0;
 
-    // Every tick: existing rows (found by name) get new texts, new
-    // applications enter at the top. Takes RecordsLock.
+    // Every tick: takes the rates and the graph's point, then existing rows
+    // (found by name) get new texts and new applications enter at the top.
+    // While the application that Details was filled for stays selected, its
+    // Details rows get new texts the same way and its new endpoints enter at
+    // the top. Takes RecordsLock.
     void RefreshApplications();
-    // Clears the Details list and fills it for the selected application. Takes RecordsLock.
+    // Clears the Details list and fills it for the selected application,
+    // which Details then follows. Takes RecordsLock.
     void FillDetails();
     // Selects one Applications row and fills the Details list for it.
     void SelectApplicationRow(std::size_t row);
     // Column click on either list: SortState := column, then sort that list.
     void sortApplications(std::size_t column);
     void sortDetails(std::size_t column);
-    // Deletes every row of both lists (the caller holds RecordsLock).
+    // Deletes every row of both lists and starts the rates again, after the
+    // table has been emptied (the caller holds RecordsLock).
     void deleteAllRows();
+
+    const RateMeter& rates() const { return m_rates; }
+    const TrafficHistory& history() const { return m_history; }
+    // Table index of the application selected in the Applications list.
+    std::optional<std::size_t> selectedApplication() const;
 
     void setIconChooser(AppIconChooser chooser) { m_iconChooser = std::move(chooser); }
     // Image index of each Applications row refers to the icon appended for it;
@@ -53,11 +70,24 @@ public:
 
 private:
     void rebuildNameIndex();
+    void rebuildDetailsIndex();
+    std::vector<std::u16string> detailCells(std::size_t app, std::size_t endpoint, const EndpointRecord& record) const;
+    // Under RecordsLock: new texts for the followed application's Details
+    // rows; its endpoints without a row yet go into newRows, newest first.
+    void refreshDetailRows(const AppTable& table, std::vector<std::vector<std::u16string>>& newRows,
+                           std::vector<std::size_t>& newTags);
 
     std::shared_ptr<RecordsState> m_records;
+    std::shared_ptr<const MonotonicClock> m_clock;
+    RateMeter m_rates;
+    TrafficHistory m_history;
     ReportList m_applications;
     ReportList m_details;
     std::unordered_map<std::u16string, std::size_t> m_rowByName;
+    // The application whose endpoints Details shows (table index, or npos),
+    // and the Details row of each of its endpoints, by endpoint index.
+    std::size_t m_detailsApp = AppTable::npos;
+    std::vector<std::size_t> m_detailsRowOf;
     AppIconChooser m_iconChooser;
     std::vector<AppIconKind> m_imageKinds;
 };

@@ -8,7 +8,6 @@
 #include "config/settings.h"
 #include "discovery/owner_source.h"
 #include "reports/csv_report.h"
-#include "reports/daily_report.h"
 #include "reports/html_report.h"
 
 namespace sondrel {
@@ -18,18 +17,12 @@ namespace {
 MonitorServices withDefaults(MonitorServices services) {
     if (!services.notifier) services.notifier = std::make_shared<StderrNotifier>();
     if (!services.clock) services.clock = std::make_shared<SystemClock>();
+    if (!services.monotonicClock) services.monotonicClock = std::make_shared<SteadyClock>();
     if (!services.reverseLookup) services.reverseLookup = systemReverseLookup;
     if (services.settingsFolder.empty()) services.settingsFolder = SettingsFolder();
     if (!services.makeSources && services.captureHelperPath.empty()) services.captureHelperPath = findCaptureHelper();
+    if (!services.lookUpDefaultAddress) services.lookUpDefaultAddress = [] { return DefaultLocalAddress(); };
     return services;
-}
-
-// A message box raised from the tick would hold the tick until dismissed:
-// like a worker thread's, it is shown from a thread of its own.
-void showDetached(const std::shared_ptr<Notifier>& notifier, std::u16string caption, std::u16string text) {
-    std::thread([notifier, caption = std::move(caption), text = std::move(text)] {
-        notifier->showMessage(caption, text, MessageIcon::Warning);
-    }).detach();
 }
 
 }  // namespace
@@ -39,7 +32,7 @@ Monitor::Monitor(MonitorServices services)
       m_records(std::make_shared<RecordsState>()),
       m_capture(std::make_shared<CaptureControl>()),
       m_settings(std::make_unique<Settings>()),
-      m_lists(std::make_unique<MainLists>(m_records)),
+      m_lists(std::make_unique<MainLists>(m_records, m_services.monotonicClock)),
       m_local(std::make_unique<LocalAddresses>(m_capture->localAddress)),
       m_resolvers(std::make_unique<HostNameResolverPool>(m_records, m_services.reverseLookup, m_services.maxResolvers)) {
     if (m_services.makeSources) {
@@ -58,18 +51,36 @@ Monitor::Monitor(MonitorServices services)
 Monitor::~Monitor() { stop(); }
 
 void Monitor::loadSettings() {
-    const SettingsDefaults defaults = m_services.settingsDefaults ? *m_services.settingsDefaults : liveSettingsDefaults();
-    LoadSettings(*m_settings, m_services.settingsFolder, defaults);
+    m_defaultAddress.reset();
+    if (m_services.settingsDefaults) {
+        LoadSettings(*m_settings, m_services.settingsFolder, *m_services.settingsDefaults);
+    } else if (!LoadSettings(*m_settings, m_services.settingsFolder, SettingsDefaults{defaultReportFolder(), 0})) {
+        // The host-name lookup can wait for DNS for seconds; the window must not.
+        m_defaultAddress = std::make_unique<DefaultAddressLookup>(m_services.lookUpDefaultAddress);
+    }
     m_capture->localAddress.store(m_settings->localAddress);
 }
 
 void Monitor::start() {
     m_capture->captureRunning.store(true);
-    m_packets->startCapture();
+    if (!m_defaultAddress) startCapture();
     m_owners->StartOwnerDiscovery();
 }
 
+void Monitor::takeDefaultAddress() {
+    if (!m_defaultAddress) return;
+    const std::optional<std::uint32_t> address = m_defaultAddress->result();
+    if (!address) return;
+    m_defaultAddress.reset();
+    m_settings->localAddress = *address;
+    m_capture->localAddress.store(*address);
+    if (m_capture->captureRunning.load()) startCapture();
+}
+
+void Monitor::startCapture() { m_packets->startCapture(); }
+
 void Monitor::tick() {
+    takeDefaultAddress();
     m_local->setIpv6(m_packets->localIpv6Addresses());
     m_accountant->drainQueue(m_capture->queue);
     noticeOverflow();
@@ -79,18 +90,25 @@ void Monitor::tick() {
 
 void Monitor::noticeOverflow() {
     if (!m_accountant->takeOverflowNotice()) return;
-    showDetached(m_services.notifier, u"Warning",
-                 u"Too many remote endpoints: from now on each application's new endpoints are counted together "
-                 u"in one row whose remote reads \"other\".");
+    m_services.notifier->showNotice(u"Warning",
+                                    u"Too many remote endpoints: from now on each application's new endpoints are counted together "
+                                    u"in one row whose remote reads \"other\".",
+                                    MessageIcon::Warning);
 }
 
 void Monitor::CheckDailyReport() {
-    const std::optional<LocalTime> now = m_services.clock->now();
-    if (!dailyReportDue(m_settings->dailyReports, now, m_dailyDone)) return;
-    const std::scoped_lock guard(m_capture->queue.QueueLock);
-    WriteDailyReport(*m_lists, m_settings->reportFolder, *now);
-    ResetStatistics();
-    m_dailyDone = true;
+    const std::optional<LocalTime> day = m_dailySchedule.due(m_settings->dailyReports, m_services.clock->now());
+    if (!day) return;
+    DailyReportOutcome outcome;
+    {
+        const std::scoped_lock guard(m_capture->queue.QueueLock);
+        outcome = WriteDailyReport(*m_lists, m_settings->reportFolder, *day);
+        // Only a complete report may take the statistics; otherwise counting goes on.
+        if (outcome.written) ResetStatistics();
+    }
+    if (m_dailySchedule.attempted(outcome.written)) {
+        m_services.notifier->showNotice(u"Error", dailyReportFailureText(outcome), MessageIcon::Error);
+    }
 }
 
 void Monitor::ResetStatistics() {
@@ -103,6 +121,8 @@ void Monitor::ResetStatistics() {
 
 bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
                            std::u16string reportFolder) {
+    // The user's choice wins over a default address still being looked up.
+    if (newAddress) m_defaultAddress.reset();
     if (newAddress && *newAddress != m_capture->localAddress.load()) {
         m_capture->captureRunning.store(false);
         m_packets->stopCapture();
@@ -114,7 +134,7 @@ bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t
         m_capture->localAddress.store(*newAddress);
         m_settings->localAddress = *newAddress;
         m_capture->captureRunning.store(true);
-        m_packets->startCapture();
+        startCapture();
     }
     m_settings->dailyReports = dailyReports;
     m_settings->reportFolder = std::move(reportFolder);

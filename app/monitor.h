@@ -14,6 +14,8 @@
 #include "base/notifier.h"
 #include "capture/capture_control.h"
 #include "discovery/owner_lookup.h"
+#include "config/default_address.h"
+#include "reports/daily_report.h"
 
 namespace sondrel {
 
@@ -28,6 +30,7 @@ struct SettingsDefaults;
 struct MonitorServices {
     std::shared_ptr<Notifier> notifier;            // default: StderrNotifier
     std::shared_ptr<const Clock> clock;            // default: SystemClock
+    std::shared_ptr<const MonotonicClock> monotonicClock;  // rates; default: SteadyClock
     ReverseLookup reverseLookup;                   // default: systemReverseLookup
     std::string settingsFolder;                    // empty: the XDG folder
     // Home folder and default capture address; empty: read from this machine.
@@ -44,6 +47,10 @@ struct MonitorServices {
         std::function<Sources(const std::shared_ptr<CaptureControl>&, const std::shared_ptr<Notifier>&)>;
     SourceFactory makeSources;                     // empty: the capture helper
     std::string captureHelperPath;                 // empty: beside the program or in libexec
+    // Without settingsDefaults: the machine's default capture address, looked
+    // up on a worker thread and only when the settings file holds none.
+    // Default: DefaultLocalAddress.
+    std::function<std::uint32_t()> lookUpDefaultAddress;
     std::size_t maxResolvers = 256;
     std::size_t maxEndpointRows = 4'000'000;       // beyond it, new endpoints share an "other" row
 };
@@ -60,12 +67,16 @@ public:
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
-    // LoadSettings: defaults, the settings folder, the file if readable.
+    // LoadSettings: defaults, the settings folder, the file if readable. When
+    // the file holds no capture address, the default one is looked up on a
+    // worker thread; until it arrives localAddress stays 0 and no capture runs.
     void loadSettings();
-    // Sets captureRunning, starts a capture thread, then owner discovery.
+    // Sets captureRunning, starts a capture thread (once the address is
+    // known), then owner discovery.
     void start();
 
-    // The tick without the splash step: drain, daily report check, refresh.
+    // The tick without the splash step: a default address that has arrived is
+    // taken (and capture started), then drain, daily report check, refresh.
     void tick();
     // Caller holds the queue's QueueLock: empties records, queue and both lists.
     void ResetStatistics();
@@ -93,13 +104,18 @@ public:
     const OwnerLookupService& ownerLookup() const;
     PacketSource& packetSource() { return *m_packets; }
     const Clock& clock() const { return *m_services.clock; }
-    bool dailyDone() const { return m_dailyDone; }
+    bool dailyDone() const { return m_dailySchedule.dailyDone(); }
+    // A failed daily report waits for its next attempt (statistics kept).
+    bool dailyReportPending() const { return m_dailySchedule.retryPending(); }
+    bool defaultAddressPending() const { return m_defaultAddress != nullptr; }
     // What is captured and how it goes; callable from any thread.
     CaptureStatus captureStatus() const;
 
 private:
     void CheckDailyReport();
     void noticeOverflow();
+    void startCapture();
+    void takeDefaultAddress();
 
     MonitorServices m_services;
     std::shared_ptr<RecordsState> m_records;
@@ -111,7 +127,8 @@ private:
     std::unique_ptr<LocalAddresses> m_local;
     std::unique_ptr<HostNameResolverPool> m_resolvers;
     std::unique_ptr<TrafficAccountant> m_accountant;
-    bool m_dailyDone = false;
+    std::unique_ptr<DefaultAddressLookup> m_defaultAddress;
+    DailyReportSchedule m_dailySchedule;
 };
 
 }  // namespace sondrel

@@ -65,7 +65,21 @@ struct QtNotifier::Shared {
     QThread* guiThread = nullptr;
     bool closed = false;
     StderrNotifier fallback;
+    NoticeSink noticeSink;  // used on the GUI thread only
 };
+
+namespace {
+
+void showNoticeOnGuiThread(const QtNotifier::NoticeSink& sink, const QString& caption, const QString& text,
+                           MessageIcon icon) {
+    if (sink && sink(caption, text, icon)) return;
+    auto* box = new QMessageBox(boxIcon(icon), caption, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
+}  // namespace
 
 QtNotifier::QtNotifier(CaptureLibraryDialog captureLibraryDialog)
     : m_shared(std::make_shared<Shared>()), m_captureLibraryDialog(std::move(captureLibraryDialog)) {
@@ -122,6 +136,8 @@ void QtNotifier::showMessage(const std::u16string& caption, const std::u16string
     runOnGuiThread([&] {
         QMessageBox box(boxIcon(icon), QString::fromStdU16String(caption), QString::fromStdU16String(text),
                         QMessageBox::Ok);
+        // A box without owner blocks no other window, the tray icon included.
+        box.setWindowModality(Qt::WindowModal);
         box.exec();
         shown = true;
     });
@@ -136,6 +152,28 @@ void QtNotifier::showCaptureLibraryMissing() {
         shown = true;
     });
     if (!shown) m_shared->fallback.showCaptureLibraryMissing();
+}
+
+void QtNotifier::setNoticeSink(NoticeSink sink) { m_shared->noticeSink = std::move(sink); }
+
+void QtNotifier::showNotice(const std::u16string& caption, const std::u16string& text, MessageIcon icon) {
+    const QString captionText = QString::fromStdU16String(caption);
+    const QString bodyText = QString::fromStdU16String(text);
+    const std::shared_lock guard(m_shared->gate);
+    if (m_shared->closed) {
+        m_shared->fallback.showNotice(caption, text, icon);
+        return;
+    }
+    if (QThread::currentThread() == m_shared->guiThread) {
+        showNoticeOnGuiThread(m_shared->noticeSink, captionText, bodyText, icon);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        m_shared->receiver,
+        [shared = m_shared, captionText, bodyText, icon] {
+            showNoticeOnGuiThread(shared->noticeSink, captionText, bodyText, icon);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace sondrel

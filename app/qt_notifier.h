@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+#include <QString>
+
 #include "base/notifier.h"
 
 namespace sondrel {
@@ -14,6 +16,9 @@ class QtNotifier final : public Notifier {
 public:
     // Shows the capture-library-missing dialog; runs on the GUI thread.
     using CaptureLibraryDialog = std::function<void()>;
+    // Shows a notice where the user sees it without having to answer (the
+    // tray's balloon); false when it cannot. Runs on the GUI thread.
+    using NoticeSink = std::function<bool(const QString& caption, const QString& text, MessageIcon icon)>;
 
     // Construct on the GUI thread, after the QApplication.
     explicit QtNotifier(CaptureLibraryDialog captureLibraryDialog);
@@ -24,6 +29,12 @@ public:
 
     void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override;
     void showCaptureLibraryMissing() override;
+    // Through the sink when it takes it, else in a box without owner; from any
+    // thread, never waiting for the user.
+    void showNotice(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override;
+
+    // GUI thread only.
+    void setNoticeSink(NoticeSink sink);
 
     // On the GUI thread, before the QApplication goes: a worker still waiting
     // for a box returns, and later messages go to stderr. Workers may outlive

@@ -18,7 +18,7 @@ void ReportList::insertRow(std::size_t position, std::u16string firstCell, int i
 }
 
 void ReportList::insertRows(std::size_t position, std::vector<std::vector<std::u16string>> rows,
-                            const std::vector<int>& images) {
+                            const std::vector<int>& images, const std::vector<std::size_t>& tags) {
     if (rows.empty()) return;
     position = std::min(position, m_rows.size());
     const std::size_t count = rows.size();
@@ -28,6 +28,7 @@ void ReportList::insertRows(std::size_t position, std::vector<std::vector<std::u
         rows[i].resize(m_columns.size());
         fresh[i].cells = std::move(rows[i]);
         fresh[i].image = i < images.size() ? images[i] : -1;
+        fresh[i].tag = i < tags.size() ? tags[i] : 0;
     }
     m_rows.insert(m_rows.begin() + std::ptrdiff_t(position), std::make_move_iterator(fresh.begin()),
                   std::make_move_iterator(fresh.end()));
@@ -79,7 +80,7 @@ void ReportList::sortByColumn(std::size_t column) {
     if (m_observer) m_observer->aboutToSort();
     std::vector<std::size_t> order(m_rows.size());
     std::iota(order.begin(), order.end(), std::size_t(0));
-    if (column == 1 || column == 2) {
+    if (m_columns[column].sortByValue) {
         std::vector<std::uint64_t> keys(m_rows.size());
         for (std::size_t i = 0; i < m_rows.size(); ++i)
             keys[i] = std::uint64_t(ParseByteCount(m_rows[i].cells[column]));

@@ -10,6 +10,8 @@ namespace sondrel {
 struct ColumnSpec {
     std::u16string title;
     int width = 0;  // pixels
+    // Byte counts and rates sort by ParseByteCount, largest first; other texts by code units.
+    bool sortByValue = false;
 };
 
 // Notified around every change of a ReportList, so a view adapter can tell its
@@ -37,11 +39,14 @@ public:
     std::size_t rowCount() const { return m_rows.size(); }
     const std::u16string& text(std::size_t row, std::size_t column) const { return m_rows[row].cells[column]; }
     int image(std::size_t row) const { return m_rows[row].image; }
+    // What the row stands for, as its owner set it (a record's index); moves with the row.
+    std::size_t tag(std::size_t row) const { return m_rows[row].tag; }
 
     // Inserts a row at `position` with its first cell and image; other cells empty.
     void insertRow(std::size_t position, std::u16string firstCell, int image = -1);
     // Inserts several rows at `position` in one notification; rows[0] ends up at `position`.
-    void insertRows(std::size_t position, std::vector<std::vector<std::u16string>> rows, const std::vector<int>& images);
+    void insertRows(std::size_t position, std::vector<std::vector<std::u16string>> rows, const std::vector<int>& images,
+                    const std::vector<std::size_t>& tags = {});
     // Changes a cell; views learn of it at the next flushChanges().
     void setText(std::size_t row, std::size_t column, std::u16string text);
     // One merged change notification for every setText since the last flush.
@@ -51,8 +56,9 @@ public:
     std::optional<std::size_t> selectedRow() const { return m_selected; }
     void setSelectedRow(std::optional<std::size_t> row);
 
-    // Sorts the rows by column `column`: columns 1 and 2 by ParseByteCount,
-    // largest first; every other column by UTF-16 code units, smallest first.
+    // Sorts the rows by column `column`: columns marked sortByValue by
+    // ParseByteCount, largest first; every other column by UTF-16 code units,
+    // smallest first.
     // Rows that compare equal keep no guaranteed order. The selection follows its row.
     void sortByColumn(std::size_t column);
 
@@ -62,6 +68,7 @@ private:
     struct Row {
         std::vector<std::u16string> cells;
         int image = -1;
+        std::size_t tag = 0;
     };
 
     std::vector<ColumnSpec> m_columns;

@@ -1,5 +1,7 @@
 #include "app/sondrel_app.h"
 
+#include <QPointer>
+
 #include "app/engine_metrics.h"
 #include "app/monitor.h"
 #include "app/qt_notifier.h"
@@ -11,11 +13,14 @@ namespace sondrel {
 
 CSondrelApp::CSondrelApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Sondrel"));
-    setApplicationDisplayName(QStringLiteral("Sondrel"));
+    // No display name: the platform would append it to every other caption
+    // ("Options — Sondrel"), and each window's caption is its own text.
     setDesktopFileName(QStringLiteral("sondrel"));
     // Closing the window only hides it, and the splash picture goes on its own.
     setQuitOnLastWindowClosed(false);
     initSondrelResources();
+    // Windows without an owner (worker message boxes) show this icon too.
+    setWindowIcon(mainIcon());
 }
 
 CSondrelApp::~CSondrelApp() {
@@ -44,6 +49,10 @@ int CSondrelApp::InitInstance() {
     m_dialog = std::make_unique<CSondrelDlg>(*m_monitor);
     connect(m_dialog.get(), &CSondrelDlg::ended, this, &QCoreApplication::quit);
     m_dialog->OnInitDialog();
+    m_notifier->setNoticeSink([dialog = QPointer<CSondrelDlg>(m_dialog.get())](
+                                  const QString& caption, const QString& text, MessageIcon icon) {
+        return dialog && dialog->showTrayNotice(caption, text, icon);
+    });
     m_dialog->show();
     return exec();
 }

@@ -7,6 +7,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -14,12 +17,15 @@
 #include "app/list_model_adapter.h"
 #include "app/report_list_view.h"
 #include "app/splash_window.h"
+#include "app/status_text.h"
+#include "app/traffic_panel.h"
 #include "config/dlg_opt.h"
 #include "config/settings.h"
 #include "res/sondrel_resources.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_units.h"
 #include "ui/help.h"
+#include "ui/window_modal.h"
 
 namespace sondrel {
 
@@ -28,6 +34,42 @@ namespace {
 QIcon loadMainIcon() {
     initSondrelResources();
     return mainIcon();
+}
+
+// The specified size of the area below the menu bar, in dialog units, and the
+// least it may be shrunk to while the lists still show a few rows.
+constexpr int kContentWidth = 500;
+constexpr int kContentHeight = 305;
+constexpr int kMinimumContentWidth = 250;
+constexpr int kMinimumContentHeight = 150;
+// The two lists share any height beyond the specified one in proportion to theirs.
+constexpr int kApplicationsListHeight = 150;
+constexpr int kDetailsListHeight = 115;
+
+constexpr int kTrayNoticeMilliseconds = 15000;
+
+// Hands every resize to the window's own layout of captions and lists.
+class ContentArea final : public QWidget {
+public:
+    ContentArea(QWidget* parent, std::function<void(QSize)> layOut) : QWidget(parent), m_layOut(std::move(layOut)) {
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override { m_layOut(event->size()); }
+
+private:
+    std::function<void(QSize)> m_layOut;
+};
+
+QSystemTrayIcon::MessageIcon trayIconFor(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Error: return QSystemTrayIcon::Critical;
+    case MessageIcon::Warning:
+    case MessageIcon::Exclamation: return QSystemTrayIcon::Warning;
+    case MessageIcon::None: break;
+    }
+    return QSystemTrayIcon::NoIcon;
 }
 
 }  // namespace
@@ -45,7 +87,7 @@ CSondrelDlg::CSondrelDlg(Monitor& monitor, SondrelDlgEnvironment environment, QW
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(filter);
         dialog.setDefaultSuffix(suffix);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        if (execWindowModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
         return dialog.selectedFiles().front();
     };
     buildMenus();
@@ -96,29 +138,29 @@ void CSondrelDlg::buildControls() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setMenuBar(m_menuBar);
-    // Not resizable: the layout pins the window to the content's fixed size.
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    auto* content = new QWidget(this);
-    const DialogUnits units(font());
-    // From the edges rather than position plus size, so that rounding never
-    // lets a caption overlap the list below it.
-    const auto place = [&units](QWidget* widget, int x, int y, int width, int height) {
-        widget->setGeometry(QRect(QPoint(units.x(x), units.y(y)),
-                                  QPoint(units.x(x + width) - 1, units.y(y + height) - 1)));
-    };
-    content->setFixedSize(units.size(500, 305));
-    m_applicationsCaption = new CaptionBar(QStringLiteral("Applications"), content);
-    place(m_applicationsCaption, 7, 6, 486, 10);
-    m_applicationsView = new ReportListView(content);
+    m_content = new ContentArea(this, [this](QSize size) { layOutControls(size); });
+    m_applicationsCaption = new CaptionBar(QStringLiteral("Applications"), m_content);
+    m_applicationsView = new ReportListView(m_content);
     m_applicationsView->setObjectName(QStringLiteral("applications"));
-    place(m_applicationsView, 7, 16, 486, 150);
-    m_detailsCaption = new CaptionBar(QStringLiteral("Details"), content);
-    place(m_detailsCaption, 7, 173, 486, 10);
-    m_detailsView = new ReportListView(content);
+    m_detailsCaption = new CaptionBar(QStringLiteral("Details"), m_content);
+    m_detailsView = new ReportListView(m_content);
     m_detailsView->setObjectName(QStringLiteral("details"));
-    place(m_detailsView, 7, 183, 486, 115);
-    layout->addWidget(content);
+    layout->addWidget(m_content);
+    const DialogUnits units(font());
+    buildTrafficPanel(layout, units);
+
+    // The specified size follows the font through dialog units (the traffic
+    // panel below the lists adds its own height); a screen too small for it
+    // (large fonts on a small screen) gets a window that fits.
+    m_content->setMinimumSize(units.size(kMinimumContentWidth, kMinimumContentHeight));
+    QSize wanted = units.size(kContentWidth, kContentHeight) +
+                   QSize(0, m_menuBar->sizeHint().height() + m_trafficPanel->sizeHint().height());
+    if (const QScreen* where = screen()) {
+        const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+        wanted = wanted.boundedTo(where->availableGeometry().size() - QSize(0, frame));
+    }
+    resize(wanted);
 
     connect(m_applicationsView, &ReportListView::listClicked, this, &CSondrelDlg::applicationsClicked);
     connect(m_applicationsView, &ReportListView::headerClicked, this,
@@ -127,12 +169,31 @@ void CSondrelDlg::buildControls() {
             [this](int column) { m_monitor.lists().sortDetails(std::size_t(column)); });
 }
 
+void CSondrelDlg::layOutControls(QSize contentSize) {
+    const DialogUnits units(font());
+    const QSize specified = units.size(kContentWidth, kContentHeight);
+    const int extraWidth = contentSize.width() - specified.width();
+    const int extraHeight = contentSize.height() - specified.height();
+    const int extraApplications = extraHeight * kApplicationsListHeight / (kApplicationsListHeight + kDetailsListHeight);
+    // From the edges rather than position plus size, so that rounding never
+    // lets a caption overlap the list below it.
+    const int left = units.x(7);
+    const int right = units.x(493) + extraWidth;
+    const auto place = [&](QWidget* widget, int top, int bottom) {
+        widget->setGeometry(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+    };
+    place(m_applicationsCaption, units.y(6), units.y(16));
+    place(m_applicationsView, units.y(16), units.y(166) + extraApplications);
+    place(m_detailsCaption, units.y(173) + extraApplications, units.y(183) + extraApplications);
+    place(m_detailsView, units.y(183) + extraApplications, units.y(298) + extraHeight);
+}
+
 void CSondrelDlg::OnInitDialog() {
     setWindowIcon(m_mainIcon);
     m_monitor.loadSettings();
 
     m_splashTicks = 0;
-    m_splash = std::make_unique<SplashWindow>(splashPicture());
+    m_splash = std::make_unique<SplashWindow>(splashPicture(), this);
     m_splash->showFor(m_environment.splashMilliseconds);
 
     MainLists& lists = m_monitor.lists();
@@ -142,8 +203,11 @@ void CSondrelDlg::OnInitDialog() {
     m_applicationsView->setAdapter(m_applicationsModel.get());
     m_detailsModel = std::make_unique<ListModelAdapter>(lists.details());
     m_detailsView->setAdapter(m_detailsModel.get());
+    connect(m_applicationsModel.get(), &ListModelAdapter::selectedRowChanged, m_trafficPanel,
+            [this] { m_trafficPanel->showTraffic(m_monitor.lists()); });
 
     buildTrayIcon();
+    showTrafficAndStatus();
 
     m_timer.start();
     if (m_environment.startEngine) m_monitor.start();
@@ -160,7 +224,8 @@ void CSondrelDlg::buildTrayIcon() {
     addCommand(m_trayMenu, QStringLiteral("Exit"), kCmdTrayExit);
 
     if (m_mainIcon.isNull()) {
-        QMessageBox::information(this, QStringLiteral("Sondrel"), QStringLiteral("Can't load icon"));
+        showWindowModalBox(this, QMessageBox::Information, QStringLiteral("Sondrel"),
+                           QStringLiteral("Can't load icon"));
         return;
     }
     m_trayIcon = new QSystemTrayIcon(m_mainIcon, this);
@@ -170,6 +235,12 @@ void CSondrelDlg::buildTrayIcon() {
         if (reason == QSystemTrayIcon::Trigger) OnShowApplication();
     });
     m_trayIcon->show();
+}
+
+bool CSondrelDlg::showTrayNotice(const QString& caption, const QString& text, MessageIcon icon) {
+    if (!trayAvailable() || !QSystemTrayIcon::supportsMessages()) return false;
+    m_trayIcon->showMessage(caption, text, trayIconFor(icon), kTrayNoticeMilliseconds);
+    return true;
 }
 
 void CSondrelDlg::OnTimer() {
@@ -183,6 +254,7 @@ void CSondrelDlg::OnTimer() {
         ++m_splashTicks;
     }
     m_monitor.tick();
+    showTrafficAndStatus();
     m_inTick = false;
 }
 
@@ -220,7 +292,9 @@ void CSondrelDlg::exportReport(const QString& filter, const QString& suffix, boo
     if (path.isEmpty()) return;
     const std::string localPath = QFile::encodeName(path).toStdString();
     const bool written = html ? m_monitor.exportHtml(localPath) : m_monitor.exportCsv(localPath);
-    if (!written) QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Can't create file!"));
+    if (!written) {
+        showWindowModalBox(this, QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Can't create file!"));
+    }
 }
 
 void CSondrelDlg::OnExportHtml() { exportReport(QStringLiteral("HTML files(*.html)"), QStringLiteral("html"), true); }
@@ -297,10 +371,28 @@ void CSondrelDlg::OnOptions() {
     const Settings& current = m_monitor.settings();
     CDlgOpt dialog(current.dailyReports != 0, current.reportFolder, m_monitor.localAddress(),
                    m_environment.adapters ? m_environment.adapters() : listAdapters(), this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (execWindowModal(dialog) != QDialog::Accepted) return;
     if (!m_monitor.applyOptions(dialog.interfaceAddress(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
-        QMessageBox::critical(this, QString::fromStdU16String(kSaveSettingsFailedCaption),
-                              QString::fromStdU16String(kSaveSettingsFailedText));
+        showWindowModalBox(this, QMessageBox::Critical, QString::fromStdU16String(kSaveSettingsFailedCaption),
+                           QString::fromStdU16String(kSaveSettingsFailedText));
+}
+
+void CSondrelDlg::buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units) {
+    m_trafficPanel = new TrafficPanel(this);
+    m_trafficPanel->setContentsMargins(units.x(7), 0, units.x(7), units.y(4));
+    layout->addWidget(m_trafficPanel);
+}
+
+void CSondrelDlg::showTrafficAndStatus() {
+    MainLists& lists = m_monitor.lists();
+    m_trafficPanel->showTraffic(lists);
+    const CaptureStatus status = m_monitor.captureStatus();
+    const ByteRate total = lists.rates().totalRate();
+    m_trafficPanel->showStatus(captureStatusText(status, total));
+    if (!m_trayIcon) return;
+    const QString tip = QString::fromStdU16String(trayToolTipText(status, total));
+    // Some notification areas redraw the whole icon on every new tooltip.
+    if (tip != m_trayIcon->toolTip()) m_trayIcon->setToolTip(tip);
 }
 
 void CSondrelDlg::OnHelpTopics() { ShowHelpTopics(this); }

@@ -15,6 +15,7 @@ class QAction;
 class QMenu;
 class QMenuBar;
 class QSystemTrayIcon;
+class QVBoxLayout;
 
 namespace sondrel {
 
@@ -22,6 +23,8 @@ class CaptionBar;
 class ListModelAdapter;
 class ReportListView;
 class SplashWindow;
+class TrafficPanel;
+class DialogUnits;
 
 // Command ids of the menus, kept as the data of their actions.
 enum SondrelCommand : int {
@@ -75,6 +78,9 @@ public:
     void OnAbout();
     void OnShowApplication();
 
+    // A notice in the tray's balloon; false when there is no tray to show it.
+    bool showTrayNotice(const QString& caption, const QString& text, MessageIcon icon);
+
     // For tests and the application object.
     QAction* commandAction(int id) const;
     QMenuBar* menuBar() const { return m_menuBar; }
@@ -84,7 +90,11 @@ public:
     ReportListView* detailsView() const { return m_detailsView; }
     CaptionBar* applicationsCaption() const { return m_applicationsCaption; }
     CaptionBar* detailsCaption() const { return m_detailsCaption; }
+    // The area below the menu bar that holds captions and lists.
+    QWidget* contentArea() const { return m_content; }
+    TrafficPanel* trafficPanel() const { return m_trafficPanel; }
     bool splashShown() const { return m_splash != nullptr; }
+    SplashWindow* splash() const { return m_splash.get(); }
     bool ticking() const { return m_timer.isActive(); }
     const AppImageList& imageList() const { return m_imageList; }
     Monitor& monitor() { return m_monitor; }
@@ -110,12 +120,16 @@ private:
     QAction* addCommand(QMenu* menu, const QString& text, int id);
     void buildMenus();
     void buildControls();
+    void layOutControls(QSize contentSize);
     void buildTrayIcon();
     void hideOrMinimize();
     bool trayAvailable() const;
     void exportReport(const QString& filter, const QString& suffix, bool html);
     void applicationsClicked();
     void finishExit();
+    // The graph and the status line under the lists, and the tray tooltip.
+    void buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units);
+    void showTrafficAndStatus();
 
     Monitor& m_monitor;
     SondrelDlgEnvironment m_environment;
@@ -126,12 +140,14 @@ private:
     QSystemTrayIcon* m_trayIcon = nullptr;
     std::unique_ptr<SplashWindow> m_splash;
     int m_splashTicks = 0;
+    QWidget* m_content = nullptr;
     CaptionBar* m_applicationsCaption = nullptr;
     CaptionBar* m_detailsCaption = nullptr;
     ReportListView* m_applicationsView = nullptr;
     ReportListView* m_detailsView = nullptr;
     std::unique_ptr<ListModelAdapter> m_applicationsModel;
     std::unique_ptr<ListModelAdapter> m_detailsModel;
+    TrafficPanel* m_trafficPanel = nullptr;
     QTimer m_timer;
     std::map<int, QAction*> m_actions;
     SavePathPrompt m_askSavePath;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 namespace sondrel {
@@ -24,6 +25,21 @@ public:
 class SystemClock final : public Clock {
 public:
     std::optional<LocalTime> now() const override;
+};
+
+// Time for measuring intervals such as rates: it only moves forward, so a wall
+// clock set back or forward (by hand, NTP, a time-zone change) never makes a
+// tick look long, short or negative.
+class MonotonicClock {
+public:
+    virtual ~MonotonicClock() = default;
+    // Nanoseconds since an arbitrary fixed point.
+    virtual std::int64_t nanoseconds() const = 0;
+};
+
+class SteadyClock final : public MonotonicClock {
+public:
+    std::int64_t nanoseconds() const override;
 };
 
 }  // namespace sondrel

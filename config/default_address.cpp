@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 namespace sondrel {
 
@@ -132,6 +133,19 @@ std::uint32_t DefaultLocalAddress(const std::string& procRoot) {
     const std::vector<InterfaceAddress> interfaces = interfaceAddresses();
     const std::optional<std::string> routeInterface = defaultRouteInterface(readWholeFile(procRoot + "/net/route"));
     return chooseDefaultAddress(fromHostName, routeInterface, interfaces);
+}
+
+DefaultAddressLookup::DefaultAddressLookup(std::function<std::uint32_t()> lookUp) : m_slot(std::make_shared<Slot>()) {
+    std::thread([slot = m_slot, lookUp = std::move(lookUp)] {
+        const std::uint32_t address = lookUp();
+        const std::scoped_lock guard(slot->lock);
+        slot->address = address;
+    }).detach();
+}
+
+std::optional<std::uint32_t> DefaultAddressLookup::result() const {
+    const std::scoped_lock guard(m_slot->lock);
+    return m_slot->address;
 }
 
 }  // namespace sondrel

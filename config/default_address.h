@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,7 +42,26 @@ std::vector<std::uint32_t> hostNameAddresses();
 // Every IPv4 address getifaddrs reports.
 std::vector<InterfaceAddress> interfaceAddresses();
 
-// The live form of chooseDefaultAddress; reads `procRoot`/net/route.
+// The live form of chooseDefaultAddress; reads `procRoot`/net/route. The
+// host-name lookup may wait for DNS for seconds: never call it on the GUI thread.
 std::uint32_t DefaultLocalAddress(const std::string& procRoot = "/proc");
+
+// A default address looked up on a detached worker thread, so that a slow or
+// unreachable DNS server never holds up the window. The worker holds the slot
+// it answers into, so this object may go before the answer comes.
+class DefaultAddressLookup {
+public:
+    explicit DefaultAddressLookup(std::function<std::uint32_t()> lookUp);
+
+    // The address once the lookup has answered.
+    std::optional<std::uint32_t> result() const;
+
+private:
+    struct Slot {
+        mutable std::mutex lock;
+        std::optional<std::uint32_t> address;
+    };
+    std::shared_ptr<Slot> m_slot;
+};
 
 }  // namespace sondrel

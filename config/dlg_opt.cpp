@@ -10,18 +10,20 @@
 #include <QPalette>
 
 #include "ui/dialog_units.h"
+#include "ui/window_modal.h"
 
 namespace sondrel {
 namespace {
 
 std::optional<QString> chooseFolderWithDialog(QWidget* parent)
 {
-    const QString folder =
-        QFileDialog::getExistingDirectory(parent, QStringLiteral("Select a folder"), QDir::homePath());
-    if (folder.isEmpty()) {
+    QFileDialog dialog(parent, QStringLiteral("Select a folder"), QDir::homePath());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (execWindowModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return folder;
+    return dialog.selectedFiles().front();
 }
 
 std::string dottedAddress(std::uint32_t networkOrder)

@@ -159,8 +159,11 @@ public:
     explicit UniqueFd(int fd) : m_fd(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
+    ~UniqueFd() { close(); }
+    int close() {
+        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
+        m_fd = -1;
+        return result;
     }
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
@@ -218,7 +221,7 @@ std::string encodeSettingsFile(const Settings& settings) {
     return lfToCrLf(out);
 }
 
-void decodeSettingsFile(std::string_view bytes, Settings& inOut) {
+bool decodeSettingsFile(std::string_view bytes, Settings& inOut) {
     const std::u16string text = decodeCp1251(bytes);
     SettingsReader reader(text);
 
@@ -231,13 +234,16 @@ void decodeSettingsFile(std::string_view bytes, Settings& inOut) {
         }
     }
 
+    bool addressRead = false;
     if (reader.good()) {
         if (const std::optional<std::uint32_t> number = reader.readUnsigned()) {
             inOut.localAddress = addressFromFileNumber(*number);
+            addressRead = true;
         }
     }
 
     SwapSpaceHash(inOut.reportFolder);
+    return addressRead;
 }
 
 Environment processEnvironment() {
@@ -281,14 +287,18 @@ std::string SettingsFolder() { return SettingsFolder(processEnvironment()); }
 
 std::string SettingsFilePath(const std::string& folder) { return folder + "/" + kSettingsFileName; }
 
+std::u16string defaultReportFolder() {
+    return truncateUnits(utf8ToU16(HomeDirectory(processEnvironment())), kReportFolderCapacity);
+}
+
 SettingsDefaults liveSettingsDefaults() {
     SettingsDefaults defaults;
-    defaults.reportFolder = truncateUnits(utf8ToU16(HomeDirectory(processEnvironment())), kReportFolderCapacity);
+    defaults.reportFolder = defaultReportFolder();
     defaults.localAddress = DefaultLocalAddress();
     return defaults;
 }
 
-void LoadSettings(Settings& settings, const std::string& folder, const SettingsDefaults& defaults) {
+bool LoadSettings(Settings& settings, const std::string& folder, const SettingsDefaults& defaults) {
     settings.localAddress = defaults.localAddress;
     settings.dailyReports = 1;
     settings.reportFolder = defaults.reportFolder;
@@ -297,15 +307,16 @@ void LoadSettings(Settings& settings, const std::string& folder, const SettingsD
     std::filesystem::create_directories(folder, ignored);
 
     if (const std::optional<std::string> bytes = readSettingsBytes(SettingsFilePath(folder))) {
-        decodeSettingsFile(*bytes, settings);
+        return decodeSettingsFile(*bytes, settings) && settings.localAddress != 0;
     }
+    return false;
 }
 
 void LoadSettings(Settings& settings) { LoadSettings(settings, SettingsFolder(), liveSettingsDefaults()); }
 
 bool SaveSettings(const Settings& settings, const std::string& folder) {
     // Non-blocking so that a FIFO without a reader fails the open instead of hanging the UI.
-    const UniqueFd fd(
+    UniqueFd fd(
         ::open(SettingsFilePath(folder).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (!fd.valid()) return false;
     const std::string bytes = encodeSettingsFile(settings);
@@ -313,10 +324,12 @@ bool SaveSettings(const Settings& settings, const std::string& folder) {
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) return false;
         written += std::size_t(n);
     }
-    return true;
+    // A full disk or a network file system may only say so when the data goes out.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL) return false;
+    return fd.close() == 0 || errno == EINTR;
 }
 
 bool SaveSettings(const Settings& settings, const std::string& folder, Notifier& notifier) {

@@ -60,8 +60,9 @@ std::string encodeSettingsFile(const Settings& settings);
 //   it is still read;
 // - no address number: the address keeps its default; text right after the
 //   address's digits is ignored.
+// Returns whether the address was read.
 //   1 C:\My#Reports 167\xA0880\xA0896
-void decodeSettingsFile(std::string_view bytes, Settings& inOut);
+bool decodeSettingsFile(std::string_view bytes, Settings& inOut);
 
 // Process environment as the settings code sees it; tests supply their own.
 struct Environment {
@@ -86,19 +87,24 @@ struct SettingsDefaults {
     std::u16string reportFolder;
     std::uint32_t localAddress = 0;
 };
-// The home directory (as UTF-16) and the default capture address of this host.
+// The default report folder: the home directory, as UTF-16.
+std::u16string defaultReportFolder();
+// The home directory and the default capture address of this host (which may
+// wait for DNS).
 SettingsDefaults liveSettingsDefaults();
 
 // Sets the defaults, creates `folder` with its parents (a failure is ignored)
 // and reads the settings file in it when it is a regular file that can be
-// opened; otherwise the defaults stay, without a message.
-void LoadSettings(Settings& settings, const std::string& folder, const SettingsDefaults& defaults);
+// opened; otherwise the defaults stay, without a message. Returns whether the
+// file supplied a capture address; a stored 0, which no interface carries,
+// counts as none, so the caller knows when the default address is needed.
+bool LoadSettings(Settings& settings, const std::string& folder, const SettingsDefaults& defaults);
 // Start-up form: SettingsFolder() and liveSettingsDefaults().
 void LoadSettings(Settings& settings);
 
 // Writes the settings file in `folder` (which is not created here), truncating
-// it. False only when the file cannot be opened for writing; write and close
-// failures are not reported.
+// it. False when the file cannot be opened for writing or when a write or the
+// close fails (a full disk): the file may then hold part of the line.
 bool SaveSettings(const Settings& settings, const std::string& folder);
 // Same, and shows kSaveSettingsFailedText / kSaveSettingsFailedCaption when it fails.
 bool SaveSettings(const Settings& settings, const std::string& folder, Notifier& notifier);

@@ -38,6 +38,7 @@ public:
         return m_worker.waitForPasses(count, timeout);
     }
     bool waitForWorkerEnd(std::chrono::milliseconds timeout) const { return m_worker.waitForWorkerEnd(timeout); }
+    int workersRunning() const { return m_worker.workersRunning(); }
 
     struct Shared;
 

@@ -29,13 +29,19 @@ struct OwnerScanWorker::State {
 
     std::atomic<bool> DiscoveryEnabled{false};
 
+    // What passes and events have claimed; the lock also keeps each batch of
+    // claims and its completion mark together on their way to the sink.
+    std::mutex trackerLock;
+    ClaimTracker tracker;
+    std::vector<wire::OwnerClaim> eventClaims;
+
     // Guarded by lock: requests, pass progress and the worker's life.
     mutable std::mutex lock;
     mutable std::condition_variable changed;
     bool periodic = true;
     bool passRequested = false;
     std::uint64_t passes = 0;
-    bool workerRunning = false;
+    int workersRunning = 0;  // one at most; counted so that a second one would show
     bool workerStarted = false;
 };
 
@@ -52,7 +58,7 @@ using Clock = std::chrono::steady_clock;
 void finishWorker(OwnerScanWorker::State& state) {
     {
         const std::scoped_lock guard(state.lock);
-        state.workerRunning = false;
+        --state.workersRunning;
     }
     state.changed.notify_all();
     state.sink->discoveryEnded();
@@ -75,11 +81,12 @@ bool waitForNextPass(OwnerScanWorker::State& state, Clock::time_point lastPass) 
     for (;;) {
         if (!state.DiscoveryEnabled) return false;
         const Clock::time_point now = Clock::now();
-        if (state.passRequested && now >= lastPass + OwnerScanWorker::kMinOnDemandGap) break;
+        const auto gap = state.periodic ? OwnerScanWorker::kMinOnDemandGap : OwnerScanWorker::kMinOnDemandGapWithEvents;
+        if (state.passRequested && now >= lastPass + gap) break;
         if (state.periodic && now >= lastPass + OwnerScanWorker::kPassPeriod) break;
         Clock::time_point until = Clock::time_point::max();
         if (state.periodic) until = lastPass + OwnerScanWorker::kPassPeriod;
-        if (state.passRequested) until = std::min(until, lastPass + OwnerScanWorker::kMinOnDemandGap);
+        if (state.passRequested) until = std::min(until, lastPass + gap);
         if (until == Clock::time_point::max()) {
             state.changed.wait(lock);
         } else {
@@ -94,7 +101,6 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
     if (state->guard.threadStart) state->guard.threadStart();
     OwnerTableScanner scanner(state->procRoot, state->procRoot == "/proc" ? RowSource::SocketDiagThenTableFiles
                                                                           : RowSource::TableFiles);
-    ClaimTracker tracker;
     std::vector<SeenSocket> seen;
     std::vector<wire::OwnerClaim> claims;
     Clock::time_point lastPass = Clock::now();
@@ -105,10 +111,12 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
         const std::int64_t seenAt = realtimeNs();
         if (state->guard.enter) state->guard.enter();
         const ScanStatus status = scanner.scan();
+        std::unique_lock trackerGuard(state->trackerLock);
         claims.clear();
         if (status == ScanStatus::Ok) {
             collectSeen(scanner, seen);
-            tracker.observePass(seen, seenAt, [&](int pid) { return processStartTimeNs(state->procRoot, pid); }, claims);
+            state->tracker.observePass(seen, seenAt, [&](int pid) { return processStartTimeNs(state->procRoot, pid); },
+                                       claims);
         }
         if (state->guard.leave) state->guard.leave();
         if (status == ScanStatus::TcpTableUnreadable) {
@@ -122,6 +130,7 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
             state->sink->ownerClaims(std::span(claims).subspan(at, count));
         }
         state->sink->claimsComplete(seenAt);
+        trackerGuard.unlock();
         {
             const std::scoped_lock guard(state->lock);
             ++state->passes;
@@ -168,7 +177,7 @@ int OwnerScanWorker::start() {
     }
     {
         const std::scoped_lock guard(m_state->lock);
-        m_state->workerRunning = true;
+        ++m_state->workersRunning;
     }
     m_state->DiscoveryEnabled = true;
     std::thread(OwnerWorker, m_state).detach();
@@ -201,9 +210,27 @@ void OwnerScanWorker::requestPass() {
     m_state->changed.notify_all();
 }
 
+void OwnerScanWorker::observeEvent(const SeenSocket& socket, std::int64_t atNs) {
+    const std::scoped_lock guard(m_state->trackerLock);
+    auto& claims = m_state->eventClaims;
+    claims.clear();
+    m_state->tracker.observeEvent(socket, atNs, claims);
+    if (!claims.empty()) m_state->sink->ownerClaims(claims);
+}
+
+void OwnerScanWorker::eventsComplete(std::int64_t upToNs) {
+    const std::scoped_lock guard(m_state->trackerLock);
+    m_state->sink->claimsComplete(upToNs);
+}
+
 bool OwnerScanWorker::running() const {
     const std::scoped_lock guard(m_state->lock);
-    return m_state->workerRunning;
+    return m_state->workersRunning > 0;
+}
+
+int OwnerScanWorker::workersRunning() const {
+    const std::scoped_lock guard(m_state->lock);
+    return m_state->workersRunning;
 }
 
 std::uint64_t OwnerScanWorker::completedPasses() const {
@@ -213,13 +240,13 @@ std::uint64_t OwnerScanWorker::completedPasses() const {
 
 bool OwnerScanWorker::waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_state->lock);
-    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->passes >= count || !m_state->workerRunning; }) &&
+    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->passes >= count || m_state->workersRunning == 0; }) &&
            m_state->passes >= count;
 }
 
 bool OwnerScanWorker::waitForWorkerEnd(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_state->lock);
-    return m_state->changed.wait_for(lock, timeout, [&] { return !m_state->workerRunning; });
+    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->workersRunning == 0; });
 }
 
 }  // namespace sondrel

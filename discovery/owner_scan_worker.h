@@ -8,6 +8,7 @@
 
 #include "base/notifier.h"
 #include "discovery/claim_sink.h"
+#include "discovery/claim_tracker.h"
 
 namespace sondrel {
 
@@ -40,19 +41,29 @@ public:
     void stop();
 
     // Passes every 300 ms (the default) or only at start and on request,
-    // when owner events report new sockets as they appear.
+    // when owner events report new sockets as they appear; then a request
+    // runs at most one pass per second.
     void setPeriodic(bool periodic);
     // A packet's port has no owner: a pass soon, at most one per
     // kMinOnDemandGap so a flood of unknown ports cannot keep a core busy.
     void requestPass();
 
+    // An owner event: the process used the socket at `atNs`. Its claim goes
+    // to the sink in order with those of the passes.
+    void observeEvent(const SeenSocket& socket, std::int64_t atNs);
+    // Every owner event up to `upToNs` has been observed.
+    void eventsComplete(std::int64_t upToNs);
+
     bool running() const;
+    // Worker threads started and not yet ended.
+    int workersRunning() const;
     std::uint64_t completedPasses() const;
     bool waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const;
     bool waitForWorkerEnd(std::chrono::milliseconds timeout) const;
 
     static constexpr auto kPassPeriod = std::chrono::milliseconds(300);
     static constexpr auto kMinOnDemandGap = std::chrono::milliseconds(25);
+    static constexpr auto kMinOnDemandGapWithEvents = std::chrono::milliseconds(1000);
 
     struct State;
 

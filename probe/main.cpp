@@ -52,11 +52,22 @@ int main() {
     sondrel::wire::encodeHello(hello);
     writer->write(hello);
 
+    // The owner probes are loaded first, while the main thread alone exists:
+    // the right to load them is then dropped before any other thread is made.
+    std::string eventsMissing;
+    std::unique_ptr<sondrel::BpfOwnerEvents> events;
+    {
+        const sondrel::probe::ScopedPrivilege loading(sondrel::probe::Privilege::LoadProbes);
+        events = sondrel::BpfOwnerEvents::open(eventsMissing);
+    }
+    sondrel::probe::dropForGood({sondrel::probe::Privilege::LoadProbes});
+    eventsMissing = eventsMissing.substr(0, eventsMissing.find('\n'));
+
     sondrel::probe::ProbeSession session(writer);
-    session.startDiscovery();
+    session.startDiscovery(std::move(events), eventsMissing);
     // From here on the main thread (and every capture thread it starts) may
     // only open capture sockets.
-    sondrel::probe::dropForGood({sondrel::probe::Privilege::ReadProcesses, sondrel::probe::Privilege::LoadProbes});
+    sondrel::probe::dropForGood({sondrel::probe::Privilege::ReadProcesses});
     session.startForwarding();
     session.run(0);
     // Worker threads may be inside a system call: no destructor runs under them.

@@ -1,6 +1,7 @@
 #include "probe/probe_session.h"
 
 #include <ifaddrs.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "base/text.h"
 #include "capture/capture_thread.h"
+#include "discovery/event_labels.h"
 #include "probe/privileges.h"
 
 namespace sondrel::probe {
@@ -219,6 +221,50 @@ void forward(std::shared_ptr<Shared> shared) {
     }
 }
 
+// Claims from the owner events, in the order the probes saw them; every 100 ms
+// at the latest the window learns up to when it has them all.
+void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEvents> events) {
+    dropForGood({Privilege::Capture, Privilege::LoadProbes});
+    constexpr std::int64_t kCommitSlackNs = 1'000'000;
+    // A tracepoint's send or receive fires when the call returns, after its packets.
+    constexpr std::int64_t kAfterCallNs = 5'000'000;
+    EventLabels labels;
+    std::uint64_t lost = events->lostRecords();
+    pollfd ready{events->pollFd(), POLLIN, 0};
+    const auto deliver = [&](const OwnerEvent& event) {
+        if (const auto* socket = std::get_if<SocketClaim>(&event.detail)) {
+            if (!labels.known(event.tgid)) {
+                const ScopedPrivilege reading(Privilege::ReadProcesses);
+                labels.labelOf(event.tgid, event.comm);
+            }
+            const std::uint8_t carries = (socket->carriesIpv4 ? wire::kCarriesIpv4 : 0) |
+                                         (socket->carriesIpv6 ? wire::kCarriesIpv6 : 0);
+            if (carries == 0 || (socket->protocol != 6 && socket->protocol != 17)) return;
+            const SeenSocket seen{socket->protocol, socket->localPort, carries, int(event.tgid),
+                                  &labels.labelOf(event.tgid, event.comm)};
+            shared->discovery->observeEvent(seen, event.timeNs - (socket->datedAfterCall ? kAfterCallNs : 0));
+        } else if (const auto* exec = std::get_if<ExecEvent>(&event.detail)) {
+            const ScopedPrivilege reading(Privilege::ReadProcesses);
+            labels.exec(event.tgid, exec->path, event.comm);
+        } else if (const auto* fork = std::get_if<ForkEvent>(&event.detail)) {
+            labels.fork(event.tgid, fork->childTgid);
+        } else {
+            labels.exit(event.tgid);
+        }
+    };
+    for (;;) {
+        poll(&ready, 1, 100);
+        const std::int64_t before = realtimeNs();
+        events->poll(deliver);
+        shared->discovery->eventsComplete(before - kCommitSlackNs);
+        // Events the kernel could not queue: a pass finds what they would have said.
+        if (events->lostRecords() != lost) {
+            lost = events->lostRecords();
+            shared->discovery->requestPass();
+        }
+    }
+}
+
 // pcap_activate opens the capture socket: the one call that needs CAP_NET_RAW.
 decltype(&::pcap_activate) g_activate = nullptr;
 
@@ -240,17 +286,24 @@ CaptureLibraryLoad loadCaptureLibraryWithPrivilege() {
 
 ProbeSession::ProbeSession(std::shared_ptr<EventWriter> writer) : m_shared(std::make_shared<Shared>(std::move(writer))) {}
 
-void ProbeSession::startDiscovery() {
+void ProbeSession::startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const std::string& eventsMissing) {
     OwnerScanWorker::PassGuard guard;
     guard.threadStart = [] { dropForGood({Privilege::Capture, Privilege::LoadProbes}); };
     auto privilege = std::make_shared<std::unique_ptr<ScopedPrivilege>>();
     guard.enter = [privilege] { *privilege = std::make_unique<ScopedPrivilege>(Privilege::ReadProcesses); };
     guard.leave = [privilege] { privilege->reset(); };
     m_shared->discovery = std::make_unique<OwnerScanWorker>("/proc", m_shared, m_shared, std::move(guard));
+    if (events) m_shared->discovery->setPeriodic(false);
     const bool running = m_shared->discovery->start() == 0;
+    wire::Attribution attribution{wire::AttributionKind::None, "/proc is not readable"};
+    if (running && events) {
+        attribution = {wire::AttributionKind::Ebpf, events->hooksInUse()};
+        std::thread(watchOwnerEvents, m_shared, std::shared_ptr<BpfOwnerEvents>(std::move(events))).detach();
+    } else if (running) {
+        attribution = {wire::AttributionKind::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
+    }
     std::vector<std::uint8_t> frame;
-    wire::encodeAttribution(frame, running ? wire::Attribution{wire::AttributionKind::ProcPolling, "/proc every 300 ms"}
-                                           : wire::Attribution{wire::AttributionKind::None, "/proc is not readable"});
+    wire::encodeAttribution(frame, attribution);
     m_shared->writer->write(frame);
 }
 

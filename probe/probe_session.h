@@ -8,6 +8,7 @@
 #include "base/helper_messages.h"
 #include "capture/capture_control.h"
 #include "capture/live_capture_handles.h"
+#include "discovery/bpf/owner_events.h"
 #include "discovery/owner_scan_worker.h"
 #include "probe/event_writer.h"
 
@@ -20,8 +21,11 @@ public:
     explicit ProbeSession(std::shared_ptr<EventWriter> writer);
 
     // Starts owner discovery; its thread keeps only the right to read other
-    // users' processes, and raises it for each pass alone.
-    void startDiscovery();
+    // users' processes, and raises it for each pass alone. With owner events
+    // (eBPF), one pass finds the sockets that existed before, and the events
+    // every one after; otherwise passes run every 300 ms and on demand.
+    // `eventsMissing` says why there are no events.
+    void startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const std::string& eventsMissing);
     // Starts the thread that sends queued packets and statistics to the window.
     void startForwarding();
     // Reads commands until the window says goodbye or closes the pipe.

@@ -47,6 +47,16 @@ void writeField(ReportWriter& writer, std::u16string_view field, std::u16string_
 
 std::u16string byteField(std::u16string_view cell) { return decimalU16(std::uint64_t(ParseByteCount(cell))); }
 
+// A program's name is chosen by whoever starts it and a host name by whoever
+// answers the reverse look-up; a cell starting like a formula would run as
+// one in a spreadsheet, so it is made text with a leading apostrophe.
+std::u16string textField(std::u16string_view cell) {
+    if (!cell.empty() && std::u16string_view(u"=+-@\t\r").find(cell.front()) != std::u16string_view::npos) {
+        return u"'" + std::u16string(cell);
+    }
+    return std::u16string(cell);
+}
+
 }  // namespace
 
 std::u16string listSeparatorFor(std::string_view decimalPoint) { return decimalPoint == "," ? u";" : u","; }
@@ -75,13 +85,13 @@ void ReportLines(ReportWriter& writer, MainLists& lists, std::u16string_view sep
         lists.SelectApplicationRow(row);
         lists.sortDetails(kDlColumn);
         for (std::size_t d = 0; d < details.rowCount(); ++d) {
-            writeField(writer, name, separator);
+            writeField(writer, textField(name), separator);
             writeField(writer, byteField(details.text(d, DetailUl)), separator);
             writeField(writer, byteField(details.text(d, DetailDl)), separator);
             writeField(writer, details.text(d, LocalPort), separator);
             writeField(writer, details.text(d, RemotePort), separator);
             writeField(writer, details.text(d, RemoteIp), separator);
-            writeField(writer, details.text(d, RemoteHostName), separator);
+            writeField(writer, textField(details.text(d, RemoteHostName)), separator);
             writer.write(u"\n");
         }
     }
@@ -92,8 +102,7 @@ bool ExportCsvReport(MainLists& lists, const std::string& path) {
     ReportWriter writer;
     if (!writer.open(path)) return false;
     ReportLines(writer, lists, separator);
-    writer.close();
-    return true;
+    return writer.close();
 }
 
 }  // namespace sondrel

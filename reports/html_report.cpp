@@ -96,7 +96,9 @@ std::u16string htmlTimestamp(const LocalTime& now) {
 }
 
 void WriteHtmlReport(ReportWriter& writer, MainLists& lists, const LocalTime& now) {
-    writer.write(u"<html><head><title>Sondrel report</title></head><body bgcolor=white>");
+    // The page is code page 1251; without saying so browsers guess, and Cyrillic names turn to garbage.
+    writer.write(u"<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
+                 u"<title>Sondrel report</title></head><body bgcolor=white>");
     writer.write(u"<p align=center> <b> Generated on ");
     writer.write(htmlTimestamp(now));
     writer.write(u"</b></p><br>");
@@ -113,8 +115,7 @@ bool ExportHtmlReport(MainLists& lists, const std::string& path, const LocalTime
     ReportWriter writer;
     if (!writer.open(path)) return false;
     WriteHtmlReport(writer, lists, now);
-    writer.close();
-    return true;
+    return writer.close();
 }
 
 }  // namespace sondrel

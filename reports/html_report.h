@@ -14,7 +14,8 @@ namespace sondrel {
 void WriteHtmlReport(ReportWriter& writer, MainLists& lists, const LocalTime& now);
 
 // Opens `path` and writes the page; false when the file cannot be created
-// (nothing is written and the lists are untouched).
+// (nothing is written and the lists are untouched) or when not all of it
+// reached the file (a full disk).
 bool ExportHtmlReport(MainLists& lists, const std::string& path, const LocalTime& now);
 
 // "%d:%02d:%02d %02d:%02d:%02d" of year, day, month, hour, minute, second.

@@ -4,6 +4,7 @@
 
 #include "res/sondrel_resources.h"
 #include "ui/dialog_units.h"
+#include "ui/window_modal.h"
 
 namespace sondrel {
 
@@ -64,7 +65,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 void ShowAboutBox(QWidget* owner)
 {
     CAboutDlg dialog(owner);
-    dialog.exec();
+    execWindowModal(dialog);
 }
 
 }  // namespace sondrel

@@ -11,6 +11,8 @@ DlgGetPCAP::DlgGetPCAP(QWidget* parent)
       m_okButton(new QPushButton(QStringLiteral("OK"), this))
 {
     setWindowTitle(QStringLiteral("PCAP library is missing"));
+    // Shown without an owner: it must block no other window, the tray icon included.
+    setWindowModality(Qt::WindowModal);
     const DialogUnits units(font());
     setFixedSize(units.size(186, 86));
 

@@ -1,9 +1,14 @@
 #include "ui/help.h"
 
+#include <unistd.h>
+
 #include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
 
 #include "ui/chm_file.h"
 #include "ui/help_window.h"
+#include "ui/window_modal.h"
 
 namespace sondrel {
 
@@ -31,9 +36,30 @@ QWidget* openHelpFile(const QString& path, QWidget* owner)
     return window;
 }
 
+QString helpFileProblem(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return QStringLiteral("The help file %1 was not found.").arg(path);
+    }
+    if (!info.isFile() || ::access(QFile::encodeName(path).constData(), R_OK) != 0) {
+        return QStringLiteral("The help file %1 cannot be read.").arg(path);
+    }
+    return QStringLiteral("The help file %1 is damaged or is not a help file.").arg(path);
+}
+
+QWidget* showHelpFile(const QString& path, QWidget* owner)
+{
+    if (QWidget* window = openHelpFile(path, owner)) {
+        return window;
+    }
+    showWindowModalBox(owner, QMessageBox::Critical, QStringLiteral("Error"), helpFileProblem(path));
+    return nullptr;
+}
+
 QWidget* ShowHelpTopics(QWidget* owner)
 {
-    return openHelpFile(helpFilePath(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))), owner);
+    return showHelpFile(helpFilePath(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))), owner);
 }
 
 }  // namespace sondrel

@@ -15,7 +15,14 @@ QString helpFilePath(const QString& executablePath);
 // a help file or has no page to show (nothing is shown then).
 QWidget* openHelpFile(const QString& path, QWidget* owner);
 
-// "Help topics": the help file beside the running executable.
+// Why the help file at `path` cannot be shown, naming it, e.g. "The help file
+// /usr/bin/Sondrelix.chm was not found."
+QString helpFileProblem(const QString& path);
+
+// "Help topics": the help file beside the running executable. When it cannot
+// be shown, a message box owned by `owner` says why and nullptr is returned.
 QWidget* ShowHelpTopics(QWidget* owner);
+// The same for the help file at `path`.
+QWidget* showHelpFile(const QString& path, QWidget* owner);
 
 }  // namespace sondrel

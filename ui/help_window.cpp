@@ -1,10 +1,12 @@
 #include "ui/help_window.h"
 
 #include <QAction>
+#include <QPointer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "res/sondrel_resources.h"
+#include "ui/hyperlink.h"
 #include "ui/link_opener.h"
 
 namespace sondrel {
@@ -62,8 +64,12 @@ void ChmBrowser::followLink(const QUrl& link)
         setSource(target, QTextDocument::HtmlResource);
         return;
     }
-    // A failed hand-over leaves the help page as it is; the user still sees the address in the page.
-    (void)openWithDesktop(target.toString());
+    // The page stays as it is; a failed hand-over is told when the desktop answers.
+    openWithDesktop(target.toString(), [browser = QPointer<ChmBrowser>(this)](std::optional<int> failure) {
+        if (failure && browser) {
+            showOpenErrorBox(browser->window(), *failure);
+        }
+    });
 }
 
 HelpWindow::HelpWindow(std::unique_ptr<ChmFile> file, const std::string& homePage, QWidget* parent)

@@ -8,8 +8,10 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPointer>
 
 #include "ui/hyperlink_error.h"
+#include "ui/window_modal.h"
 
 namespace sondrel {
 namespace {
@@ -177,7 +179,20 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event)
 
 void CHyperLink::followLink()
 {
-    const std::optional<int> failure = m_opener ? m_opener(m_url) : std::optional<int>(kOpenNoAssociation);
+    if (!m_opener) {
+        showOpenResult(kOpenNoAssociation);
+        return;
+    }
+    // The dialog may be closed before the desktop answers.
+    m_opener(m_url, [link = QPointer<CHyperLink>(this)](std::optional<int> failure) {
+        if (link) {
+            link->showOpenResult(failure);
+        }
+    });
+}
+
+void CHyperLink::showOpenResult(std::optional<int> failure)
+{
     m_isVisited = !failure.has_value();
     if (!failure) {
         showCurrentColour();
@@ -190,8 +205,12 @@ void CHyperLink::followLink()
 
 void CHyperLink::ReportOpenError(int code)
 {
-    QMessageBox box(QMessageBox::Warning, programName(), openErrorMessage(code), QMessageBox::Ok, window());
-    box.exec();
+    showOpenErrorBox(window(), code);
+}
+
+void showOpenErrorBox(QWidget* owner, int code)
+{
+    showWindowModalBox(owner, QMessageBox::Warning, programName(), openErrorMessage(code));
 }
 
 }  // namespace sondrel

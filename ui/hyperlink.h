@@ -18,6 +18,10 @@ namespace sondrel {
 // left and top edges stay and the size becomes the text's.
 QRect fitRectToText(const QRect& rect, QSize textSize, Qt::Alignment alignment);
 
+// The error box of a failed open, owned by `owner`: "Unable to open
+// hyperlink:\n\n" and the reason, captioned with the program's name.
+void showOpenErrorBox(QWidget* owner, int code);
+
 // A label that acts as a link: underlined, in link colours, with a hand
 // cursor and a tooltip naming its target, opened through the desktop on a click.
 class CHyperLink : public QLabel {
@@ -36,7 +40,8 @@ public:
     // Beeps are the caller's; this shows the error box for a reason code.
     void ReportOpenError(int code);
 
-    // Opens the target as a click does.
+    // Opens the target as a click does. Returns at once; the colour changes
+    // (or the error box comes) when the desktop's verdict arrives.
     void followLink();
 
     void setOpener(LinkOpener opener);
@@ -60,6 +65,7 @@ protected:
 
 private:
     void fitToText();
+    void showOpenResult(std::optional<int> failure);
     void showCurrentColour();
     void setOver(bool over);
 

@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <memory>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 
 #include "ui/hyperlink_error.h"
@@ -68,13 +71,25 @@ std::optional<int> localTargetProblem(const QString& target)
     return std::nullopt;
 }
 
-std::optional<int> openWithDesktop(const QString& target)
+void openWithDesktop(const QString& target, LinkVerdict verdict)
 {
     if (const std::optional<int> problem = localTargetProblem(target)) {
-        return problem;
+        verdict(problem);
+        return;
     }
     // xdg-open would read a leading "-" as an option.
     const QString argument = target.startsWith(QLatin1Char('-')) ? QStringLiteral("./") + target : target;
+
+    // One verdict per open, whichever comes first: a failed start, the exit, or the wait running out.
+    auto deliver = std::make_shared<LinkVerdict>(std::move(verdict));
+    const auto once = [deliver](std::optional<int> failure) {
+        if (!*deliver) {
+            return;
+        }
+        const LinkVerdict verdictNow = std::move(*deliver);
+        *deliver = nullptr;
+        verdictNow(failure);
+    };
 
     auto* process = new QProcess;
     process->setProgram(QStringLiteral("xdg-open"));
@@ -82,22 +97,20 @@ std::optional<int> openWithDesktop(const QString& target)
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, once](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            once(kOpenNoAssociation);
+            process->deleteLater();
+        }
+    });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, once](int exitCode, QProcess::ExitStatus exitStatus) {
+                         once(exitStatus == QProcess::CrashExit ? std::optional<int>(kOpenActionFailed)
+                                                                : reasonForXdgOpenStatus(exitCode));
+                         process->deleteLater();
+                     });
+    QTimer::singleShot(kOpenerWaitMs, process, [once] { once(std::nullopt); });
     process->start();
-    if (!process->waitForStarted()) {
-        delete process;
-        return kOpenNoAssociation;
-    }
-    if (!process->waitForFinished(kOpenerWaitMs)) {
-        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-        return std::nullopt;
-    }
-    const bool crashed = process->exitStatus() == QProcess::CrashExit;
-    const int status = process->exitCode();
-    delete process;
-    if (crashed) {
-        return kOpenActionFailed;
-    }
-    return reasonForXdgOpenStatus(status);
 }
 
 }  // namespace sondrel

@@ -7,10 +7,15 @@
 
 namespace sondrel {
 
-// Hands a link target to the desktop. No value means the target was opened;
+// The verdict on one open, given once: no value means the target was opened;
 // otherwise the value is one of the reason codes of the hyperlink error table
 // (hyperlink_error.h), so every way of opening reports the same messages.
-using LinkOpener = std::function<std::optional<int>(const QString& target)>;
+using LinkVerdict = std::function<void(std::optional<int> failure)>;
+
+// Hands a link target to the desktop and returns at once, without waiting for
+// the desktop's answer: the verdict comes later from the event loop, or before
+// returning when it is known without asking the desktop.
+using LinkOpener = std::function<void(const QString& target, LinkVerdict verdict)>;
 
 // Reason codes the desktop opener produces.
 inline constexpr int kOpenFileNotFound = 2;
@@ -32,8 +37,10 @@ std::optional<int> reasonForXdgOpenStatus(int exitStatus);
 // unreadable one: missing -> 2, unreadable -> 5. No value for anything else.
 std::optional<int> localTargetProblem(const QString& target);
 
-// The default opener: runs xdg-open on the target and waits for its verdict.
-// xdg-open missing from the system counts as "no application associated".
-std::optional<int> openWithDesktop(const QString& target);
+// The default opener: starts xdg-open on the target and gives its exit status
+// as the verdict when it ends. xdg-open missing from the system counts as "no
+// application associated"; a handler still in the foreground after 15 s is
+// taken as opened and left running. The GUI thread never waits for it.
+void openWithDesktop(const QString& target, LinkVerdict verdict);
 
 }  // namespace sondrel

@@ -116,6 +116,34 @@ void BM_RefreshApplications(benchmark::State& state) {
 }
 BENCHMARK(BM_RefreshApplications)->Arg(5000)->Unit(benchmark::kMicrosecond);
 
+// The tick's refresh with both rate columns while Details follows a selected
+// application with `range(1)` endpoints, every counter of it moving.
+void BM_RefreshFollowingDetails(benchmark::State& state) {
+    const auto apps = std::size_t(state.range(0));
+    const auto endpoints = std::size_t(state.range(1));
+    AccountingRig rig(apps);
+    rig.account(packets(apps, 2, apps * 2));
+    AppTable& table = rig.records->table;
+    const std::size_t followed = table.appendApp(u"/usr/lib/followed/bin/program");
+    for (std::size_t j = 0; j < endpoints; ++j)
+        table.appendEndpoint(followed, EndpointRecord{std::uint16_t(1024 + j % 60000), 443, 0, 0, u"10.0.0.1", u"host.example",
+                                                      htonl(0x0A000000u + std::uint32_t(j)), u"TCP:", {}, false});
+    MainLists lists(rig.records);
+    lists.RefreshApplications();
+    lists.SelectApplicationRow(0);
+    std::uint32_t grow = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        grow = grow * 3 + 1024;
+        for (std::size_t i = 0; i < table.size(); ++i) table.app(i).dlBytes += grow;
+        for (EndpointRecord& e : table.app(followed).endpoints) e.dlBytes += grow;
+        state.ResumeTiming();
+        lists.RefreshApplications();
+    }
+    state.counters["details"] = double(lists.details().rowCount());
+}
+BENCHMARK(BM_RefreshFollowingDetails)->Args({5000, 100})->Args({5000, 5000})->Unit(benchmark::kMicrosecond);
+
 void BM_TickHundredThousandPackets(benchmark::State& state) {
     AccountingRig rig(1000);
     auto& accountant = rig.accountant;

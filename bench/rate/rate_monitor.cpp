@@ -75,7 +75,10 @@ int main(int argc, char** argv) {
         const auto senderPort = static_cast<std::uint16_t>(std::stoul(portLine->substr(5)));
         // taskset has exec'd the sender by the time it prints.
         const std::u16string senderPath = utf8ToU16(sender->executablePath());
-        if (!live.waitUntilOwned(senderPort, 17, senderPath, 10s)) return failWith("sender's port never owned", &live);
+        // Owner events name the sender's socket at its first datagram; passes need to see it first.
+        if (live.monitor().captureStatus().mode != AttributionMode::Ebpf &&
+            !live.waitUntilOwned(senderPort, 17, senderPath, 10s))
+            return failWith("sender's port never owned", &live);
 
         const std::optional<int> helper = live.helperProcess();
         if (!helper) return failWith("no capture helper runs", &live);

@@ -118,6 +118,30 @@ TEST_F(AccountingFixture, NewEndpointsAppendInOrderAndEachStartsAResolver) {
     EXPECT_EQ(resolvers.started, (std::vector<std::uint32_t>{kRemoteA, kRemoteB, kRemoteA}));
 }
 
+TEST_F(AccountingFixture, LastRemoteHostFollowsAPacketOntoAnExistingRow) {
+    owners.labels[4000] = u"/bin/x";
+    account(sentTcp(4000, kRemoteA, 80, 1));
+    account(sentTcp(4000, kRemoteB, 80, 1));
+    account(sentTcp(4000, kRemoteA, 80, 1));  // back to the first row
+    EXPECT_EQ(table().app(0).lastRemoteHost, u"203.0.113.5");
+}
+
+// Two connections of one program to one server: one row per local port, and
+// each packet counts on its own connection's row, however they interleave.
+TEST_F(AccountingFixture, ConnectionsFromTwoLocalPortsToOneServerKeepTheirRows) {
+    owners.labels[4000] = u"/bin/x";
+    owners.labels[4001] = u"/bin/x";
+    account(sentTcp(4000, kRemoteA, 80, 1));
+    account(sentTcp(4001, kRemoteA, 80, 10));
+    account(sentTcp(4000, kRemoteA, 80, 100));
+    ASSERT_EQ(table().size(), 1u);
+    ASSERT_EQ(table().app(0).endpoints.size(), 2u);
+    EXPECT_EQ(table().app(0).endpoints[0].localPort, 4000);
+    EXPECT_EQ(table().app(0).endpoints[0].ulBytes, 101u);
+    EXPECT_EQ(table().app(0).endpoints[1].localPort, 4001);
+    EXPECT_EQ(table().app(0).endpoints[1].ulBytes, 10u);
+}
+
 TEST_F(AccountingFixture, OtherProtocolsGetADashTagAndZeroPorts) {
     account({kRemoteA, kLocal, 84, 0, 0, 1});
     ASSERT_EQ(table().size(), 1u);

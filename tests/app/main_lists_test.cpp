@@ -4,6 +4,7 @@
 
 #include "app/main_lists.h"
 #include "engine_fakes.h"
+#include "tests/support/stepped_clock.h"
 
 namespace sondrel {
 namespace {
@@ -36,16 +37,26 @@ struct ListsFixture : ::testing::Test {
     }
 };
 
-TEST_F(ListsFixture, ColumnsAndWidths) {
-    const auto& a = lists.applications().columns();
-    ASSERT_EQ(a.size(), 4u);
-    EXPECT_EQ(a[0].title, u"Application");
-    EXPECT_EQ(a[0].width, 350);
-    EXPECT_EQ(a[3].title, u"The last remote host");
-    const auto& d = lists.details().columns();
-    ASSERT_EQ(d.size(), 6u);
-    EXPECT_EQ(d[4].title, u"Remote port");
-    EXPECT_EQ(d[5].width, 300);
+TEST_F(ListsFixture, ColumnsWidthsAndSortKinds) {
+    struct Column {
+        std::u16string title;
+        int width;
+        bool byValue;
+    };
+    const std::vector<Column> apps = {{u"Application", 350, false}, {u"UL", 70, true},  {u"DL", 70, true},
+                                      {u"The last remote host", 250, false}, {u"UL/s", 70, true}, {u"DL/s", 70, true}};
+    const std::vector<Column> details = {{u"Local port", 70, false},  {u"UL", 70, true},
+                                         {u"DL", 70, true},           {u"Remote IP", 150, false},
+                                         {u"Remote port", 90, false}, {u"Remote hostname", 300, false},
+                                         {u"UL/s", 70, true},         {u"DL/s", 70, true}};
+    for (const auto& [list, expected] : {std::pair{&lists.applications(), apps}, std::pair{&lists.details(), details}}) {
+        ASSERT_EQ(list->columns().size(), expected.size());
+        for (std::size_t c = 0; c < expected.size(); ++c) {
+            EXPECT_EQ(list->columns()[c].title, expected[c].title) << c;
+            EXPECT_EQ(list->columns()[c].width, expected[c].width) << c;
+            EXPECT_EQ(list->columns()[c].sortByValue, expected[c].byValue) << c;
+        }
+    }
 }
 
 TEST_F(ListsFixture, NewApplicationsEnterAtTheTopAndRowsAreFoundByName) {
@@ -127,10 +138,11 @@ TEST(ReportListSort, SizesDescendingTextsAscendingByCodeUnits) {
         {"DL GB above MB", 2, {u"2047 MB", u"1 GB", u"2048 MB"}, {u"1 GB", u"2048 MB", u"2047 MB"}},
         {"ports sort as text", 0, {u"TCP:80", u"TCP:100", u"UDP:53"}, {u"TCP:100", u"TCP:80", u"UDP:53"}},
         {"prefix first, case-sensitive", 3, {u"ab", u"a", u"B"}, {u"B", u"a", u"ab"}},
+        {"rates by value", 4, {u"900 KB/s", u"1000 B/s", u"2 MB/s"}, {u"2 MB/s", u"900 KB/s", u"1000 B/s"}},
         {"code units unsigned", 0, {u"\uFFFF", u"z", u"\u00E9"}, {u"z", u"\u00E9", u"\uFFFF"}},
     };
     for (const auto& row : rows) {
-        ReportList list({{u"0", 1}, {u"1", 1}, {u"2", 1}, {u"3", 1}});
+        ReportList list({{u"0", 1}, {u"1", 1, true}, {u"2", 1, true}, {u"3", 1}, {u"4", 1, true}});
         for (const auto& cell : row.cells) {
             list.insertRow(list.rowCount(), u"x");
             list.setText(list.rowCount() - 1, row.column, cell);
@@ -180,6 +192,45 @@ TEST_F(ListsFixture, DeleteAllRowsEmptiesBothListsAndNextRefreshStartsOver) {
     addApp(u"/a", 1, 1);
     lists.RefreshApplications();
     EXPECT_EQ(lists.applications().rowCount(), 1u);
+}
+
+TEST(ListRates, RateColumnsOfBothListsAndDetailsFollowingItsApplication) {
+    auto records = std::make_shared<RecordsState>();
+    auto clock = std::make_shared<testing::SteppedMonotonicClock>();
+    MainLists lists(records, clock);
+    AppTable& t = records->table;
+    const auto a = t.appendApp(u"/a");
+    t.appendEndpoint(a, EndpointRecord{1000, 80, 0, 0, u"192.0.2.7", {}, testing::ip("192.0.2.7"), u"TCP:", {}, false});
+    for (int second = 1; second <= 3; ++second) {
+        clock->advanceMs(1000);
+        t.app(a).dlBytes = t.app(a).endpoints[0].dlBytes = std::uint64_t(second) * 3 * 1024;
+        t.app(a).ulBytes = t.app(a).endpoints[0].ulBytes = std::uint64_t(second) * 100;
+        lists.RefreshApplications();
+        if (second == 1) lists.SelectApplicationRow(0);
+    }
+    EXPECT_EQ(lists.applications().text(0, 4), u"100 B/s");
+    EXPECT_EQ(lists.applications().text(0, 5), u"3 KB/s");
+    ASSERT_EQ(lists.details().rowCount(), 1u);
+    EXPECT_EQ(lists.details().text(0, 2), u"9 KB");
+    EXPECT_EQ(lists.details().text(0, 7), u"3 KB/s");
+
+    // A second endpoint enters Details at the top; the first keeps counting below it.
+    t.appendEndpoint(a, EndpointRecord{1001, 443, 4096, 0, u"192.0.2.8", u"b.example", testing::ip("192.0.2.8"), u"UDP:", {}, false});
+    t.app(a).endpoints[0].dlBytes += 1024;
+    clock->advanceMs(1000);
+    lists.RefreshApplications();
+    ASSERT_EQ(lists.details().rowCount(), 2u);
+    EXPECT_EQ(lists.details().text(0, 0), u"UDP:1001");
+    EXPECT_EQ(lists.details().text(0, 5), u"b.example");
+    EXPECT_EQ(lists.details().text(1, 2), u"10 KB");
+
+    // Another selection without a fill: Details stops following.
+    t.appendApp(u"/b");
+    lists.RefreshApplications();
+    lists.applications().setSelectedRow(0);
+    t.app(a).endpoints[0].dlBytes += 1 << 20;
+    lists.RefreshApplications();
+    EXPECT_EQ(lists.details().text(1, 2), u"10 KB");
 }
 
 }  // namespace

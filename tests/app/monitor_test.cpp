@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "app/in_process_sources.h"
 #include "app/monitor.h"
@@ -93,6 +95,45 @@ TEST_F(MonitorFixture, MidnightWritesOneReportThenResets) {
     EXPECT_FALSE(monitor->dailyDone());
 }
 
+TEST_F(MonitorFixture, FailedReportKeepsTheStatisticsAndIsTriedAgainNextMinute) {
+    fs::remove_all(dir / "reports");
+    queueSent(5000, "192.0.2.1", 2048);
+    monitor->tick();
+    const auto at = [&](int minute, int second) {
+        clock->set(LocalTime{2027, 2, 1, 0, minute, second});
+        monitor->tick();
+    };
+    at(0, 0);
+    EXPECT_EQ(monitor->lists().applications().rowCount(), 1u) << "nothing may be lost";
+    EXPECT_TRUE(monitor->dailyReportPending());
+    EXPECT_EQ(notifier->messages.load(), 1);
+    at(0, 30);
+    at(1, 0);
+    EXPECT_EQ(notifier->messages.load(), 1) << "told once while it keeps failing";
+    fs::create_directories(dir / "reports");
+    queueSent(5000, "192.0.2.1", 1024);
+    at(2, 0);
+    EXPECT_FALSE(monitor->dailyReportPending());
+    EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
+    std::ifstream in(dir / "reports" / "2027_01_02.csv", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(bytes.find("TCP protocol,3072,0,TCP:5000,TCP:80,192.0.2.1,,\r\n"), std::string::npos) << bytes;
+}
+
+// A packet queued after the drain belongs to the statistics being discarded.
+TEST_F(MonitorFixture, ResetDiscardsQueuedPacketsToo) {
+    queueSent(5000, "192.0.2.1", 100);
+    monitor->tick();
+    queueSent(5000, "192.0.2.1", 7);
+    {
+        const std::scoped_lock guard(monitor->capture().queue.QueueLock);
+        monitor->ResetStatistics();
+        EXPECT_TRUE(monitor->capture().queue.records().empty());
+    }
+    monitor->tick();
+    EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
+}
+
 TEST_F(MonitorFixture, OptionsWithTheSameInterfaceKeepStatisticsAndSave) {
     queueSent(5000, "192.0.2.1", 100);
     monitor->tick();
@@ -132,6 +173,73 @@ TEST_F(MonitorFixture, UnwritableSettingsFolderIsReported) {
     std::ofstream(dir / "config") << "a file where the folder should be";
     EXPECT_FALSE(monitor->applyOptions(std::nullopt, 1, u"/r"));
     EXPECT_EQ(monitor->settings().reportFolder, u"/r");
+}
+
+// The host-name lookup behind the default address may wait for DNS for
+// seconds: it runs only when the settings file holds no address, and never on
+// the thread that starts the window; capture starts once the address is known.
+TEST(MonitorStartUp, DefaultAddressIsLookedUpOnAWorkerOnlyWhenTheFileHasNone) {
+    struct Row {
+        const char* name;
+        std::optional<std::string> file;  // conf01.dat; none: no file
+        bool lookedUp;
+    };
+    const Row rows[] = {
+        {"no settings file", std::nullopt, true},
+        {"file with an address", "1 /r 83886090", false},  // 10.0.0.5
+        {"file without an address", "1 /r", true},
+        {"file with address 0", "1 /r 0", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path dir = fs::temp_directory_path() / ("sondrel-startup-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir / "config");
+        if (row.file) std::ofstream(dir / "config" / "conf01.dat", std::ios::binary) << *row.file;
+
+        // The lookup answers only once released, and notes where it ran.
+        auto release = std::make_shared<std::promise<void>>();
+        auto lookups = std::make_shared<std::atomic<int>>(0);
+        auto onAWorker = std::make_shared<std::atomic<bool>>(false);
+        auto notifier = std::make_shared<CountingNotifier>();
+        MonitorServices services;
+        services.notifier = notifier;
+        services.clock = std::make_shared<SteppedClock>();
+        services.settingsFolder = (dir / "config").string();
+        services.makeSources =
+            inProcessSources((dir / "no-proc").string(), [] { return CaptureLibraryLoad(CaptureLibraryFailure{}); });
+        services.lookUpDefaultAddress = [released = release->get_future().share(), lookups, onAWorker,
+                                         starter = std::this_thread::get_id()] {
+            ++*lookups;
+            *onAWorker = std::this_thread::get_id() != starter;
+            released.wait_for(std::chrono::seconds(20));
+            return ip("10.0.0.9");
+        };
+        Monitor monitor(services);
+        monitor.loadSettings();
+        monitor.start();
+        EXPECT_EQ(monitor.defaultAddressPending(), row.lookedUp);
+        if (row.lookedUp) {
+            EXPECT_EQ(monitor.localAddress(), 0u) << "0 until the answer comes";
+            release->set_value();
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (monitor.localAddress() == 0 && std::chrono::steady_clock::now() < deadline) {
+                monitor.tick();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            EXPECT_EQ(monitor.localAddress(), ip("10.0.0.9"));
+            EXPECT_TRUE(onAWorker->load());
+        } else {
+            EXPECT_EQ(monitor.localAddress(), ip("10.0.0.5"));
+        }
+        EXPECT_EQ(lookups->load(), row.lookedUp ? 1 : 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (notifier->missing.load() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(notifier->missing.load(), 1) << "capture started once, with the address known";
+        monitor.stop();
+        fs::remove_all(dir);
+    }
 }
 
 }  // namespace

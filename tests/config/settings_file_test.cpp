@@ -108,7 +108,7 @@ TEST(LoadSettings, UnusableFilesLeaveTheDefaults) {
         fs::create_directory(folder);
         row.prepare(folder);
         Settings settings = stale();
-        LoadSettings(settings, folder.string(), kDefaults);
+        EXPECT_FALSE(LoadSettings(settings, folder.string(), kDefaults)) << "no address from the file";
         expectDefaults(settings);
     }
 }
@@ -128,19 +128,21 @@ TEST(LoadSettings, ReadsTheFileOverTheDefaults) {
         const char* name;
         std::string bytes;
         Settings expected;
+        bool addressFromFile;
     };
     const Row rows[] = {
-        {"worked example", kExampleBytes, {1, u"C:\\My Reports", ipv4(192, 168, 1, 10)}},
-        {"empty file", "", {1, u"", kDefaults.localAddress}},
-        {"ends after the flag", "0", {0, u"", kDefaults.localAddress}},
-        {"ends after the folder", "0 /data", {0, u"/data", kDefaults.localAddress}},
+        {"worked example", kExampleBytes, {1, u"C:\\My Reports", ipv4(192, 168, 1, 10)}, true},
+        {"empty file", "", {1, u"", kDefaults.localAddress}, false},
+        {"ends after the flag", "0", {0, u"", kDefaults.localAddress}, false},
+        {"ends after the folder", "0 /data", {0, u"/data", kDefaults.localAddress}, false},
+        {"address 0, which no interface carries", "0 /data 0", {0, u"/data", 0}, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         writeFile(dir.path() / "conf01.dat", row.bytes);
         Settings settings = stale();
-        LoadSettings(settings, dir.path().string(), kDefaults);
+        EXPECT_EQ(LoadSettings(settings, dir.path().string(), kDefaults), row.addressFromFile);
         EXPECT_EQ(settings.dailyReports, row.expected.dailyReports);
         EXPECT_EQ(settings.reportFolder, row.expected.reportFolder);
         EXPECT_EQ(settings.localAddress, row.expected.localAddress);
@@ -172,7 +174,7 @@ TEST(SaveSettings, UnmappableFolderCharacterStillWritesTheAddress) {
     EXPECT_EQ(readFile(dir.path() / "conf01.dat"), "0 /tmp/? 167\xA0" "880\xA0" "896");
 }
 
-TEST(SaveSettings, FailsWhenTheFileCannotBeOpened) {
+TEST(SaveSettings, FailsWhenTheFileCannotBeOpenedOrWritten) {
     struct Row {
         const char* name;
         void (*prepare)(const fs::path& folder);
@@ -181,6 +183,8 @@ TEST(SaveSettings, FailsWhenTheFileCannotBeOpened) {
         {"folder missing", [](const fs::path& folder) { fs::remove(folder); }},
         {"file is a directory", [](const fs::path& folder) { fs::create_directory(folder / "conf01.dat"); }},
         {"file is a FIFO without reader", [](const fs::path& folder) { ASSERT_EQ(::mkfifo((folder / "conf01.dat").c_str(), 0600), 0); }},
+        // /dev/full opens and then fails every write, as a full disk does.
+        {"disk full", [](const fs::path& folder) { fs::create_symlink("/dev/full", folder / "conf01.dat"); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -152,9 +152,12 @@ TEST_F(RunningDiscoveryTest, LostUdpTableEndsWorkerSilently) {
 }
 
 TEST_F(RunningDiscoveryTest, SecondStartRunsNoSecondWorker) {
+    ASSERT_EQ(discovery.workersRunning(), 1);
     EXPECT_EQ(discovery.StartOwnerDiscovery(), 0);
+    EXPECT_EQ(discovery.workersRunning(), 1);
     discovery.stopOwnerDiscovery();
     EXPECT_TRUE(discovery.waitForWorkerEnd(kGenerous));
+    EXPECT_EQ(discovery.workersRunning(), 0);
 }
 
 TEST(OwnerDiscovery, DestroyedDuringPassesReleasesStateWhenWorkerEnds) {

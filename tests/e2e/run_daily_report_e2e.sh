@@ -54,7 +54,8 @@ for _ in $(seq 1 200); do
     break
   fi
   kill -0 "$sondrel_pid" 2>/dev/null || break
-  [[ -z $(find "$reports" -mindepth 1 ! -name 2027_01_02.csv) ]] || break
+  # The report is written beside its name first (.2027_01_02.csv.XXXXXX), then renamed.
+  [[ -z $(find "$reports" -mindepth 1 ! -name 2027_01_02.csv ! -name '.2027_01_02.csv.*') ]] || break
   sleep 0.2
 done
 

@@ -78,30 +78,29 @@ struct Folder {
     }
 };
 
-enum class Outcome { NoFile, PrefixOfTheFullReport };
-
 struct FolderRow {
     const char* name;
     std::function<fs::path(Folder&)> prepare;  // the report folder
-    Outcome outcome;
-    // True when the fault left everything as it was, checked after the tick.
-    std::function<bool(const fs::path& folder)> untouched;
+    std::function<void(Folder&, const fs::path& folder)> mend;  // what the user does about it
 };
 
 void PrintTo(const FolderRow& row, std::ostream* out) { *out << row.name; }
 
-bool emptyFolder(const fs::path& folder) { return fs::is_empty(folder); }
+// Room enough for the whole report.
+void remount(const fs::path& point) {
+    ASSERT_EQ(::mount("sondrel-faults", point.c_str(), "tmpfs", MS_REMOUNT, "size=4m,mode=0755"), 0)
+        << std::strerror(errno);
+}
 
 const FolderRow kRows[] = {
-    {"missing_folder", [](Folder& f) { return f.dir / "not-there"; }, Outcome::NoFile,
-     [](const fs::path& folder) { return !fs::exists(folder); }},
+    {"missing_folder", [](Folder& f) { return f.dir / "not-there"; },
+     [](Folder&, const fs::path& folder) { fs::create_directories(folder); }},
     {"dangling_symlink",
      [](Folder& f) {
          fs::create_symlink(f.dir / "gone", f.dir / "link");
          return f.dir / "link";
      },
-     Outcome::NoFile,
-     [](const fs::path& folder) { return fs::is_symlink(folder) && !fs::exists(folder.parent_path() / "gone"); }},
+     [](Folder& f, const fs::path&) { fs::create_directories(f.dir / "gone"); }},
     {"read_only_folder",
      [](Folder& f) {
          // Root writes through permission bits, so as root the folder is a read-only mount.
@@ -110,12 +109,22 @@ const FolderRow kRows[] = {
          fs::permissions(f.dir / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
          return f.dir / "read-only";
      },
-     Outcome::NoFile, emptyFolder},
+     [](Folder&, const fs::path& folder) {
+         if (::geteuid() == 0) return remount(folder);
+         fs::permissions(folder, fs::perms::owner_all);
+     }},
     {"disk_full_while_writing", [](Folder& f) { return f.mountTmpfs("tiny", 0, "size=16k,mode=0755"); },
-     Outcome::PrefixOfTheFullReport, nullptr},
+     [](Folder&, const fs::path& folder) { remount(folder); }},
 };
 
-class ReportFolderFault : public ::testing::TestWithParam<FolderRow> {
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
+    return names;
+}
+
+class ReportFolderTest : public ::testing::Test {
 protected:
     Folder folder{fs::temp_directory_path() / ("sondrel-faults-" + std::to_string(::getpid()))};
     std::shared_ptr<SteppedClock> clock = std::make_shared<SteppedClock>();
@@ -147,12 +156,21 @@ protected:
         monitor->loadSettings();
         return monitor;
     }
+
+    static std::size_t endpointCount(Monitor& monitor) {
+        const std::scoped_lock guard(monitor.records()->RecordsLock);
+        std::size_t count = 0;
+        for (const AppRecord& app : monitor.records()->table.records()) count += app.endpoints.size();
+        return count;
+    }
 };
 
-// The midnight report into a folder that cannot take it: no message, no crash,
-// the statistics are reset all the same, and the next packets are counted as
-// on any other day.
-TEST_P(ReportFolderFault, ResetsAndGoesOn) {
+class ReportFolderFault : public ReportFolderTest, public ::testing::WithParamInterface<FolderRow> {};
+
+// The midnight report into a folder that cannot take it: nothing is reset and
+// nothing is lost, the user is told once, and the report is tried again at the
+// next minutes until the folder takes it, under the name of the day that began.
+TEST_P(ReportFolderFault, KeepsCountingAndRetriesUntilTheReportIsWhole) {
     const FolderRow& row = GetParam();
     const fs::path reportFolder = row.prepare(folder);
     if (folder.skip) GTEST_SKIP() << *folder.skip;
@@ -166,39 +184,59 @@ TEST_P(ReportFolderFault, ResetsAndGoesOn) {
     const fs::path fullReport = folder.dir / "full.csv";
     ASSERT_TRUE(monitor->exportCsv(fullReport.string()));
 
-    clock->set(LocalTime{2027, 2, 1, 0, 0, 0});
-    monitor->tick();
+    const auto tickAt = [&](int minute, int second) {
+        clock->set(LocalTime{2027, 2, 1, 0, minute, second});
+        monitor->tick();
+    };
+    tickAt(0, 0);
     EXPECT_TRUE(monitor->dailyDone());
-    EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
-    EXPECT_EQ(monitor->lists().details().rowCount(), 0u);
-    {
-        const std::scoped_lock guard(monitor->records()->RecordsLock);
-        EXPECT_TRUE(monitor->records()->table.empty());
-    }
-    EXPECT_TRUE(monitor->capture().queue.records().empty());
-    EXPECT_EQ(notifier->shown.load(), 0);
+    EXPECT_TRUE(monitor->dailyReportPending());
+    EXPECT_EQ(endpointCount(*monitor), std::size_t(kEndpoints));
+    EXPECT_EQ(notifier->shown.load(), 1);
+    EXPECT_TRUE(namesIn(reportFolder).empty()) << "neither a cut report nor a temporary file stays";
 
-    const fs::path written = reportFolder / "2027_01_02.csv";
-    if (row.outcome == Outcome::NoFile) {
-        EXPECT_TRUE(row.untouched(reportFolder));
-    } else {
-        const std::string full = readBytes(fullReport);
-        const std::string kept = readBytes(written);
-        EXPECT_FALSE(kept.empty()) << "what fitted was written";
-        EXPECT_LT(kept.size(), full.size()) << "the tmpfs was meant to fill up";
-        EXPECT_EQ(kept, full.substr(0, kept.size())) << "the report ends early, it does not go wrong";
-    }
+    tickAt(0, 30);
+    EXPECT_EQ(notifier->shown.load(), 1);
+
+    row.mend(folder, reportFolder);
+    tickAt(1, 0);
+    EXPECT_FALSE(monitor->dailyReportPending());
+    EXPECT_EQ(namesIn(reportFolder), std::vector<std::string>{"2027_01_02.csv"});
+    EXPECT_EQ(readBytes(reportFolder / "2027_01_02.csv"), readBytes(fullReport));
+    EXPECT_EQ(endpointCount(*monitor), 0u);
+    EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
 
     monitor->capture().queue.push({inet_addr(kLocal), inet_addr("192.0.2.7"), 500, 443, 30000, 6});
-    clock->set(LocalTime{2027, 2, 1, 0, 0, 30});
-    monitor->tick();
+    tickAt(1, 30);
     EXPECT_EQ(monitor->lists().applications().rowCount(), 1u);
     EXPECT_EQ(monitor->lists().applications().text(0, 1), u"500 B");
-    EXPECT_EQ(notifier->shown.load(), 0);
+    EXPECT_EQ(notifier->shown.load(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ReportFolderFault, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Another user planted the day's name in a shared report folder as a link to a
+// file of root's: the link is replaced by the report, its target keeps its bytes.
+TEST_F(ReportFolderTest, PlantedLinkAtTheReportNameIsReplacedNotFollowed) {
+    const fs::path shared = folder.dir / "shared";
+    fs::create_directories(shared);
+    std::ofstream(folder.dir / "victim", std::ios::binary) << "root:x:0:0:root:/root:/bin/bash\n";
+    fs::create_symlink(folder.dir / "victim", shared / "2027_01_02.csv");
+    const auto monitor = monitorWithReportsIn(shared);
+    monitor->capture().queue.push({inet_addr(kLocal), inet_addr("192.0.2.7"), 500, 443, 30000, 6});
+    monitor->tick();
+    clock->set(LocalTime{2027, 2, 1, 0, 0, 0});
+    monitor->tick();
+
+    EXPECT_EQ(readBytes(folder.dir / "victim"), "root:x:0:0:root:/root:/bin/bash\n");
+    EXPECT_FALSE(fs::is_symlink(shared / "2027_01_02.csv"));
+    EXPECT_EQ(readBytes(shared / "2027_01_02.csv"),
+              "Application,UL bytes,DL bytes,Local port,Remote Port,Remote IP,Remote hostname\r\n"
+              "TCP protocol,500,0,TCP:30000,TCP:443,192.0.2.7,,\r\n");
+    EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
+    EXPECT_EQ(notifier->shown.load(), 0);
+}
 
 }  // namespace
 }  // namespace sondrel

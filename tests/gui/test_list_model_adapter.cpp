@@ -10,7 +10,9 @@ using namespace sondrel;
 
 namespace {
 
-std::vector<ColumnSpec> columns() { return {{u"Application", 350}, {u"UL", 70}, {u"DL", 70}, {u"Host", 250}}; }
+std::vector<ColumnSpec> columns() {
+    return {{u"Application", 350}, {u"UL", 70, true}, {u"DL", 70, true}, {u"Host", 250}};
+}
 
 std::vector<std::u16string> cells(const char16_t* name, const char16_t* ul, const char16_t* dl = u"0 B") {
     return {name, ul, dl, u"10.200.0.1"};

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/qt_notifier.h"
@@ -26,6 +27,7 @@ public:
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::WindowModality modality = Qt::NonModal;
     bool callerWaited = false;
 
 private:
@@ -36,6 +38,7 @@ private:
         caption = box->windowTitle();
         text = box->text();
         icon = box->icon();
+        modality = box->windowModality();
         callerWaited = m_callerReturned && !m_callerReturned->load();
         box->button(QMessageBox::Ok)->click();
     }
@@ -55,6 +58,7 @@ private slots:
     void guiThreadShowsAtOnce();
     void captureLibraryDialogRunsOnTheGuiThread();
     void closeReleasesWorkers();
+    void noticeNeverWaits();
 };
 
 void TestQtNotifier::workerWaitsForTheBox_data() {
@@ -82,6 +86,8 @@ void TestQtNotifier::workerWaitsForTheBox() {
     QCOMPARE(closer.caption, QStringLiteral("ERROR"));
     QCOMPARE(closer.text, QStringLiteral("Unable to open the adapter!\nno permission"));
     QTEST(int(closer.icon), "boxIcon");
+    // Without an owner it blocks no window, the tray icon's included.
+    QCOMPARE(closer.modality, Qt::WindowModal);
 }
 
 void TestQtNotifier::guiThreadShowsAtOnce() {
@@ -130,6 +136,44 @@ void TestQtNotifier::closeReleasesWorkers() {
     late.join();
     QCoreApplication::processEvents();
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+// A notice from a worker returns before the GUI thread has even seen it; it
+// goes to the sink (the tray) when that takes it, else to a box without owner
+// that blocks nothing.
+void TestQtNotifier::noticeNeverWaits() {
+    QtNotifier notifier({});
+    QStringList sunk;
+    bool sinkTakes = true;
+    notifier.setNoticeSink([&](const QString& caption, const QString& text, MessageIcon) {
+        if (sinkTakes) sunk << caption + ": " + text;
+        return sinkTakes;
+    });
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        notifier.showNotice(u"Error", u"Can't write the daily report", MessageIcon::Error);
+        returned = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!returned.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    const bool returnedUnanswered = returned.load();
+    QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 20000);
+    worker.join();
+    QVERIFY(returnedUnanswered);
+    QTRY_COMPARE(sunk, QStringList{"Error: Can't write the daily report"});
+
+    sinkTakes = false;
+    notifier.showNotice(u"Error", u"no tray", MessageIcon::Error);
+    QMessageBox* box = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* candidate = qobject_cast<QMessageBox*>(window);
+        if (candidate && candidate->isVisible() && candidate->text() == QStringLiteral("no tray")) box = candidate;
+    }
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+    QVERIFY(!box->isModal());
+    QVERIFY(!QApplication::activeModalWidget());
+    box->close();
 }
 
 QTEST_MAIN(TestQtNotifier)

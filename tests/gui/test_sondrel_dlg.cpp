@@ -13,8 +13,10 @@
 #include "app/report_list_view.h"
 #include "app/in_process_sources.h"
 #include "app/sondrel_dlg.h"
+#include "app/splash_window.h"
 #include "config/dlg_opt.h"
 #include "config/settings.h"
+#include "ui/dialog_units.h"
 
 using namespace sondrel;
 
@@ -93,7 +95,7 @@ private slots:
     void init();
     void cleanup();
 
-    void windowIsFixedWithCaptions();
+    void windowHasItsSizeAndResizes();
     void captionsUseHighlightColours();
     void menuTextsAndIds();
     void trayMenu();
@@ -113,9 +115,11 @@ private slots:
     void reportSelectionShowsInTheView();
     void rowIcons();
     void splashGoesAtSecondTick();
+    void trayWorksWhileADialogIsOpen();
     void exitSequence();
     void exportWritesChosenFile_data();
     void exportWritesChosenFile();
+    void exportFailureIsReported_data();
     void exportFailureIsReported();
     void optionsShowsAndAppliesSettings_data();
     void optionsShowsAndAppliesSettings();
@@ -181,9 +185,9 @@ void TestSondrelDlg::addApp(const std::u16string& name, std::uint64_t ul, std::u
     for (EndpointRecord& record : endpoints) table.appendEndpoint(index, std::move(record));
 }
 
-void TestSondrelDlg::windowIsFixedWithCaptions() {
+void TestSondrelDlg::windowHasItsSizeAndResizes() {
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Sondrel"));
-    QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());
+    QVERIFY(m_dlg->minimumSize() != m_dlg->maximumSize());
     QVERIFY(!(m_dlg->windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(m_dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
     QCOMPARE(m_dlg->applicationsCaption()->text(), QStringLiteral("Applications"));
@@ -192,6 +196,25 @@ void TestSondrelDlg::windowIsFixedWithCaptions() {
     QVERIFY(applications()->geometry().bottom() < m_dlg->detailsCaption()->geometry().top());
     QVERIFY(m_dlg->detailsCaption()->geometry().bottom() < details()->geometry().top());
     QVERIFY(!m_dlg->windowIcon().isNull());
+
+
+    // Extra room goes to the lists; captions stay bars of one height, columns keep their widths.
+    const int captionHeight = m_dlg->applicationsCaption()->height();
+    const QSize applicationsBefore = applications()->size();
+    const QSize detailsBefore = details()->size();
+    m_dlg->resize(m_dlg->size() + QSize(120, 265));
+    QTRY_COMPARE(applications()->width(), applicationsBefore.width() + 120);
+    QCOMPARE(details()->width(), detailsBefore.width() + 120);
+    // In the proportion of the lists' own heights, 150 : 115 (a pixel either way for rounding).
+    const int applicationsGrowth = applications()->height() - applicationsBefore.height();
+    QVERIFY2(qAbs(applicationsGrowth - 150) <= 1, qPrintable(QString::number(applicationsGrowth)));
+    QCOMPARE(applicationsGrowth + details()->height() - detailsBefore.height(), 265);
+    QCOMPARE(m_dlg->applicationsCaption()->height(), captionHeight);
+    QCOMPARE(m_dlg->detailsCaption()->height(), captionHeight);
+    const DialogUnits units(m_dlg->font());
+    QCOMPARE(m_dlg->detailsCaption()->geometry().top(), applications()->geometry().bottom() + 1 + units.y(173) - units.y(166));
+    QCOMPARE(applications()->header()->sectionSize(0), 350);
+    QCOMPARE(details()->header()->sectionSize(5), 300);
 }
 
 void TestSondrelDlg::captionsUseHighlightColours() {
@@ -240,7 +263,7 @@ void TestSondrelDlg::menuTextsAndIds() {
 void TestSondrelDlg::trayMenu() {
     QSystemTrayIcon* tray = m_dlg->trayIcon();
     QVERIFY(tray);
-    QCOMPARE(tray->toolTip(), QStringLiteral("Sondrel"));
+    QVERIFY(tray->toolTip().startsWith(QStringLiteral("Sondrel\n")));
     QCOMPARE(tray->contextMenu(), m_dlg->trayMenu());
     const QList<QAction*> items = m_dlg->trayMenu()->actions();
     QCOMPARE(items.size(), 3);
@@ -335,11 +358,13 @@ void TestSondrelDlg::listColumns_data() {
     QTest::addColumn<bool>("detailsList");
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<QList<int>>("widths");
-    QTest::newRow("Applications") << false << QStringList{"Application", "UL", "DL", "The last remote host"}
-                                  << QList<int>{350, 70, 70, 250};
+    QTest::newRow("Applications") << false
+                                  << QStringList{"Application", "UL", "DL", "The last remote host", "UL/s", "DL/s"}
+                                  << QList<int>{350, 70, 70, 250, 70, 70};
     QTest::newRow("Details") << true
-                             << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname"}
-                             << QList<int>{70, 70, 70, 150, 90, 300};
+                             << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname",
+                                            "UL/s", "DL/s"}
+                             << QList<int>{70, 70, 70, 150, 90, 300, 70, 70};
 }
 
 void TestSondrelDlg::listColumns() {
@@ -469,12 +494,57 @@ void TestSondrelDlg::rowIcons() {
 
 void TestSondrelDlg::splashGoesAtSecondTick() {
     QVERIFY(m_dlg->splashShown());
+    // The main window's transient child: the window manager keeps it above the window.
+    QCOMPARE(m_dlg->splash()->parentWidget(), m_dlg.get());
+    QVERIFY(m_dlg->splash()->isWindow());
+    QVERIFY(m_dlg->splash()->windowHandle());
+    QCOMPARE(m_dlg->splash()->windowHandle()->transientParent(), m_dlg->windowHandle());
     m_dlg->OnTimer();
     QVERIFY(m_dlg->splashShown());
     m_dlg->OnTimer();
     QVERIFY(!m_dlg->splashShown());
     m_dlg->OnTimer();
     QVERIFY(!m_dlg->splashShown());
+}
+
+// While a dialog of the main window is open, other windows (the tray icon's
+// own, stood in for by a window without owner) still take clicks, and the
+// tray menu brings the hidden window back.
+void TestSondrelDlg::trayWorksWhileADialogIsOpen() {
+    class ClickCounter final : public QWidget {
+    public:
+        int presses = 0;
+
+    protected:
+        void mousePressEvent(QMouseEvent*) override { ++presses; }
+    };
+    int probePresses = -1;
+    bool shownAgain = false;
+    Qt::WindowModality modality = Qt::NonModal;
+    ModalDriver driver({[&](QWidget* modal) {
+        modality = modal->windowModality();
+        ClickCounter probe;
+        probe.resize(40, 40);
+        probe.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&probe));
+        // Through the window system, where blocking by a modal window happens.
+        QTest::mouseClick(probe.windowHandle(), Qt::LeftButton, {}, QPoint(20, 20));
+        probePresses = probe.presses;
+
+        m_dlg->hide();
+        QMenu* menu = m_dlg->trayMenu();
+        menu->popup(QPoint(10, 10));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {},
+                          menu->actionGeometry(menu->actions().front()).center());
+        shownAgain = m_dlg->isVisible();
+        qobject_cast<CDlgOpt*>(modal)->cancelButton().click();
+    }});
+    m_dlg->commandAction(kCmdOptions)->trigger();
+    QCOMPARE(driver.done(), std::size_t(1));
+    QCOMPARE(modality, Qt::WindowModal);
+    QCOMPARE(probePresses, 1);
+    QVERIFY(shownAgain);
 }
 
 void TestSondrelDlg::exitSequence() {
@@ -497,7 +567,8 @@ void TestSondrelDlg::exportWritesChosenFile_data() {
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QByteArray>("start");
     QTest::newRow("HTML") << int(kCmdExportHtml) << "HTML files(*.html)" << "html"
-                          << QByteArray("<html><head><title>Sondrel report</title>");
+                          << QByteArray("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                        "charset=windows-1251\"><title>Sondrel report</title>");
     QTest::newRow("CSV") << int(kCmdExportCsv) << "CSV files(*.csv)" << "csv" << QByteArray("Application");
 }
 
@@ -522,9 +593,23 @@ void TestSondrelDlg::exportWritesChosenFile() {
     QVERIFY2(file.readAll().startsWith(start), qPrintable(path));
 }
 
+void TestSondrelDlg::exportFailureIsReported_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("HTML into a missing folder") << int(kCmdExportHtml) << "missing/folder/x.html";
+    QTest::newRow("CSV into a missing folder") << int(kCmdExportCsv) << "missing/folder/x.csv";
+    // /dev/full opens and then fails every write, as a full disk does.
+    QTest::newRow("HTML onto a full disk") << int(kCmdExportHtml) << "/dev/full";
+    QTest::newRow("CSV onto a full disk") << int(kCmdExportCsv) << "/dev/full";
+}
+
 void TestSondrelDlg::exportFailureIsReported() {
-    m_dlg->setSavePathPrompt(
-        [this](const QString&, const QString&) { return m_dir->filePath("missing/folder/x.html"); });
+    QFETCH(int, command);
+    QFETCH(QString, path);
+    addApp(u"/usr/bin/app", 1, 2, u"10.200.0.2", {endpoint(1, u"10.200.0.2", 2, 1)});
+    m_dlg->OnTimer();
+    const QString target = path.startsWith('/') ? path : m_dir->filePath(path);
+    m_dlg->setSavePathPrompt([target](const QString&, const QString&) { return target; });
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -538,7 +623,7 @@ void TestSondrelDlg::exportFailureIsReported() {
         }
     });
     closer.start(5);
-    m_dlg->commandAction(kCmdExportHtml)->trigger();
+    m_dlg->commandAction(command)->trigger();
     QCOMPARE(caption, QStringLiteral("Error"));
     QCOMPARE(text, QStringLiteral("Can't create file!"));
     QCOMPARE(icon, QMessageBox::Critical);

@@ -126,6 +126,26 @@ INSTANTIATE_TEST_SUITE_P(
                  {{u"/opt/a,b", 0, 0, {{u"TCP:", 1, 2, 0, 0, u"192.0.2.1", u"x,y"}}}},
                  u";",
                  kSemicolonHeader + "/opt/a,b;0;0;TCP:1;TCP:2;192.0.2.1;x,y;\r\n"},
+        // Names and host names chosen by others must not run as spreadsheet formulas.
+        LinesRow{"formula_starts_in_text_cells_get_an_apostrophe",
+                 {{u"=cmd|' -C calc'!A0", 0, 0,
+                   {{u"-", 0, 0, 0, 4, u"192.0.2.1", u"+1.example"},
+                    {u"UDP:", 5, 6, 0, 3, u"192.0.2.2", u"-x"},
+                    {u"UDP:", 7, 8, 0, 2, u"192.0.2.3", u"@sum"},
+                    {u"UDP:", 9, 10, 0, 1, u"192.0.2.4", u"\tx"},
+                    {u"UDP:", 11, 12, 0, 0, u"192.0.2.5", u"a=b"}}}},
+                 u",",
+                 "Application,UL bytes,DL bytes,Local port,Remote Port,Remote IP,Remote hostname\r\n"
+                 "'=cmd|' -C calc'!A0,0,4,-,-,192.0.2.1,'+1.example,\r\n"
+                 "'=cmd|' -C calc'!A0,0,3,UDP:5,UDP:6,192.0.2.2,'-x,\r\n"
+                 "'=cmd|' -C calc'!A0,0,2,UDP:7,UDP:8,192.0.2.3,'@sum,\r\n"
+                 "'=cmd|' -C calc'!A0,0,1,UDP:9,UDP:10,192.0.2.4,'\tx,\r\n"
+                 "'=cmd|' -C calc'!A0,0,0,UDP:11,UDP:12,192.0.2.5,a=b,\r\n"},
+        LinesRow{"carriage_return_start_is_defused_and_quoted",
+                 {{u"/a", 0, 0, {{u"TCP:", 1, 2, 0, 0, u"192.0.2.1", u"\rx"}}}},
+                 u",",
+                 "Application,UL bytes,DL bytes,Local port,Remote Port,Remote IP,Remote hostname\r\n"
+                 "/a,0,0,TCP:1,TCP:2,192.0.2.1,\"'\rx\",\r\n"},
         LinesRow{"unmappable_character_keeps_the_rest",
                  {{u"/opt/\u4E2D", 0, 0, {{u"TCP:", 1, 2, 0, 0, u"192.0.2.1", u"\u0445.example"}}}},
                  u";",
@@ -160,6 +180,12 @@ TEST(ExportCsvReport, WritesTheFileAndTruncatesAnOldOne) {
     EXPECT_EQ(readBytes(path),
               "Application,UL bytes,DL bytes,Local port,Remote Port,Remote IP,Remote hostname\r\n"
               "/a,3,4,TCP:1,TCP:2,192.0.2.1,h,\r\n");
+}
+
+TEST(ExportCsvReport, FullDiskReportsFalse) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ListsWithRecords state({{u"/a", 0, 0, {{u"TCP:", 1, 2, 3, 4, u"192.0.2.1", u"h"}}}});
+    EXPECT_FALSE(ExportCsvReport(state.lists(), "/dev/full"));
 }
 
 TEST(ExportCsvReport, UncreatableFileReportsFalseAndSortsNothing) {

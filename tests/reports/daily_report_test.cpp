@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -101,7 +103,7 @@ TEST(WriteDailyReport, WritesTheCsvBodyUnderTheDayName) {
     TempDir dir;
     const std::string path = dir.file("2027_01_02.csv");
     std::ofstream(path, std::ios::binary) << std::string(3000, 'x');
-    WriteDailyReport(state.lists(), utf8ToU16(dir.path().string()), at(0, 0, 1));
+    EXPECT_TRUE(WriteDailyReport(state.lists(), utf8ToU16(dir.path().string()), at(0, 0, 1)).written);
     EXPECT_EQ(readBytes(path),
               "Application,UL bytes,DL bytes,Local port,Remote Port,Remote IP,Remote hostname\r\n"
               "D:\\Apps\\client.exe,2048,1048576,TCP:1050,TCP:80,192.0.2.7,,\r\n");
@@ -111,6 +113,7 @@ TEST(WriteDailyReport, WritesTheCsvBodyUnderTheDayName) {
 struct UnwritableRow {
     const char* name;
     std::string folder;  // inside the temporary folder; "" for an empty reportFolder
+    int error;
 };
 
 class WriteDailyReportUnwritable : public ::testing::TestWithParam<UnwritableRow> {};
@@ -121,7 +124,10 @@ TEST_P(WriteDailyReportUnwritable, LeavesNoFileAndReturns) {
     ListsWithRecords state({{u"/a", 0, 1, {{u"TCP:", 1, 2, 0, 1, u"192.0.2.1", u""}}}});
     const std::u16string folder =
         GetParam().folder.empty() ? std::u16string() : utf8ToU16(dir.file(GetParam().folder));
-    WriteDailyReport(state.lists(), folder, at(0, 0, 0));
+    const DailyReportOutcome outcome = WriteDailyReport(state.lists(), folder, at(0, 0, 0));
+    EXPECT_FALSE(outcome.written);
+    EXPECT_EQ(outcome.error, GetParam().error);
+    EXPECT_EQ(outcome.path.empty(), GetParam().folder.empty());
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
         names.push_back(entry.path().filename().string());
@@ -130,12 +136,49 @@ TEST_P(WriteDailyReportUnwritable, LeavesNoFileAndReturns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, WriteDailyReportUnwritable,
-                         ::testing::Values(UnwritableRow{"missing_folder", "no-such-folder"},
-                                           UnwritableRow{"folder_is_a_file", "plain-file"},
-                                           UnwritableRow{"empty_folder", ""}),
+                         ::testing::Values(UnwritableRow{"missing_folder", "no-such-folder", ENOENT},
+                                           UnwritableRow{"folder_is_a_file", "plain-file", ENOTDIR},
+                                           UnwritableRow{"empty_folder", "", 0}),
                          [](const ::testing::TestParamInfo<UnwritableRow>& info) {
                              return std::string(info.param.name);
                          });
+
+// One tick a minute apart from the midnight on: which ticks write, under which
+// day's name, and which failures are told. Failures are retried once per
+// minute until a report is complete; switching reports off drops the retry.
+TEST(DailyReportSchedule, RetriesEachMinuteAndTellsOncePerStreak) {
+    struct Step {
+        std::int32_t dailyReports;
+        LocalTime now;
+        std::optional<LocalTime> due;  // the day the tick writes under
+        bool written;                  // the outcome when it writes
+        bool told;
+    };
+    const LocalTime night{2027, 2, 1, 0, 0, 0};
+    const LocalTime nextNight{2027, 2, 2, 0, 0, 0};
+    const Step steps[] = {
+        {1, {2027, 2, 1, 0, 0, 0}, night, false, true},
+        {1, {2027, 2, 1, 0, 0, 1}, std::nullopt, false, false},   // same minute: no second try
+        {1, {2027, 2, 1, 0, 1, 0}, night, false, false},          // next minute, still failing: not told again
+        {1, {2027, 2, 1, 0, 1, 30}, std::nullopt, false, false},
+        {1, {2027, 2, 1, 0, 2, 5}, night, true, false},           // written under the name of the day that began
+        {1, {2027, 2, 1, 0, 3, 0}, std::nullopt, false, false},
+        {1, {2027, 2, 2, 0, 0, 0}, nextNight, false, true},       // a new streak is told again
+        {0, {2027, 2, 2, 0, 1, 0}, std::nullopt, false, false},   // off: the retry is dropped
+        {1, {2027, 2, 2, 0, 2, 0}, std::nullopt, false, false},
+    };
+    DailyReportSchedule schedule;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(i);
+        const std::optional<LocalTime> due = schedule.due(step.dailyReports, step.now);
+        ASSERT_EQ(due.has_value(), step.due.has_value());
+        if (!due) continue;
+        EXPECT_EQ(DailyReportPath(u"/r", *due), DailyReportPath(u"/r", *step.due));
+        EXPECT_EQ(schedule.attempted(step.written), step.told);
+        EXPECT_EQ(schedule.retryPending(), !step.written);
+    }
+}
 
 }  // namespace
 }  // namespace sondrel

@@ -21,7 +21,8 @@ using testing::TempDir;
 constexpr LocalTime kSixDecember{2026, 12, 6, 14, 5, 9};
 
 std::string pageStart(const std::string& timestamp) {
-    return "<html><head><title>Sondrel report</title></head><body bgcolor=white>"
+    return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
+           "<title>Sondrel report</title></head><body bgcolor=white>"
            "<p align=center> <b> Generated on " +
            timestamp +
            "</b></p><br>"

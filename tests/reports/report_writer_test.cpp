@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -119,13 +121,16 @@ INSTANTIATE_TEST_SUITE_P(Rows, ReportWriterOpenFailure,
                          });
 
 // /dev/full accepts the open and fails every write, as a full disk does.
-TEST(ReportWriter, FullDiskLosesTheRestWithoutFailing) {
+TEST(ReportWriter, FullDiskIsReportedByClose) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    ReportWriter writer;
-    ASSERT_TRUE(writer.open("/dev/full"));
-    for (int i = 0; i < 10000; ++i) writer.write(u"0123456789abcdef\n");
-    writer.close();
-    EXPECT_FALSE(writer.isOpen());
+    for (const int lines : {1, 10000}) {
+        ReportWriter writer;
+        ASSERT_TRUE(writer.open("/dev/full"));
+        for (int i = 0; i < lines; ++i) writer.write(u"0123456789abcdef\n");
+        EXPECT_FALSE(writer.close()) << lines;
+        EXPECT_EQ(writer.error(), ENOSPC) << lines;
+        EXPECT_FALSE(writer.isOpen());
+    }
 }
 
 }  // namespace

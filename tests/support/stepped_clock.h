@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 
@@ -22,6 +24,16 @@ public:
 private:
     mutable std::mutex m_lock;
     std::optional<LocalTime> m_now = LocalTime{2027, 1, 31, 23, 59, 58};
+};
+
+// Monotonic time the test moves by hand, from 0.
+class SteppedMonotonicClock final : public MonotonicClock {
+public:
+    std::int64_t nanoseconds() const override { return m_ns.load(); }
+    void advanceMs(std::int64_t ms) { m_ns += ms * 1'000'000; }
+
+private:
+    std::atomic<std::int64_t> m_ns{0};
 };
 
 }  // namespace sondrel::testing

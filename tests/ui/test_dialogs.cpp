@@ -45,9 +45,9 @@ void TestDialogs::aboutLinkStartsUnvisitedEachTime()
         QVERIFY(!link.isVisited());
         QCOMPARE(link.palette().color(QPalette::WindowText), QColor(0, 0, 238));
         QString opened;
-        link.setOpener([&opened](const QString& target) {
+        link.setOpener([&opened](const QString& target, const sondrel::LinkVerdict& verdict) {
             opened = target;
-            return std::nullopt;
+            verdict(std::nullopt);
         });
         link.followLink();
         QCOMPARE(opened, QString::fromLatin1(sondrel::kFeedbackUrl));
@@ -94,9 +94,9 @@ void TestDialogs::captureLibraryLinkOpensDownloadPage()
 {
     DlgGetPCAP dialog;
     QString opened;
-    dialog.downloadLink().setOpener([&opened](const QString& target) {
+    dialog.downloadLink().setOpener([&opened](const QString& target, const sondrel::LinkVerdict& verdict) {
         opened = target;
-        return std::nullopt;
+        verdict(std::nullopt);
     });
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));

@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <vector>
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include "ui/chm_file.h"
 #include "ui/help.h"
 #include "ui/help_window.h"
+#include "modal_watcher.h"
 
 using Bytes = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(Bytes)
@@ -44,6 +46,8 @@ private slots:
     void defaultTopic_data();
     void defaultTopic();
     void missingOrForeignFileShowsNothing();
+    void helpTopicsSaysWhyTheFileCannotBeShown_data();
+    void helpTopicsSaysWhyTheFileCannotBeShown();
     void builtHelpOpensOnItsDefaultPage();
     void builtHelpFollowsLinksInsideTheFile();
 };
@@ -106,6 +110,41 @@ void TestHelp::missingOrForeignFileShowsNothing()
     file.close();
     QCOMPARE(sondrel::openHelpFile(foreign, nullptr), nullptr);
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void TestHelp::helpTopicsSaysWhyTheFileCannotBeShown_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "missing" << "was not found.";
+    QTest::newRow("a folder in its place") << "folder" << "cannot be read.";
+    QTest::newRow("not a help file") << "foreign" << "is damaged or is not a help file.";
+    QTest::newRow("beside this program") << "beside" << "was not found.";
+}
+
+void TestHelp::helpTopicsSaysWhyTheFileCannotBeShown()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("Sondrelix.chm"));
+    if (kind == QStringLiteral("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == QStringLiteral("foreign")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    } else if (kind == QStringLiteral("beside")) {
+        path = QCoreApplication::applicationDirPath() + QStringLiteral("/Sondrelix.chm");
+        QVERIFY(!QFileInfo::exists(path));
+    }
+    ModalWatcher watcher;
+    QWidget* window = kind == QStringLiteral("beside") ? sondrel::ShowHelpTopics(nullptr)
+                                                       : sondrel::showHelpFile(path, nullptr);
+    QCOMPARE(window, nullptr);
+    QVERIFY(watcher.seen().shown);
+    QCOMPARE(watcher.seen().caption, QStringLiteral("Error"));
+    QCOMPARE(watcher.seen().text, QStringLiteral("The help file ") + path + QStringLiteral(" ") + reason);
 }
 
 void TestHelp::builtHelpOpensOnItsDefaultPage()

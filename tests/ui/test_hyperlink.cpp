@@ -1,6 +1,8 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFontMetrics>
 #include <QPalette>
 #include <QTemporaryDir>
@@ -56,6 +58,8 @@ private slots:
     void xdgOpenStatus_data();
     void xdgOpenStatus();
     void localTargets();
+    void slowDesktopOpenerKeepsTheGuiTicking_data();
+    void slowDesktopOpenerKeepsTheGuiTicking();
 };
 
 void TestHyperLink::fitRectToText_data()
@@ -205,7 +209,9 @@ void TestHyperLink::colours()
     QVERIFY(hover != kLink && hover != kVisited);
 
     bool opens = true;
-    link->setOpener([&opens](const QString&) { return opens ? std::nullopt : std::optional<int>(31); });
+    link->setOpener([&opens](const QString&, const sondrel::LinkVerdict& verdict) {
+        verdict(opens ? std::nullopt : std::optional<int>(31));
+    });
 
     QCOMPARE(shownColour(*link), kLink);
     enter(*link);
@@ -240,9 +246,9 @@ void TestHyperLink::clickOpensTargetThroughOpener()
     link->bind();
     link->SetLinkTarget(QStringLiteral("https://example.org/get"));
     QStringList opened;
-    link->setOpener([&opened](const QString& target) {
+    link->setOpener([&opened](const QString& target, const sondrel::LinkVerdict& verdict) {
         opened << target;
-        return std::nullopt;
+        verdict(std::nullopt);
     });
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -291,7 +297,7 @@ void TestHyperLink::errorTexts()
     auto* link = new CHyperLink(&dialog);
     link->setText(QStringLiteral("Send feedback"));
     link->bind();
-    link->setOpener([code](const QString&) { return std::optional<int>(code); });
+    link->setOpener([code](const QString&, const sondrel::LinkVerdict& verdict) { verdict(code); });
 
     ModalWatcher watcher;
     link->followLink();
@@ -344,12 +350,74 @@ void TestHyperLink::localTargets()
     QCOMPARE(sondrel::localTargetProblem(QString()), std::optional<int>());
 
     // The missing file is reported before any desktop program is asked.
-    QCOMPARE(sondrel::openWithDesktop(missing), std::optional<int>(2));
+    std::optional<std::optional<int>> verdict;
+    sondrel::openWithDesktop(missing, [&verdict](std::optional<int> failure) { verdict = failure; });
+    QCOMPARE(verdict, std::optional<std::optional<int>>(2));
 
     if (::geteuid() != 0) {
         QVERIFY(QFile::setPermissions(present, QFileDevice::WriteOwner));
         QCOMPARE(sondrel::localTargetProblem(present), std::optional<int>(5));
     }
+}
+
+void TestHyperLink::slowDesktopOpenerKeepsTheGuiTicking_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");  // empty: opened, no box
+    QTest::newRow("no handler, after a second") << 3 << sondrel::openErrorMessage(31);
+    QTest::newRow("opened, after a second") << 0 << QString();
+}
+
+// xdg-open stands in here for a handler that keeps the desktop waiting: a
+// script first on PATH that sleeps, then exits with a status. The click
+// returns at once, the GUI thread goes on ticking, and the verdict shows when
+// the script ends.
+void TestHyperLink::slowDesktopOpenerKeepsTheGuiTicking()
+{
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    QFile script(bin.filePath(QStringLiteral("xdg-open")));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QByteArray("#!/bin/sh\nsleep 1\nexit ") + QByteArray::number(status) + "\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+
+    QWidget dialog;
+    auto* link = new CHyperLink(&dialog);
+    link->setText(QStringLiteral("Send feedback"));
+    link->bind();
+    link->SetLinkTarget(QStringLiteral("https://example.org/contact"));
+
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(10);
+    int ticksAtVerdict = -1;
+    QString shown;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            ticksAtVerdict = ticks;
+            box->done(QMessageBox::Ok);
+        } else if (link->isVisited() && ticksAtVerdict < 0) {
+            ticksAtVerdict = ticks;
+        }
+    });
+    watcher.start(5);
+
+    link->followLink();
+    const bool answeredAtOnce = ticksAtVerdict >= 0 || link->isVisited();
+    QTRY_VERIFY_WITH_TIMEOUT(ticksAtVerdict >= 0, 20000);
+    qputenv("PATH", path);
+    QVERIFY2(!answeredAtOnce, "the click waited for the desktop");
+    QVERIFY2(ticksAtVerdict >= 5, qPrintable(QStringLiteral("%1 ticks while the opener ran").arg(ticksAtVerdict)));
+    QCOMPARE(shown, message);
+    QCOMPARE(link->isVisited(), message.isEmpty());
 }
 
 QTEST_MAIN(TestHyperLink)
