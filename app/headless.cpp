@@ -89,7 +89,10 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
     services.clock = clock;
     Monitor monitor(std::move(services));
     monitor.loadSettings();
-    std::string started = "running without a window, capturing " + u16ToUtf8(FormatIPv4(monitor.localAddress()));
+    std::string started = "running without a window, ";
+    // Without an address in the settings file the default one is still being looked up.
+    started += monitor.localAddress() != 0 ? "capturing " + u16ToUtf8(FormatIPv4(monitor.localAddress()))
+                                           : std::string("capturing the default address once it is known");
     if (options.metrics) started += ", metrics at http://" + options.metrics->addressText() + "/metrics";
     notifier->log(started);
     monitor.start();
