@@ -1,8 +1,14 @@
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "app/command_line.h"
+#include "app/headless.h"
 #include "app/sondrel_app.h"
+#include "metrics/metrics_server.h"
 
 namespace {
 
@@ -11,21 +17,64 @@ bool set(const char* name) {
     return value && *value;
 }
 
-bool platformArgument(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) return true;
+bool platformArgument(const std::vector<std::string>& qtArguments) {
+    for (const std::string& argument : qtArguments)
+        if (argument == "-platform" || argument == "--platform") return true;
     return false;
+}
+
+int usageError(const std::string& error) {
+    std::fprintf(stderr, "sondrel: %s\n\n%.*s", error.c_str(), int(sondrel::usageText().size()),
+                 sondrel::usageText().data());
+    return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
+    const sondrel::CommandLine commandLine = sondrel::parseCommandLine(arguments);
+    if (!commandLine.error.empty()) return usageError(commandLine.error);
+    if (commandLine.mode == sondrel::CommandLine::Mode::Help) {
+        std::fwrite(sondrel::usageText().data(), 1, sondrel::usageText().size(), stdout);
+        return 0;
+    }
+
+    // The port is taken before anything else starts, so that a taken or
+    // foreign address ends the program at once with the reason.
+    std::optional<sondrel::MetricsServer> metrics;
+    if (commandLine.metrics) {
+        metrics.emplace(*commandLine.metrics);
+        if (const std::string error = metrics->listen(); !error.empty()) {
+            std::fprintf(stderr, "sondrel: cannot serve metrics on %s: %s\n", metrics->addressText().c_str(),
+                         error.c_str());
+            return 1;
+        }
+    }
+
+    if (commandLine.mode == sondrel::CommandLine::Mode::Headless) {
+        sondrel::TerminationSignals terminationSignals;
+        sondrel::HeadlessOptions options;
+        options.metrics = metrics ? &*metrics : nullptr;
+        options.maxApplicationSeries = commandLine.maxApplicationSeries;
+        return sondrel::runHeadless(terminationSignals, options);
+    }
+
     // Without a display Qt aborts with a long plug-in message; say what is wrong instead.
-    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM") && !platformArgument(argc, argv)) {
-        std::fputs("sondrel: no display: set DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen to run headless\n",
-                   stderr);
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM") &&
+        !platformArgument(commandLine.qtArguments)) {
+        std::fputs("sondrel: no display: set DISPLAY or WAYLAND_DISPLAY, or run sondrel --headless\n", stderr);
         return 1;
     }
-    sondrel::CSondrelApp app(argc, argv);
+    // Qt sees its own options only; it keeps pointers into this for its lifetime.
+    std::vector<std::string> qtArguments{argc > 0 ? argv[0] : "sondrel"};
+    qtArguments.insert(qtArguments.end(), commandLine.qtArguments.begin(), commandLine.qtArguments.end());
+    std::vector<char*> qtArgv;
+    for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = int(qtArguments.size());
+
+    sondrel::CSondrelApp app(qtArgc, qtArgv.data());
+    if (metrics) app.serveMetrics(&*metrics, commandLine.maxApplicationSeries);
     return app.InitInstance();
 }

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 
+#include "app/engine_metrics.h"
 #include "app/monitor.h"
 #include "app/qt_notifier.h"
 #include "app/sondrel_dlg.h"
@@ -24,9 +25,16 @@ CSondrelApp::CSondrelApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CSondrelApp::~CSondrelApp() {
     m_dialog.reset();
+    // The server's thread reads the engine; it ends before the engine goes.
+    if (m_metrics) m_metrics->stop();
     m_monitor.reset();
     // Detached workers may still hold the notifier; from now on they write to stderr.
     if (m_notifier) m_notifier->close();
+}
+
+void CSondrelApp::serveMetrics(MetricsServer* server, std::size_t maxApplicationSeries) {
+    m_metrics = server;
+    m_maxApplicationSeries = maxApplicationSeries;
 }
 
 int CSondrelApp::InitInstance() {
@@ -37,6 +45,7 @@ int CSondrelApp::InitInstance() {
     MonitorServices services;
     services.notifier = m_notifier;
     m_monitor = std::make_unique<Monitor>(std::move(services));
+    if (m_metrics) m_metrics->start(engineMetricsSource(*m_monitor, m_maxApplicationSeries));
     m_dialog = std::make_unique<CSondrelDlg>(*m_monitor);
     connect(m_dialog.get(), &CSondrelDlg::ended, this, &QCoreApplication::quit);
     m_dialog->OnInitDialog();

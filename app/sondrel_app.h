@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QApplication>
+#include <cstddef>
 #include <memory>
 
 namespace sondrel {
 
 class CSondrelDlg;
+class MetricsServer;
 class Monitor;
 class QtNotifier;
 
@@ -18,6 +20,10 @@ public:
     CSondrelApp(int& argc, char** argv);
     ~CSondrelApp() override;
 
+    // Before InitInstance: serve the engine's metrics on this server (already
+    // listening) while the engine lives.
+    void serveMetrics(MetricsServer* server, std::size_t maxApplicationSeries);
+
     // Builds the engine and the main window, runs the start-up sequence and
     // the event loop until "Exit"; returns the exit code.
     int InitInstance();
@@ -26,6 +32,8 @@ private:
     std::shared_ptr<QtNotifier> m_notifier;
     std::unique_ptr<Monitor> m_monitor;
     std::unique_ptr<CSondrelDlg> m_dialog;
+    MetricsServer* m_metrics = nullptr;
+    std::size_t m_maxApplicationSeries = 0;
 };
 
 }  // namespace sondrel

@@ -30,6 +30,11 @@ add_custom_command(
 add_custom_target(sondrel_package_docs ALL DEPENDS ${sondrel_man_page} ${sondrel_changelog})
 
 install(FILES ${sondrel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The headless service, installed disabled. lib/systemd/system under the
+# prefix: /usr/lib/systemd/system for the package, /usr/local/lib/systemd/system
+# for `make install`; systemd reads both.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/sondrel.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${sondrel_changelog}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -56,14 +61,18 @@ midnight.
 .
 The window holds no privilege. A small capture helper does the capturing
 and names the owners of ports; the package grants it the capabilities it
-needs, and members of the group \"sondrel\" may run it.")
+needs, and members of the group \"sondrel\" may run it. A systemd service,
+disabled until enabled, runs the monitor without a window and serves its
+counters to Prometheus.")
 # dpkg-shlibdeps finds the Qt, libcap and C++ runtime. libpcap is opened with
-# dlopen, which it cannot see; setcap comes from libcap2-bin, addgroup from adduser.
+# dlopen, which it cannot see; setcap comes from libcap2-bin, addgroup and
+# adduser (the group, and the service's account) from adduser.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpcap0.8, libcap2-bin, adduser")
 # The link control opens its targets with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_SOURCE_GENERATOR TXZ)

@@ -42,6 +42,9 @@ addr_a=10.232.$n.1
 addr_b=10.232.$n.2
 work=$(mktemp -d /tmp/sondrel-package.XXXXXX)
 installed=
+# The postinst makes the service's account; a machine that had none gets none back.
+had_account=$(getent passwd sondrel || true)
+had_group=$(getent group sondrel || true)
 
 stop_namespace_programs() {
   local ns pid
@@ -60,6 +63,15 @@ cleanup() {
   done
   if [[ -n $installed ]]; then
     dpkg --purge sondrel >/dev/null 2>&1 || true
+  fi
+  # userdel also takes the group of the same name with it; a group that was here before comes back.
+  if [[ -z $had_account ]] && getent passwd sondrel >/dev/null; then userdel sondrel 2>/dev/null || true; fi
+  if [[ -z $had_group ]]; then
+    if getent group sondrel >/dev/null; then groupdel sondrel 2>/dev/null || true; fi
+  elif ! getent group sondrel >/dev/null; then
+    IFS=: read -r _ _ gid members <<<"$had_group"
+    groupadd --system -g "$gid" sondrel 2>/dev/null || true
+    [[ -z $members ]] || gpasswd -M "$members" sondrel >/dev/null 2>&1 || true
   fi
   rm -rf -- "$work"
   exit "$rc"
@@ -101,10 +113,13 @@ dpkg-query -L sondrel >"$work/package-paths"
 
 for path in "$binary" /usr/bin/Sondrelix.chm /usr/share/applications/sondrel.desktop \
             /usr/share/man/man1/sondrel.1.gz /usr/share/icons/hicolor/scalable/apps/sondrel.svg \
-            /usr/share/icons/hicolor/48x48/apps/sondrel.png /usr/share/doc/sondrel/copyright; do
+            /usr/share/icons/hicolor/48x48/apps/sondrel.png /usr/share/doc/sondrel/copyright \
+            /usr/lib/systemd/system/sondrel.service; do
   [[ -f $path ]] || fail "the package did not install $path"
 done
 [[ -z $(find /etc/xdg/autostart -name 'sondrel*' 2>/dev/null) ]] || fail "an autostart entry was installed"
+[[ -z $(find /etc/systemd/system -name 'sondrel*' 2>/dev/null) ]] || fail "the service was enabled on install"
+getent passwd sondrel >/dev/null || fail "the service's account sondrel was not made"
 
 # The window holds no capability; the helper holds exactly what capture and
 # owner discovery need, permitted only, and runs for root and the group alone.

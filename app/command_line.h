@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "metrics/exposition.h"
+#include "metrics/listen_address.h"
+
+namespace sondrel {
+
+// What the command line asks for. Parsing is strict: an unknown option, a
+// missing or bad value, an option given twice or a stray argument is an
+// error (the caller prints it with the usage text and exits with status 2).
+struct CommandLine {
+    enum class Mode { Window, Headless, Help };
+    Mode mode = Mode::Window;
+    std::optional<ListenAddress> metrics;
+    std::size_t maxApplicationSeries = kDefaultMaxApplicationSeries;
+    // Window only: Qt's own options (-platform offscreen, -style fusion ...)
+    // with their values, in the order given, for the QApplication.
+    std::vector<std::string> qtArguments;
+    std::string error;  // non-empty: the command line is wrong, and why
+};
+
+// The arguments after the program name.
+//   --headless --metrics 127.0.0.1:9100 --metrics-max-applications 50
+CommandLine parseCommandLine(std::span<const std::string_view> arguments);
+
+// The text for --help and for usage errors.
+std::string_view usageText();
+
+}  // namespace sondrel

@@ -1,0 +1,132 @@
+#include "app/headless.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/engine_metrics.h"
+#include "app/monitor.h"
+#include "base/log_notifier.h"
+#include "base/text.h"
+#include "metrics/metrics_server.h"
+
+namespace sondrel {
+
+namespace {
+
+volatile sig_atomic_t signalPipe = -1;
+
+extern "C" void onTerminationSignal(int number) {
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe, &byte, 1);
+    errno = savedErrno;
+}
+
+// The one-second period on the monotonic clock, like the window's timer, so
+// that a change of the wall clock (or libfaketime) moves the midnight check
+// but not the pace.
+int secondTimer() {
+    const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (fd < 0) return -1;
+    itimerspec period{};
+    period.it_interval.tv_sec = 1;
+    period.it_value.tv_sec = 1;
+    if (::timerfd_settime(fd, 0, &period, nullptr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+TerminationSignals::TerminationSignals() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_readFd = fds[0];
+    m_writeFd = fds[1];
+    signalPipe = m_writeFd;
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+TerminationSignals::~TerminationSignals() {
+    if (m_readFd < 0) return;
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    signalPipe = -1;
+    ::close(m_readFd);
+    ::close(m_writeFd);
+}
+
+int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
+    // A service whose log reader went away must go on counting, not die on its next message.
+    std::signal(SIGPIPE, SIG_IGN);
+    auto clock = std::make_shared<SystemClock>();
+    auto notifier = std::make_shared<LogNotifier>(clock);
+    const int timer = secondTimer();
+    if (signals.fd() < 0 || timer < 0) {
+        notifier->log(std::string("cannot set up the headless loop: ") + std::strerror(errno));
+        if (timer >= 0) ::close(timer);
+        return 1;
+    }
+
+    MonitorServices services;
+    services.notifier = notifier;
+    services.clock = clock;
+    Monitor monitor(std::move(services));
+    monitor.loadSettings();
+    std::string started = "running without a window, ";
+    // Without an address in the settings file the default one is still being looked up.
+    started += monitor.localAddress() != 0 ? "capturing " + u16ToUtf8(FormatIPv4(monitor.localAddress()))
+                                           : std::string("capturing the default address once it is known");
+    if (options.metrics) started += ", metrics at http://" + options.metrics->addressText() + "/metrics";
+    notifier->log(started);
+    monitor.start();
+    if (options.metrics) options.metrics->start(engineMetricsSource(monitor, options.maxApplicationSeries));
+
+    int status = 0;
+    pollfd fds[2] = {{signals.fd(), POLLIN, 0}, {timer, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            notifier->log(std::string("stopping: poll failed: ") + std::strerror(errno));
+            status = 1;
+            break;
+        }
+        if (fds[0].revents != 0) {
+            unsigned char number = SIGTERM;
+            [[maybe_unused]] const ssize_t n = ::read(signals.fd(), &number, 1);
+            const char* name = sigabbrev_np(number);
+            notifier->log(std::string("stopping on SIG") + (name ? name : "TERM"));
+            break;
+        }
+        if (fds[1].revents != 0) {
+            // Ticks missed while the machine slept are not caught up, as with the window's timer.
+            std::uint64_t expirations = 0;
+            (void)!::read(timer, &expirations, sizeof expirations);
+            monitor.tick();
+        }
+    }
+    ::close(timer);
+
+    monitor.stop();
+    if (options.metrics) options.metrics->stop();
+    std::this_thread::sleep_for(options.exitWait);
+    return status;
+}
+
+}  // namespace sondrel

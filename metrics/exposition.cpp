@@ -1,0 +1,236 @@
+#include "metrics/exposition.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+#include "base/text.h"
+
+namespace sondrel {
+
+namespace {
+
+struct Series {
+    std::string label;  // the application's name in UTF-8
+    std::uint64_t transmitBytes = 0;
+    std::uint64_t receiveBytes = 0;
+    bool ownSeries = false;
+    bool hadOwnSeries = false;
+
+    std::uint64_t totalBytes() const {
+        const std::uint64_t sum = transmitBytes + receiveBytes;
+        return sum < transmitBytes ? UINT64_MAX : sum;
+    }
+};
+
+// Names that differ only in unpaired surrogates give the same UTF-8 text; one
+// exposition must not carry two series with the same labels, so they are summed.
+std::vector<Series> seriesByLabel(const std::vector<ApplicationCounters>& applications) {
+    std::vector<Series> series;
+    series.reserve(applications.size());
+    for (const ApplicationCounters& app : applications) {
+        series.push_back({u16ToUtf8(app.name), app.transmitBytes, app.receiveBytes});
+    }
+    std::sort(series.begin(), series.end(), [](const Series& a, const Series& b) { return a.label < b.label; });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        if (kept > 0 && series[kept - 1].label == series[i].label) {
+            series[kept - 1].transmitBytes += series[i].transmitBytes;
+            series[kept - 1].receiveBytes += series[i].receiveBytes;
+        } else {
+            if (kept != i) series[kept] = std::move(series[i]);
+            ++kept;
+        }
+    }
+    series.resize(kept);
+    return series;
+}
+
+// The largest by total bytes; among equals, those that had a series already
+// (no churn between scrapes), then by name.
+void chooseOwnSeries(std::vector<Series>& series, std::size_t limit) {
+    if (series.size() <= limit) {
+        for (Series& s : series) s.ownSeries = true;
+        return;
+    }
+    std::vector<Series*> ranked;
+    ranked.reserve(series.size());
+    for (Series& s : series) ranked.push_back(&s);
+    std::nth_element(ranked.begin(), ranked.begin() + std::ptrdiff_t(limit), ranked.end(),
+                     [](const Series* a, const Series* b) {
+                         if (a->totalBytes() != b->totalBytes()) return a->totalBytes() > b->totalBytes();
+                         if (a->hadOwnSeries != b->hadOwnSeries) return a->hadOwnSeries;
+                         return a->label < b->label;
+                     });
+    for (std::size_t i = 0; i < limit; ++i) ranked[i]->ownSeries = true;
+}
+
+void appendNumber(std::string& out, std::uint64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+void appendFamily(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+void appendSample(std::string& out, std::string_view name, std::string_view labelName, std::string_view labelValue,
+                  std::uint64_t value) {
+    out += name;
+    out += '{';
+    out += labelName;
+    out += "=\"";
+    appendLabelValue(out, labelValue);
+    out += "\"} ";
+    appendNumber(out, value);
+    out += '\n';
+}
+
+void appendSample(std::string& out, std::string_view name, std::uint64_t value) {
+    out += name;
+    out += ' ';
+    appendNumber(out, value);
+    out += '\n';
+}
+
+std::string_view modeName(AttributionMode mode) {
+    switch (mode) {
+    case AttributionMode::Unknown: return "unknown";
+    case AttributionMode::Ebpf: return "ebpf";
+    case AttributionMode::ProcPolling: return "proc";
+    case AttributionMode::None: return "none";
+    }
+    return "unknown";
+}
+
+constexpr AttributionMode kModes[] = {AttributionMode::Unknown, AttributionMode::Ebpf, AttributionMode::ProcPolling,
+                                      AttributionMode::None};
+
+}  // namespace
+
+void appendLabelValue(std::string& out, std::string_view utf8) {
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        default: out += c;
+        }
+    }
+}
+
+std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
+    if (m_generation != snapshot.generation) {
+        m_generation = snapshot.generation;
+        m_previous.clear();
+        m_otherTransmitOffset = 0;
+        m_otherReceiveOffset = 0;
+    }
+
+    std::vector<Series> series = seriesByLabel(snapshot.applications);
+    for (Series& s : series) {
+        const auto it = m_previous.find(s.label);
+        s.hadOwnSeries = it != m_previous.end() && it->second.ownSeries;
+    }
+    chooseOwnSeries(series, m_maxApplicationSeries);
+
+    std::uint64_t transmitTotal = 0;
+    std::uint64_t receiveTotal = 0;
+    std::uint64_t otherTransmit = 0;
+    std::uint64_t otherReceive = 0;
+    std::unordered_map<std::string, Previous> next;
+    next.reserve(series.size());
+    for (const Series& s : series) {
+        transmitTotal += s.transmitBytes;
+        receiveTotal += s.receiveBytes;
+        if (!s.ownSeries) {
+            otherTransmit += s.transmitBytes;
+            otherReceive += s.receiveBytes;
+        }
+        if (const auto it = m_previous.find(s.label); it != m_previous.end()) {
+            if (s.ownSeries && !it->second.ownSeries) {
+                // Its bytes so far stay in the sum, where they were reported.
+                m_otherTransmitOffset += s.transmitBytes;
+                m_otherReceiveOffset += s.receiveBytes;
+            } else if (!s.ownSeries && it->second.ownSeries) {
+                // What its own series already reported must not be reported again.
+                m_otherTransmitOffset -= it->second.transmitBytes;
+                m_otherReceiveOffset -= it->second.receiveBytes;
+            }
+            m_previous.erase(it);
+        }
+        next.emplace(s.label, Previous{s.ownSeries, s.transmitBytes, s.receiveBytes});
+    }
+    // Records only go at a reset; should one go otherwise, the sum keeps what it reported.
+    for (const auto& [label, gone] : m_previous) {
+        if (!gone.ownSeries) {
+            m_otherTransmitOffset += gone.transmitBytes;
+            m_otherReceiveOffset += gone.receiveBytes;
+        }
+    }
+    m_previous = std::move(next);
+    otherTransmit += m_otherTransmitOffset;
+    otherReceive += m_otherReceiveOffset;
+
+    std::string out;
+    out.reserve(2048 + series.size() * 2 * 100);
+
+    constexpr std::string_view transmitName = "sondrel_application_transmit_bytes_total";
+    appendFamily(out, transmitName, "counter",
+                 "Bytes sent by the application (IPv4 total length) since the statistics were last reset.");
+    for (const Series& s : series) {
+        if (s.ownSeries) appendSample(out, transmitName, "application", s.label, s.transmitBytes);
+    }
+    constexpr std::string_view receiveName = "sondrel_application_receive_bytes_total";
+    appendFamily(out, receiveName, "counter",
+                 "Bytes received by the application (IPv4 total length) since the statistics were last reset.");
+    for (const Series& s : series) {
+        if (s.ownSeries) appendSample(out, receiveName, "application", s.label, s.receiveBytes);
+    }
+
+    constexpr std::string_view otherTransmitName = "sondrel_other_applications_transmit_bytes_total";
+    appendFamily(out, otherTransmitName, "counter",
+                 "Bytes sent by applications while they had no series of their own (beyond the series limit).");
+    appendSample(out, otherTransmitName, otherTransmit);
+    constexpr std::string_view otherReceiveName = "sondrel_other_applications_receive_bytes_total";
+    appendFamily(out, otherReceiveName, "counter",
+                 "Bytes received by applications while they had no series of their own (beyond the series limit).");
+    appendSample(out, otherReceiveName, otherReceive);
+
+    appendFamily(out, "sondrel_applications", "gauge", "Applications counted since the statistics were last reset.");
+    appendSample(out, "sondrel_applications", series.size());
+
+    const std::string device = u16ToUtf8(snapshot.capture.interfaceName);
+    const CaptureStatus& capture = snapshot.capture;
+    appendFamily(out, "sondrel_network_transmit_bytes_total", "counter",
+                 "Bytes counted as sent on the captured interface since the statistics were last reset.");
+    appendSample(out, "sondrel_network_transmit_bytes_total", "device", device, transmitTotal);
+    appendFamily(out, "sondrel_network_receive_bytes_total", "counter",
+                 "Bytes counted as received on the captured interface since the statistics were last reset.");
+    appendSample(out, "sondrel_network_receive_bytes_total", "device", device, receiveTotal);
+    appendFamily(out, "sondrel_capture_packets_total", "counter", "Packets the capture received.");
+    appendSample(out, "sondrel_capture_packets_total", "device", device, capture.packetsCaptured);
+    appendFamily(out, "sondrel_capture_packets_dropped_total", "counter",
+                 "Packets the capture lost before they were counted.");
+    appendSample(out, "sondrel_capture_packets_dropped_total", "device", device, capture.packetsDropped);
+    appendFamily(out, "sondrel_capture_up", "gauge", "1 while the interface is being captured, else 0.");
+    appendSample(out, "sondrel_capture_up", "device", device, capture.capturing ? 1 : 0);
+
+    appendFamily(out, "sondrel_attribution_mode", "gauge",
+                 "How packets are tied to the programs that own their ports: 1 for the mode in use.");
+    for (const AttributionMode mode : kModes) {
+        appendSample(out, "sondrel_attribution_mode", "mode", modeName(mode), mode == capture.mode ? 1 : 0);
+    }
+    return out;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,77 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace sondrel {
+namespace {
+
+using Mode = CommandLine::Mode;
+
+struct Row {
+    const char* name;
+    std::vector<std::string_view> arguments;
+    Mode mode;
+    const char* metrics;  // the address as shown; empty: none
+    std::size_t maxSeries;
+    std::vector<std::string> qtArguments;
+};
+
+TEST(CommandLine, Accepted) {
+    const Row rows[] = {
+        {"nothing: the window", {}, Mode::Window, "", 200, {}},
+        {"headless", {"--headless"}, Mode::Headless, "", 200, {}},
+        {"headless with metrics", {"--headless", "--metrics", "127.0.0.1:9100"}, Mode::Headless, "127.0.0.1:9100", 200, {}},
+        {"metrics with =", {"--metrics=[::1]:9100", "--headless"}, Mode::Headless, "[::1]:9100", 200, {}},
+        {"series limit", {"--metrics", "9100", "--metrics-max-applications", "50"}, Mode::Window, "127.0.0.1:9100", 50, {}},
+        {"series limit 0 with =", {"--metrics-max-applications=0", "--metrics", "9100"}, Mode::Window, "127.0.0.1:9100", 0, {}},
+        {"Qt options pass to the window",
+         {"-platform", "offscreen", "--style", "fusion", "-reverse", "-stylesheet=a.qss"},
+         Mode::Window, "", 200,
+         {"-platform", "offscreen", "--style", "fusion", "-reverse", "-stylesheet=a.qss"}},
+        {"window with metrics and a Qt option",
+         {"--metrics", "localhost:9100", "-platform", "xcb"}, Mode::Window, "127.0.0.1:9100", 200, {"-platform", "xcb"}},
+        {"help wins", {"--headless", "--help", "--bogus"}, Mode::Help, "", 200, {}},
+        {"short help", {"-h"}, Mode::Help, "", 200, {}},
+    };
+    for (const Row& row : rows) {
+        const CommandLine parsed = parseCommandLine(row.arguments);
+        EXPECT_EQ(parsed.error, "") << row.name;
+        EXPECT_EQ(parsed.mode, row.mode) << row.name;
+        EXPECT_EQ(parsed.metrics ? parsed.metrics->text : "", row.metrics) << row.name;
+        EXPECT_EQ(parsed.maxApplicationSeries, row.maxSeries) << row.name;
+        EXPECT_EQ(parsed.qtArguments, row.qtArguments) << row.name;
+    }
+}
+
+TEST(CommandLine, Refused) {
+    const struct {
+        const char* name;
+        std::vector<std::string_view> arguments;
+    } rows[] = {
+        {"unknown option", {"--verbose"}},
+        {"unknown single-dash option", {"-x"}},
+        {"stray argument", {"file.txt"}},
+        {"metrics without a value", {"--metrics"}},
+        {"metrics with a bad address", {"--metrics", "example.org:9100"}},
+        {"metrics twice", {"--metrics", "9100", "--metrics", "9101"}},
+        {"headless twice", {"--headless", "--headless"}},
+        {"series limit without metrics", {"--metrics-max-applications", "5"}},
+        {"series limit not a number", {"--metrics", "9100", "--metrics-max-applications", "-1"}},
+        {"series limit too large", {"--metrics", "9100", "--metrics-max-applications", "1000001"}},
+        {"series limit without a value", {"--metrics", "9100", "--metrics-max-applications"}},
+        {"Qt option with headless", {"--headless", "-platform", "offscreen"}},
+        {"Qt option without its value", {"-platform"}},
+        {"Qt option in a form Qt does not read", {"-platform=offscreen"}},
+        {"prefix of an option", {"--head"}},
+        {"option glued to its prefix", {"--metricsx"}},
+    };
+    for (const auto& row : rows) {
+        const CommandLine parsed = parseCommandLine(row.arguments);
+        EXPECT_NE(parsed.error, "") << row.name;
+    }
+}
+
+}  // namespace
+}  // namespace sondrel
