@@ -12,6 +12,7 @@
 #include "tests/support/stepped_clock.h"
 #include "config/settings.h"
 #include "engine_fakes.h"
+#include "tests/support/idle_capture_library.h"
 
 namespace sondrel {
 namespace {
@@ -178,6 +179,39 @@ TEST_F(MonitorFixture, UnwritableSettingsFolderIsReported) {
 // The host-name lookup behind the default address may wait for DNS for
 // seconds: it runs only when the settings file holds no address, and never on
 // the thread that starts the window; capture starts once the address is known.
+// The old capture may sit in a dispatch on an idle interface: choosing another
+// interface must wake it, or it would never end.
+TEST(MonitorOptions, AnotherInterfaceEndsTheCaptureWaitingOnAnIdleOne) {
+    const fs::path dir = fs::temp_directory_path() / ("sondrel-idle-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    MonitorServices services;
+    services.notifier = std::make_shared<CountingNotifier>();
+    services.clock = std::make_shared<SteppedClock>();
+    services.settingsFolder = (dir / "config").string();
+    services.settingsDefaults = std::make_shared<SettingsDefaults>(SettingsDefaults{u"/tmp", ip(testing::kIdleAddress)});
+    services.makeSources = inProcessSources((dir / "no-proc").string(), testing::idleLibrary);
+    Monitor monitor(services);
+    monitor.loadSettings();
+    monitor.start();
+    testing::IdleInterface& idle = testing::idle();
+    {
+        std::unique_lock guard(idle.lock);
+        ASSERT_TRUE(idle.changed.wait_for(guard, std::chrono::seconds(20), [&] { return idle.dispatching; }));
+    }
+    monitor.applyOptions(ip("10.0.0.2"), 1, u"/tmp");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        {
+            const std::scoped_lock guard(idle.lock);
+            if (idle.closed) break;
+        }
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the old capture still waits on the idle interface";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    monitor.stop();
+    fs::remove_all(dir);
+}
+
 TEST(MonitorStartUp, DefaultAddressIsLookedUpOnAWorkerOnlyWhenTheFileHasNone) {
     struct Row {
         const char* name;

@@ -28,9 +28,13 @@
 #include "app/monitor.h"
 #include "config/settings.h"
 #include "discovery/owner_discovery.h"
+#include "tests/support/idle_capture_library.h"
 
 using namespace sondrel;
 using namespace std::chrono_literals;
+using sondrel::testing::idle;
+using sondrel::testing::IdleInterface;
+using sondrel::testing::idleLibrary;
 
 namespace {
 
@@ -38,94 +42,6 @@ constexpr auto kPatience = 30s;
 constexpr int kResolvers = 200;
 constexpr auto kLookupTime = 5s;
 const char* const kLocal = "10.0.0.1";
-
-// A capture device that never sees a frame: pcap_dispatch returns only when
-// pcap_breakloop is called, as libpcap does on an idle Linux interface.
-struct IdleInterface {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool dispatching = false;
-    bool breakRequested = false;
-    bool closed = false;
-    sockaddr_in ipv4{};
-    pcap_addr_t address{};
-    pcap_if_t device{};
-    char name[8] = "idle0";
-};
-
-// Never destroyed: the capture thread may still be inside it while the process ends.
-IdleInterface& idle() {
-    static IdleInterface* const instance = new IdleInterface;
-    return *instance;
-}
-
-int findalldevs(pcap_if_t** list, char*) {
-    IdleInterface& i = idle();
-    i.ipv4.sin_family = AF_INET;
-    i.ipv4.sin_addr.s_addr = inet_addr(kLocal);
-    i.address.addr = reinterpret_cast<sockaddr*>(&i.ipv4);
-    i.device.name = i.name;
-    i.device.addresses = &i.address;
-    *list = &i.device;
-    return 0;
-}
-void freealldevs(pcap_if_t*) {}
-pcap_t* openLive(const char*, int, int, int, char*) { return reinterpret_cast<pcap_t*>(&idle()); }
-pcap_t* create(const char*, char*) { return reinterpret_cast<pcap_t*>(&idle()); }
-int setOption(pcap_t*, int) { return 0; }
-int activate(pcap_t*) { return 0; }
-char* geterr(pcap_t*) { return idle().name; }
-const char* statustostr(int) { return "idle"; }
-int compile(pcap_t*, bpf_program*, const char*, int, bpf_u_int32) { return -1; }
-int setfilter(pcap_t*, bpf_program*) { return -1; }
-int datalink(pcap_t*) { return DLT_EN10MB; }
-
-int dispatch(pcap_t*, int, pcap_handler, u_char*) {
-    IdleInterface& i = idle();
-    std::unique_lock guard(i.lock);
-    i.dispatching = true;
-    i.changed.notify_all();
-    i.changed.wait(guard, [&] { return i.breakRequested; });
-    i.breakRequested = false;
-    i.dispatching = false;
-    return PCAP_ERROR_BREAK;
-}
-
-void breakloop(pcap_t*) {
-    IdleInterface& i = idle();
-    const std::scoped_lock guard(i.lock);
-    i.breakRequested = true;
-    i.changed.notify_all();
-}
-
-void closeHandle(pcap_t*) {
-    IdleInterface& i = idle();
-    const std::scoped_lock guard(i.lock);
-    i.closed = true;
-}
-
-CaptureLibraryLoad idleLibrary() {
-    CaptureLibrary library;
-    library.findalldevs = findalldevs;
-    library.freealldevs = freealldevs;
-    library.open_live = openLive;
-    library.compile = compile;
-    library.setfilter = setfilter;
-    library.dispatch = dispatch;
-    library.close = closeHandle;
-    library.datalink = datalink;
-    library.breakloop = breakloop;
-    library.create = create;
-    library.set_snaplen = setOption;
-    library.set_promisc = setOption;
-    library.set_timeout = setOption;
-    library.set_buffer_size = setOption;
-    library.activate = activate;
-    library.geterr = geterr;
-    library.statustostr = statustostr;
-    library.fileName = "libpcap.so.0.8";
-    return library;
-}
 
 // Counts the look-ups that have begun; each then takes kLookupTime. Held by
 // the resolver threads through the look-up function's copy of the pointer.

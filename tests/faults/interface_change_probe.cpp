@@ -10,6 +10,8 @@
 // At the end every superseded capture thread must have ended.
 #include <dirent.h>
 
+#include <optional>
+
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -28,14 +30,19 @@ namespace {
 constexpr std::size_t kPayload = 100;
 constexpr std::uint64_t kIpLength = 28 + kPayload;
 
-std::size_t threadCount() {
+std::size_t tasksOf(const std::string& process) {
     std::size_t count = 0;
-    if (DIR* tasks = ::opendir("/proc/self/task")) {
+    if (DIR* tasks = ::opendir(("/proc/" + process + "/task").c_str())) {
         while (const dirent* entry = ::readdir(tasks)) count += entry->d_name[0] != '.';
         ::closedir(tasks);
     }
     return count;
 }
+
+// The capture threads run in the capture helper: its threads count with ours.
+std::optional<int> g_helper;
+
+std::size_t threadCount() { return tasksOf("self") + (g_helper ? tasksOf(std::to_string(*g_helper)) : 0); }
 
 // Resolver threads come and go within microseconds; the fewest threads seen
 // over a short while are the ones that stay.
@@ -86,6 +93,8 @@ int main(int argc, char** argv) {
     auto warmUp = UdpSocket::bind(*first, error);
     if (!warmUp) return failWith(error);
     if (!live.waitUntilLive(*warmUp, *remote, port, 10, 20s)) return failWith("capture never went live", &live);
+    g_helper = live.helperProcess();
+    if (!g_helper) return failWith("no capture helper runs", &live);
     const std::size_t baseline = steadyThreadCount();
 
     auto senderSocket = UdpSocket::bind(*first, error);
