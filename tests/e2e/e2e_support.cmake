@@ -1,4 +1,4 @@
-# The helpers of the end-to-end programs. Included by tests/e2e and by the
+# The helpers of the end-to-end programs. Included by tests/e2e, tests/faults and by the
 # measurement programs under bench/, which are built with or without the
 # tests; whichever folder comes first defines the libraries.
 if(NOT TARGET sondrel_e2e_support)
