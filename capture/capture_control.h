@@ -20,6 +20,11 @@ struct CaptureControl {
     // When the interface went away (or never was there), wait for the
     // address to come back and capture again instead of ending.
     bool resumeWhenAddressReturns = false;
+    // Frames reach the queue within kCapturePromptReadTimeoutMs instead of
+    // the read timeout. Owner discovery by /proc asks for a pass when a
+    // packet's port has no owner; a request a second late finds a program
+    // that lived less than that gone. Set before any capture thread starts.
+    bool promptDelivery = false;
 };
 
 // What a capture run tells besides its packets: for the status line and the metrics.

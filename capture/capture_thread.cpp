@@ -55,7 +55,8 @@ using HandleOwner = std::unique_ptr<pcap_t, void (*)(pcap_t*)>;
 // results carry nothing. A positive status from pcap_activate is a warning
 // (promiscuous mode or time stamp type unsupported) and the handle works.
 // On failure the handle is already closed and failureText says why.
-HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, std::u16string& failureText) {
+HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, int readTimeoutMs,
+                       std::u16string& failureText) {
     char errorText[PCAP_ERRBUF_SIZE] = "";
     HandleOwner handle(library.create(deviceName, errorText), library.close);
     if (handle == nullptr) {
@@ -65,7 +66,7 @@ HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, st
     }
     library.set_snaplen(handle.get(), kCaptureSnapshotLength);
     library.set_promisc(handle.get(), kCapturePromiscuous);
-    library.set_timeout(handle.get(), kCaptureReadTimeoutMs);
+    library.set_timeout(handle.get(), readTimeoutMs);
     library.set_buffer_size(handle.get(), kCaptureBufferBytes);
     const int status = library.activate(handle.get());
     if (status < 0) {
@@ -137,7 +138,8 @@ RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& not
         return RunEnd::InterfaceGone;
     }
     std::u16string failureText;
-    HandleOwner opened = openDevice(library, device->name, failureText);
+    const int readTimeoutMs = control->promptDelivery ? kCapturePromptReadTimeoutMs : kCaptureReadTimeoutMs;
+    HandleOwner opened = openDevice(library, device->name, readTimeoutMs, failureText);
     if (opened == nullptr) {
         report.failed(notifier, failureText);
         return RunEnd::Failed;

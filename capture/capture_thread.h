@@ -14,6 +14,8 @@ namespace sondrel {
 inline constexpr int kCaptureSnapshotLength = 65536;
 inline constexpr int kCapturePromiscuous = 0;
 inline constexpr int kCaptureReadTimeoutMs = 1000;
+// With CaptureControl::promptDelivery: the capture helper forwards every 20 ms.
+inline constexpr int kCapturePromptReadTimeoutMs = 20;
 inline constexpr int kCaptureFramesPerDispatch = 10;
 // The kernel ring. With libpcap's default ring, bursts of small datagrams
 // overflowed it from about 170k packets/s; a 32 MB ring absorbs the moments

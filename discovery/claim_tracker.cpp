@@ -61,7 +61,9 @@ void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t
         const SeenSocket& socket = sockets[m_passWinner[slot]];
         const std::uint32_t label = labelId(socket.label);
         SlotState& state = m_slots[slot];
-        if (state.label != label) {
+        const bool ownersLastSocket = label == kUnreadable && state.label > kUnreadable && socket.inode != 0 &&
+                                      socket.inode == state.inode;
+        if (state.label != label && !ownersLastSocket) {
             // An owner event after the tables were read knows better.
             if (state.label != 0 && state.lastSeenNs > seenAtNs) continue;
             std::int64_t since = kBeginning;
@@ -75,6 +77,7 @@ void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t
             state.label = label;
         }
         state.lastSeenNs = std::max(state.lastSeenNs, seenAtNs);
+        state.inode = socket.inode;
     }
 }
 
@@ -85,6 +88,7 @@ void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std
         if (state.label != label) {
             claim(slot, label, state.label == 0 ? kBeginning : atNs, out);
             state.label = label;
+            state.inode = socket.inode;
         }
         state.lastSeenNs = std::max(state.lastSeenNs, atNs);
     });

@@ -19,6 +19,7 @@ struct SeenSocket {
     std::uint8_t carries = 0;    // wire::kCarriesIpv4 | kCarriesIpv6
     int pid = 0;
     const std::u16string* label = nullptr;  // nullptr: no readable process holds it
+    std::uint64_t inode = 0;                // 0: not known (owner events)
 };
 
 // Start time of a process in nanoseconds since the epoch, when it can be read.
@@ -34,6 +35,10 @@ using ProcessStartTime = std::function<std::optional<std::int64_t>(int pid)>;
 // two is the claim's start. An owner event comes from the process itself at
 // the moment it used the port, so its time is the start. The first claim of
 // a port reaches back to the beginning: the socket existed before it was seen.
+// The very socket a readable owner was seen holding, seen again without a
+// holder, changes nothing: a process on its way out closes its descriptors
+// before the kernel drops its sockets, and a pass that reads the tables in
+// between would otherwise take the owner's last packets from it.
 class ClaimTracker {
 public:
     ClaimTracker();
@@ -49,6 +54,7 @@ private:
     struct SlotState {
         std::int64_t lastSeenNs = 0;
         std::uint32_t label = 0;  // 0: never seen; 1: no readable owner; others: m_texts index + 2
+        std::uint64_t inode = 0;  // the socket a pass last saw there; 0: not known
     };
     static constexpr std::uint32_t kUnreadable = 1;
 

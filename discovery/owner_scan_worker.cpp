@@ -69,9 +69,9 @@ void finishWorker(OwnerScanWorker::State& state) {
 void collectSeen(const OwnerTableScanner& scanner, std::vector<SeenSocket>& seen) {
     seen.clear();
     for (const OwnedPort& port : scanner.unownedPorts())
-        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, 0, nullptr});
+        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, 0, nullptr, port.inode});
     for (const OwnedPort& port : scanner.ownedPorts())
-        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, port.pid, &scanner.label(port)});
+        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, port.pid, &scanner.label(port), port.inode});
 }
 
 // Waits for the next pass: the period, a request (no sooner than the

@@ -86,9 +86,9 @@ ScanStatus OwnerTableScanner::scan() {
         const SocketRow& row = m_rows[i];
         const int pid = owners[i];
         if (pid != 0) {
-            m_ownedPorts.push_back(OwnedPort{row.localPort, labelIndex(pid), row.protocol, row.carries, pid});
+            m_ownedPorts.push_back(OwnedPort{row.localPort, labelIndex(pid), row.protocol, row.carries, pid, row.inode});
         } else if (row.inode != 0) {
-            m_unownedPorts.push_back(OwnedPort{row.localPort, 0, row.protocol, row.carries, 0});
+            m_unownedPorts.push_back(OwnedPort{row.localPort, 0, row.protocol, row.carries, 0, row.inode});
         }
     }
     m_pathOfPid = std::move(pathOfPid);

@@ -295,6 +295,8 @@ void ProbeSession::startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const 
         std::thread(watchOwnerEvents, m_shared, std::shared_ptr<BpfOwnerEvents>(std::move(events))).detach();
     } else if (running) {
         attribution = {wire::AttributionKind::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
+        // Passes on demand come from the packets of unknown ports: they must not wait a read timeout.
+        m_shared->control->promptDelivery = true;
     }
     std::vector<std::uint8_t> frame;
     wire::encodeAttribution(frame, attribution);

@@ -2,10 +2,13 @@
 // window runs it (one tick a second), inside the namespace under test, until
 // SIGTERM or SIGINT; then it prints everything it counted and ends.
 //   compare_monitor --local A --remote B --sink-port P
-// Prints "ready" once its own warm-up datagrams are counted, then on the
-// signal one line per application and per endpoint:
+// Prints "ready" once its own warm-up datagrams are counted, then how owners
+// are found and which process is the capture helper (whose CPU is Sondrel's too):
+//   mode <TAB> Ebpf | ProcPolling | None | Unknown
+//   helper <TAB> PID
+// and on the signal one line per application and per endpoint:
 //   app <TAB> UL <TAB> DL <TAB> NAME
-//   endpoint <TAB> LOCAL_PORT <TAB> TAG <TAB> UL <TAB> DL <TAB> APP NAME
+//   endpoint <TAB> LOCAL_PORT <TAB> TAG <TAB> FAMILY (4 or 6) <TAB> UL <TAB> DL <TAB> APP NAME
 #include <pthread.h>
 #include <signal.h>
 
@@ -42,11 +45,22 @@ void printRecords(RecordsState& records) {
         std::printf("app\t%llu\t%llu\t%s\n", static_cast<unsigned long long>(app.ulBytes),
                     static_cast<unsigned long long>(app.dlBytes), name.c_str());
         for (const EndpointRecord& endpoint : app.endpoints) {
-            std::printf("endpoint\t%u\t%s\t%llu\t%llu\t%s\n", endpoint.localPort, u16ToUtf8(endpoint.protocolTag).c_str(),
+            std::printf("endpoint\t%u\t%s\t%u\t%llu\t%llu\t%s\n", endpoint.localPort,
+                        u16ToUtf8(endpoint.protocolTag).c_str(), unsigned(endpoint.family),
                         static_cast<unsigned long long>(endpoint.ulBytes),
                         static_cast<unsigned long long>(endpoint.dlBytes), name.c_str());
         }
     }
+}
+
+const char* modeName(AttributionMode mode) {
+    switch (mode) {
+    case AttributionMode::Ebpf: return "Ebpf";
+    case AttributionMode::ProcPolling: return "ProcPolling";
+    case AttributionMode::None: return "None";
+    case AttributionMode::Unknown: break;
+    }
+    return "Unknown";
 }
 
 }  // namespace
@@ -82,7 +96,8 @@ int main(int argc, char** argv) {
     if (!live.waitUntilLive(*warmUp, *remote, sinkPort, kWarmUpPayload, 20s)) {
         return fail("capture never counted this program's own datagrams", &live);
     }
-    std::printf("ready\n");
+    std::printf("ready\nmode\t%s\nhelper\t%d\n", modeName(live.monitor().captureStatus().mode),
+                live.helperProcess().value_or(0));
     std::fflush(stdout);
 
     // The main window's cadence: one tick a second, until told to stop.

@@ -4,7 +4,8 @@ one folder per case (load.out, sondrel.out, nethogs.out, truth.txt, costs.txt).
 
     compare_report.py WORK_FOLDER NETHOGS_VERSION      (Markdown on stdout)
 
-Sondrel counts IPv4 total lengths; nethogs counts whole captured frames, the
+Sondrel's cost is the monitor's and its capture helper's together. Sondrel
+counts IPv4 total lengths; nethogs counts whole captured frames, the
 14-byte Ethernet header included. Each is held against tcpdump's figure of the
 same level: IP bytes for Sondrel, IP bytes + 14 per frame for nethogs.
 """
@@ -117,15 +118,15 @@ def load_case(folder, name):
         cells = line.split("\t")
         if cells[0] == "app" and len(cells) == 4 and cells[3] in UNATTRIBUTED_SONDREL:
             case.sondrel_unattributed += int(cells[1]) + int(cells[2])
-        elif cells[0] == "endpoint" and len(cells) == 6:
+        elif cells[0] == "endpoint" and len(cells) == 7:
             protocol = {"UDP:": 17, "TCP:": 6}.get(cells[2], 0)
             sender = by_port.get((int(cells[1]), protocol))
             if not sender:
                 continue
-            bytes_counted = int(cells[3]) + int(cells[4])
-            if os.path.basename(cells[5]) in SENDER_PROGRAMS:
+            bytes_counted = int(cells[4]) + int(cells[5])
+            if os.path.basename(cells[6]) in SENDER_PROGRAMS:
                 sender.sondrel += bytes_counted
-            elif cells[5] in {program[:COMM_LENGTH] for program in SENDER_PROGRAMS}:
+            elif cells[6] in {program[:COMM_LENGTH] for program in SENDER_PROGRAMS}:
                 sender.sondrel += bytes_counted
                 sender.sondrel_short_name += bytes_counted
 
@@ -188,10 +189,10 @@ def accuracy_table(cases):
 
 
 def cost_table(cases):
-    print("| case | Sondrel CPU s | nethogs CPU s | Sondrel/nethogs | Sondrel, % of a core | nethogs, % of a core "
-          "| Sondrel/nethogs in the window | Sondrel VmHWM MiB | nethogs VmHWM MiB | tcpdump CPU s | machine busy "
-          "| load average | tcpdump drops |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|")
+    print("| case | Sondrel owners | Sondrel CPU s | nethogs CPU s | Sondrel/nethogs | Sondrel, % of a core "
+          "| nethogs, % of a core | Sondrel/nethogs in the window | Sondrel VmHWM MiB | nethogs VmHWM MiB | tcpdump CPU s "
+          "| machine busy | load average | tcpdump drops |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|")
     for case in cases:
         window = float(case.costs["window"][0])
         s_total, s_window, s_peak = tool_cost(case, "sondrel")
@@ -199,7 +200,7 @@ def cost_table(cases):
         t_total, _, _ = tool_cost(case, "tcpdump")
         busy0, idle0, busy1, idle1 = (int(v) for v in case.costs["machine"])
         busy = (busy1 - busy0) / max(1, (busy1 - busy0) + (idle1 - idle0))
-        print(f"| {case.name} | {s_total:.2f} | {n_total:.2f} | {ratio(s_total, n_total)} "
+        print(f"| {case.name} | {case.costs.get('mode', ['?'])[0]} | {s_total:.2f} | {n_total:.2f} | {ratio(s_total, n_total)} "
               f"| {100 * s_window / window:.1f} | {100 * n_window / window:.1f} | {ratio(s_window, n_window)} "
               f"| {mib(s_peak)} | {mib(n_peak)} "
               f"| {t_total:.2f} | {100 * busy:.0f} % | {' '.join(case.costs['loadavg'])} | {case.tcpdump_drops} |")

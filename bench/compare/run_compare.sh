@@ -6,7 +6,11 @@
 # Needs root, nethogs, tcpdump and python3.
 #   run_compare.sh [BUILD_DIR] [SECONDS_PER_FLOW_CASE] [REPORT_FILE]
 # Prints the tables (Markdown) at the end and keeps the raw figures of every
-# case in REPORT_FILE's folder when one is given.
+# case in REPORT_FILE's folder when one is given. In the environment:
+#   COMPARE_CASES="tcp-10000 idle"  only these cases (default: all)
+#   COMPARE_OWNERS=proc             Sondrel without eBPF: the monitor runs under
+#                                   capsh without cap_bpf and cap_perfmon, so
+#                                   its capture helper cannot load the probes
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
@@ -21,12 +25,17 @@ udp_port=40001
 tcp_port=40002
 burst_processes=200
 burst_spawn_per_second=100
+cases=${COMPARE_CASES:-}
+owners=${COMPARE_OWNERS:-ebpf}
+monitor_prefix=()
+# shellcheck disable=SC2054,SC2016  # one list of capabilities; $0 and $@ are the inner shell's
+[[ $owners == proc ]] && monitor_prefix=(capsh --drop=cap_bpf,cap_perfmon -- -c 'exec "$0" "$@"')
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "skipped: making network namespaces and capturing need root"
   exit 77
 fi
-for tool in ip nethogs tcpdump python3; do
+for tool in ip nethogs tcpdump python3 ${monitor_prefix[0]:-}; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 for program in "$bin/compare_monitor" "$bin/compare_load" "$bin/compare_pcap_flows" "$bin/compare_tcp_writer" \
@@ -70,14 +79,24 @@ wait_for_text() {
   return 1
 }
 
-# "utime+stime in ticks, VmHWM in kB" of a running process.
+# "utime+stime in ticks, VmHWM in kB" of running processes, summed: Sondrel
+# is the monitor and its capture helper.
 process_cost() {
-  local stat
+  local stat pid ticks=0 peak=0
   local -a fields
-  stat=$(<"/proc/$1/stat")
-  stat=${stat##*) }
-  read -r -a fields <<<"$stat"
-  echo "$(( fields[11] + fields[12] )) $(awk '/^VmHWM:/ { print $2 }' "/proc/$1/status")"
+  for pid in "$@"; do
+    stat=$(<"/proc/$pid/stat")
+    stat=${stat##*) }
+    read -r -a fields <<<"$stat"
+    ticks=$(( ticks + fields[11] + fields[12] ))
+    peak=$(( peak + $(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status") ))
+  done
+  echo "$ticks $peak"
+}
+
+# The value of a "NAME<TAB>VALUE" line of the monitor's output.
+monitor_says() {
+  awk -F'\t' -v name="$2" '$1 == name { print $2; exit }' "$1"
 }
 
 # "busy idle" jiffies of the whole machine, to tell how loaded it was.
@@ -93,6 +112,7 @@ machine_jiffies() {
 #   burst-sendto  the same from unconnected sockets (sendto)
 run_case() {
   local name=$1 kind=$2 rate=$3
+  [[ -z $cases || " $cases " == *" $name "* ]] || return 0
   local dir=$work/$name
   mkdir -p "$dir"
   local sender=$rate_bin/rate_paced_sender protocol=17 port=$udp_port
@@ -108,16 +128,24 @@ run_case() {
   ip netns exec "$ns_a" tcpdump -i "$veth_a" -n -s 64 -B 65536 -w "$dir/truth.pcap" 2>"$dir/tcpdump.err" &
   local tcpdump_pid=$!
   wait_for_text "$dir/tcpdump.err" "listening on" 10 || { echo "FAIL: tcpdump did not start"; exit 1; }
-  ip netns exec "$ns_a" "$bin/compare_monitor" --local "$addr_a" --remote "$addr_b" --sink-port "$udp_port" \
-    >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
+  ip netns exec "$ns_a" "${monitor_prefix[@]}" "$bin/compare_monitor" --local "$addr_a" --remote "$addr_b" \
+    --sink-port "$udp_port" >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
   local sondrel_pid=$!
-  wait_for_text "$dir/sondrel.out" "ready" 20 || { echo "FAIL: compare_monitor: $(cat "$dir/sondrel.err")"; exit 1; }
+  wait_for_text "$dir/sondrel.out" "helper" 20 || { echo "FAIL: compare_monitor: $(cat "$dir/sondrel.err")"; exit 1; }
+  local helper_pid mode
+  helper_pid=$(monitor_says "$dir/sondrel.out" helper)
+  mode=$(monitor_says "$dir/sondrel.out" mode)
+  [[ $helper_pid != 0 ]] || { echo "FAIL: compare_monitor runs no capture helper"; exit 1; }
+  if [[ $owners == proc && $mode != ProcPolling ]] || [[ $owners != proc && $mode != Ebpf ]]; then
+    echo "FAIL: Sondrel finds owners by $mode, not as asked ($owners)"
+    exit 1
+  fi
   ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "$veth_a" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
   local nethogs_pid=$!
   wait_for_text "$dir/nethogs.out" "Refreshing:" 10 || { echo "FAIL: nethogs: $(cat "$dir/nethogs.err")"; exit 1; }
 
   local before_sondrel before_nethogs before_machine started
-  before_sondrel=$(process_cost "$sondrel_pid")
+  before_sondrel=$(process_cost "$sondrel_pid" "$helper_pid")
   before_nethogs=$(process_cost "$nethogs_pid")
   before_machine=$(machine_jiffies)
   started=$(date +%s.%N)
@@ -135,7 +163,8 @@ run_case() {
   {
     echo "case $name $kind $rate"
     echo "window $(awk "BEGIN { print $(date +%s.%N) - $started }")"
-    echo "sondrel $before_sondrel $(process_cost "$sondrel_pid")"
+    echo "sondrel $before_sondrel $(process_cost "$sondrel_pid" "$helper_pid")"
+    echo "mode $mode"
     echo "nethogs $before_nethogs $(process_cost "$nethogs_pid")"
     echo "tcpdump 0 0 $(process_cost "$tcpdump_pid")"
     echo "machine $before_machine $(machine_jiffies)"

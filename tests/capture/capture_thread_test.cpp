@@ -574,6 +574,16 @@ TEST(DispatchLoop, ActivationWarningIsNoError) {
     EXPECT_EQ(run.control->queue.records().size(), 1u);
 }
 
+// Discovery by /proc asks for passes from the packets of unknown ports: they
+// must reach the queue at once, not a read timeout later.
+TEST(DispatchLoop, PromptDeliveryOpensWithTheShortReadTimeout) {
+    CaptureRun run;
+    run.control->promptDelivery = true;
+    run.fake.script = {DispatchStep{.clearCaptureRunning = true}};
+    run.runHere();
+    EXPECT_EQ(run.fake.events().at(1), "activate eth0 snaplen 65536 promisc 0 timeout 20 buffer 33554432");
+}
+
 TEST(DispatchLoop, AddressChangeEndsTheRunButLeavesCaptureRunning) {
     CaptureRun run;
     run.fake.script = {DispatchStep{.newLocalAddress = "10.200.0.7"}};

@@ -123,6 +123,23 @@ TEST(ClaimTracker, ClaimsStartWhereTheEvidencePutsThem) {
     EXPECT_EQ(out[0].protocol, 6);
 }
 
+// Seen again without a holder, the socket its owner was seen holding stays
+// the owner's (the owner is on its way out); another socket without a
+// readable holder takes the port back to the protocol label.
+TEST(ClaimTracker, AnOwnersOwnSocketWithoutAHolderKeepsItsOwner) {
+    ClaimTracker tracker;
+    const std::u16string a = u"/bin/a";
+    std::vector<wire::OwnerClaim> out;
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 10, &a, 7}}, 1000, {}, out);
+    out.clear();
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 0, nullptr, 7}}, 2000, {}, out);
+    EXPECT_TRUE(out.empty());
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 0, nullptr, 8}}, 3000, {}, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_TRUE(out[0].unreadable);
+    EXPECT_EQ(out[0].sinceNs, 2000);
+}
+
 TEST(ClaimTracker, TheLastSocketOnAPortInTableOrderWins) {
     ClaimTracker tracker;
     const std::u16string a = u"/bin/a", b = u"/bin/b";

@@ -128,6 +128,14 @@ TEST_F(RunningDiscoveryTest, PortKeepsLabelAfterSocketCloses) {
     EXPECT_EQ(discovery.OwnerLookup(53, 17), u"dnsd");
 }
 
+// Its descriptors closed on the way out, its socket still listed: the
+// socket stays the exiting process's.
+TEST_F(RunningDiscoveryTest, ExitingOwnerKeepsItsSocket) {
+    tree.remove("420/fd");
+    ASSERT_TRUE(discovery.waitForPasses(discovery.completedPasses() + 2, kGenerous));
+    EXPECT_EQ(discovery.OwnerLookup(53, 17), u"dnsd");
+}
+
 TEST_F(RunningDiscoveryTest, StoppingStopsAnsweringFromTheMap) {
     discovery.stopOwnerDiscovery();
     EXPECT_TRUE(discovery.waitForWorkerEnd(kGenerous));

@@ -1,0 +1,84 @@
+#include "bench/attribution/attr_net.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <limits.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+int parseEndpoint(const char* text, struct sockaddr_storage* out, socklen_t* length) {
+    char host[INET6_ADDRSTRLEN + 2];
+    const char* colon = strrchr(text, ':');
+    if (colon == NULL || (size_t)(colon - text) >= sizeof host) return -1;
+    char* end = NULL;
+    const long port = strtol(colon + 1, &end, 10);
+    if (*end != '\0' || port < 0 || port > 65535) return -1;
+    memcpy(host, text, (size_t)(colon - text));
+    host[colon - text] = '\0';
+    memset(out, 0, sizeof *out);
+    if (host[0] == '[') {
+        const size_t size = strlen(host);
+        if (size < 2 || host[size - 1] != ']') return -1;
+        host[size - 1] = '\0';
+        struct sockaddr_in6* v6 = (struct sockaddr_in6*)out;
+        if (inet_pton(AF_INET6, host + 1, &v6->sin6_addr) != 1) return -1;
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons((uint16_t)port);
+        *length = sizeof *v6;
+        return 0;
+    }
+    struct sockaddr_in* v4 = (struct sockaddr_in*)out;
+    if (inet_pton(AF_INET, host, &v4->sin_addr) != 1) return -1;
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons((uint16_t)port);
+    *length = sizeof *v4;
+    return 0;
+}
+
+int64_t wallNs(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
+
+void sleepUntilWallNs(int64_t atNs) {
+    const struct timespec until = {(time_t)(atNs / 1000000000), (long)(atNs % 1000000000)};
+    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &until, NULL) == EINTR) {
+    }
+}
+
+int socketHolding(int fd, unsigned* port, const char** families) {
+    struct sockaddr_storage local;
+    socklen_t length = sizeof local;
+    if (getsockname(fd, (struct sockaddr*)&local, &length) != 0) return -1;
+    if (local.ss_family == AF_INET) {
+        *port = ntohs(((struct sockaddr_in*)&local)->sin_port);
+        *families = "4";
+        return 0;
+    }
+    int v6only = 0;
+    length = sizeof v6only;
+    if (getsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, &length) != 0) return -1;
+    *port = ntohs(((struct sockaddr_in6*)&local)->sin6_port);
+    *families = v6only ? "6" : "46";
+    return 0;
+}
+
+void printHold(const char* protocol, const char* families, unsigned port, int64_t startNs, int64_t mainNs) {
+    char exe[PATH_MAX];
+    const ssize_t size = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    exe[size > 0 ? size : 0] = '\0';
+    const int64_t now = wallNs();
+    printf("hold %s %s %u %lld %lld %lld %d %s\n", protocol, families, port, (long long)startNs, (long long)now,
+           (long long)(now - mainNs), (int)getpid(), exe);
+    fflush(stdout);
+}
+
+int fail(const char* what) {
+    perror(what);
+    return 1;
+}

@@ -1,0 +1,28 @@
+#pragma once
+/* What the traffic programs of the attribution bench share: socket addresses
+ * of either family, the wall clock that packet captures are stamped with, and
+ * the "hold" line each program ends with, which tells the bench which
+ * (protocol, families, local port) it held from when on, under its own
+ * executable path. */
+#include <stdint.h>
+#include <sys/socket.h>
+
+/* "10.1.2.3:5000" or "[fd00::2]:5000" into `out`; 0, or -1 when it is neither. */
+int parseEndpoint(const char* text, struct sockaddr_storage* out, socklen_t* length);
+
+/* CLOCK_REALTIME in nanoseconds: the time base of tcpdump's time stamps. */
+int64_t wallNs(void);
+
+/* Sleeps until wallNs() reaches `atNs` (at once when it has passed). */
+void sleepUntilWallNs(int64_t atNs);
+
+/* The local port of `fd` and the families it can carry ("4", "6" or "46":
+ * an IPv6 socket without IPV6_V6ONLY carries IPv4 too). 0, or -1. */
+int socketHolding(int fd, unsigned* port, const char** families);
+
+/* "hold PROTOCOL FAMILIES PORT START_NS END_NS LIFE_NS PID EXE" on stdout,
+ * END_NS being now and LIFE_NS the time since `mainNs`. */
+void printHold(const char* protocol, const char* families, unsigned port, int64_t startNs, int64_t mainNs);
+
+/* perror(what), then the exit status 1. */
+int fail(const char* what);

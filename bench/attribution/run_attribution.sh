@@ -1,0 +1,237 @@
+#!/usr/bin/env bash
+# Who gets the bytes: scenarios of short-lived programs, port reuse, shared
+# port numbers, IPv6-only and dual-stack sockets, inherited sockets, exec and
+# fragments, between two network namespaces of this run's own (10.235.N.1/2
+# and fd00:5a7:N::1/2; nothing else is ever addressed). Each scenario's
+# traffic is captured at once by tcpdump (the truth), by Sondrel with its eBPF
+# owner events, by Sondrel with /proc only (its monitor runs under capsh
+# without cap_bpf and cap_perfmon, so its capture helper cannot load the
+# probes) and by nethogs. Every program ends by telling which port it held
+# from when on under its executable's path, so the right owner of every
+# captured byte is known by construction. Then: idle CPU of Sondrel in both
+# modes and of nethogs, and the side-by-side's TCP cases (run_compare.sh) in
+# both modes.
+#   run_attribution.sh [BUILD_DIR] [REPORT_FILE]
+# In the environment:
+#   ATTR_SCENARIOS="port-reuse fragments"   only these (default: all)
+#   ATTR_IDLE_SECONDS=30                    idle measurement per tool (0: none)
+#   ATTR_IDLE_PROCESSES=300                 idle processes started for it (2 UDP sockets each)
+#   ATTR_COMPARE_SECONDS=20                 seconds per TCP case of run_compare.sh (0: none)
+# Needs root, tcpdump, nethogs, capsh and Debian's python3:
+#   apt-get install tcpdump nethogs libcap2-bin python3   (all in the Makefile's DEPS)
+# Exits 77 (skipped) without root. Prints the tables (Markdown) at the end;
+# with REPORT_FILE they are written there too, and the raw output of every
+# tool is kept beside it in attribution-raw/.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+report=${2:-}
+bin=$build/bench/attribution
+monitor=$build/bench/compare/compare_monitor
+python=/usr/bin/python3
+scenarios=${ATTR_SCENARIOS:-sequential-tcp parallel-tcp udp-bursts 2ms-program port-reuse tcp-udp-one-port v6only-holder forked-child exec-in-place fragments dual-stack}
+idle_seconds=${ATTR_IDLE_SECONDS:-30}
+idle_processes=${ATTR_IDLE_PROCESSES:-300}
+compare_seconds=${ATTR_COMPARE_SECONDS:-20}
+http_port=8080
+sink_port=9000
+echo_port=9001
+# shellcheck disable=SC2054,SC2016  # one list of capabilities; $0 and $@ are the inner shell's
+without_probes=(capsh --drop=cap_bpf,cap_perfmon -- -c 'exec "$0" "$@"')
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "skipped: making network namespaces and capturing need root"
+  exit 77
+fi
+for tool in ip tcpdump nethogs capsh "$python"; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+for program in attr_udp_send attr_udp_send_b attr_udp_hold attr_fetch attr_fd_parent attr_http_server attr_sink; do
+  [[ -x $bin/$program ]] || { echo "FAIL: $bin/$program is not built (target attribution_bench)"; exit 1; }
+done
+[[ -x $monitor ]] || { echo "FAIL: $monitor is not built (target attribution_bench)"; exit 1; }
+
+# shellcheck source-path=SCRIPTDIR source=../../tests/e2e/netns_pair.sh
+source "$top/tests/e2e/netns_pair.sh"
+
+# The shared helper's pair with IPv6 on the link: addresses without duplicate
+# address detection, so they are usable at once.
+attribution_pair_create() {
+  local n=$(( $$ % 250 ))
+  ns_a=sondrel-attr-a-$$ ns_b=sondrel-attr-b-$$
+  veth_a=sattr-a-$$ veth_b=sattr-b-$$
+  addr_a=10.235.$n.1 addr_b=10.235.$n.2
+  addr6_a=fd00:5a7:$n::1 addr6_b=fd00:5a7:$n::2
+  work=$(mktemp -d /tmp/sondrel-attribution.XXXXXX)
+  trap netns_pair_cleanup EXIT
+  trap 'exit 130' INT TERM
+  ip netns add "$ns_a" || { echo "skipped: cannot create a network namespace"; exit 77; }
+  ip netns add "$ns_b"
+  ip link add "$veth_a" netns "$ns_a" type veth peer name "$veth_b" netns "$ns_b"
+  local side ns dev addr addr6
+  for side in a b; do
+    ns=ns_$side dev=veth_$side addr=addr_$side addr6=addr6_$side
+    ip netns exec "${!ns}" sysctl -qw net.ipv6.conf.all.disable_ipv6=0 net.ipv6.conf.default.accept_dad=0 \
+      net.ipv6.conf.all.accept_ra=0
+    ip -n "${!ns}" addr add "${!addr}/24" dev "${!dev}"
+    ip -n "${!ns}" addr add "${!addr6}/64" dev "${!dev}" nodad
+    ip -n "${!ns}" link set lo up
+    ip -n "${!ns}" link set "${!dev}" up
+  done
+}
+
+wait_for_text() {
+  local tries=$(( $3 * 10 ))
+  while (( tries-- > 0 )); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# utime+stime in clock ticks of running processes, summed.
+cpu_ticks() {
+  local pid stat ticks=0
+  local -a fields
+  for pid in "$@"; do
+    stat=$(<"/proc/$pid/stat")
+    stat=${stat##*) }
+    read -r -a fields <<<"$stat"
+    ticks=$(( ticks + fields[11] + fields[12] ))
+  done
+  echo "$ticks"
+}
+
+monitor_says() {
+  awk -F'\t' -v name="$2" '$1 == name { print $2; exit }' "$1"
+}
+
+# start_monitor NAME ebpf|proc DIR: a compare_monitor in namespace A; sets
+# ${NAME}_pid and ${NAME}_helper once it is ready and owns the mode asked for.
+start_monitor() {
+  local name=$1 owners=$2 dir=$3
+  local -a prefix=()
+  [[ $owners == proc ]] && prefix=("${without_probes[@]}")
+  ip netns exec "$ns_a" "${prefix[@]}" "$monitor" --local "$addr_a" --remote "$addr_b" --sink-port "$sink_port" \
+    >"$dir/$name.out" 2>"$dir/$name.err" &
+  printf -v "${name}_pid" %s $!
+  wait_for_text "$dir/$name.out" "helper" 30 || { echo "FAIL: compare_monitor ($owners): $(cat "$dir/$name.err")"; exit 1; }
+  local mode expected=Ebpf
+  mode=$(monitor_says "$dir/$name.out" mode)
+  [[ $owners == proc ]] && expected=ProcPolling
+  if [[ $mode != "$expected" ]]; then
+    echo "FAIL: Sondrel asked for $owners finds owners by $mode"
+    exit 1
+  fi
+  printf -v "${name}_helper" %s "$(monitor_says "$dir/$name.out" helper)"
+}
+
+run_scenario() {
+  local name=$1 dir=$work/$1
+  mkdir -p "$dir"
+  ip netns exec "$ns_a" tcpdump -i "$veth_a" -n -s 128 -B 65536 -w "$dir/truth.pcap" 2>"$dir/tcpdump.err" &
+  local tcpdump_pid=$!
+  wait_for_text "$dir/tcpdump.err" "listening on" 10 || { echo "FAIL: tcpdump did not start"; exit 1; }
+  start_monitor ebpf ebpf "$dir"
+  start_monitor proc proc "$dir"
+  ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "$veth_a" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
+  local nethogs_pid=$!
+  wait_for_text "$dir/nethogs.out" "Refreshing:" 10 || { echo "FAIL: nethogs: $(cat "$dir/nethogs.err")"; exit 1; }
+  # A pass of the /proc monitor after its start-up, before the first program.
+  sleep 1
+  local started=$SECONDS
+  ip netns exec "$ns_a" "$python" "$here/attr_traffic.py" "$name" "$bin" "$addr_b" "$addr6_b" \
+    "$http_port" "$sink_port" "$echo_port" >"$dir/holds.txt" 2>"$dir/traffic.err" ||
+    { echo "FAIL: traffic of $name: $(cat "$dir/traffic.err")"; exit 1; }
+  local took=$(( SECONDS - started ))
+  # Both tools show the last packets within a second or two.
+  sleep 3
+  kill -INT "$nethogs_pid"
+  wait "$nethogs_pid" || true
+  # shellcheck disable=SC2154  # set by start_monitor
+  kill -TERM "$ebpf_pid" "$proc_pid"
+  wait "$ebpf_pid" || echo "note: compare_monitor (eBPF): $(cat "$dir/ebpf.err")"
+  wait "$proc_pid" || echo "note: compare_monitor (/proc): $(cat "$dir/proc.err")"
+  kill -INT "$tcpdump_pid"
+  wait "$tcpdump_pid" || true
+  echo "tcpdump_drops $(awk '/dropped by kernel/ { print $1 }' "$dir/tcpdump.err")" >"$dir/costs.txt"
+  echo "  $name: $(wc -l <"$dir/holds.txt") programs, ${took} s of traffic"
+}
+
+# measure_idle NAME: the tool's CPU over ATTR_IDLE_SECONDS without traffic,
+# with ATTR_IDLE_PROCESSES idle processes (two UDP sockets each on
+# namespace A's loopback) on the machine. They start once the tool is up:
+# Sondrel keys owners by port alone, and a monitor whose own warm-up socket
+# got a port number that one of them holds on 127.0.0.1 would never see it
+# counted as its own.
+measure_idle() {
+  local name=$1 dir=$work/idle
+  mkdir -p "$dir"
+  local -a pids
+  case $name in
+    ebpf | proc)
+      start_monitor "$name" "$name" "$dir"
+      local pid_var=${name}_pid helper_var=${name}_helper
+      pids=("${!pid_var}" "${!helper_var}")
+      ;;
+    nethogs)
+      ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "$veth_a" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
+      pids=($!)
+      wait_for_text "$dir/nethogs.out" "Refreshing:" 10 || { echo "FAIL: nethogs: $(cat "$dir/nethogs.err")"; exit 1; }
+      ;;
+  esac
+  ip netns exec "$ns_a" "$python" "$top/bench/discovery/idle_sockets.py" "$idle_processes" 2 \
+    $(( idle_seconds + 60 )) >"$dir/idle_sockets.out" &
+  local idle_pid=$!
+  wait_for_text "$dir/idle_sockets.out" "ready" 60 || { echo "FAIL: idle processes did not start"; exit 1; }
+  # What the start-up and the new processes cost is left out.
+  sleep 5
+  local -a before after
+  local pid processes
+  for pid in "${pids[@]}"; do before+=("$(cpu_ticks "$pid")"); done
+  sleep "$idle_seconds"
+  for pid in "${pids[@]}"; do after+=("$(cpu_ticks "$pid")"); done
+  processes=$(find /proc -maxdepth 1 -name '[0-9]*' | wc -l)
+  # idle NAME SECONDS TICKS_PER_SECOND PROCESSES TICKS_OF_EACH_PROCESS...
+  echo "idle $name $idle_seconds $(getconf CLK_TCK) $processes $(( after[0] - before[0] ))" \
+    "${pids[1]:+$(( after[1] - before[1] ))}" >>"$dir/idle.txt"
+  kill -TERM "$idle_pid"
+  wait "$idle_pid" || true
+  kill -TERM "${pids[0]}"
+  wait "${pids[0]}" || true
+}
+
+attribution_pair_create
+start_ready http "$ns_b" "$bin/attr_http_server" --listen "$addr_b:$http_port"
+start_ready sink "$ns_b" "$bin/attr_sink" --port "$sink_port"
+start_ready echo "$ns_b" "$bin/attr_sink" --port "$echo_port" --echo
+
+echo "nethogs $(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || echo '?'), kernel $(uname -r), $(nproc) cores"
+for name in $scenarios; do
+  run_scenario "$name"
+done
+
+if (( idle_seconds > 0 )); then
+  for tool in ebpf proc nethogs; do
+    measure_idle "$tool"
+  done
+  echo "  idle: $idle_seconds s per tool"
+fi
+
+if (( compare_seconds > 0 )); then
+  for owners in ebpf proc; do
+    COMPARE_CASES="tcp-10000 tcp-50000 tcp-100000" COMPARE_OWNERS=$owners \
+      bash "$top/bench/compare/run_compare.sh" "$build" "$compare_seconds" "$work/compare-$owners/report.md" \
+      >"$work/compare-$owners.log" 2>&1 || { echo "FAIL: run_compare.sh ($owners): $(tail -5 "$work/compare-$owners.log")"; exit 1; }
+    echo "  side by side, TCP cases, $owners: done"
+  done
+fi
+
+[[ -z $report ]] || mkdir -p -- "$(dirname "$report")"
+"$python" "$here/attr_report.py" "$work" "$addr_a" "$addr6_a" | tee "${report:-/dev/null}"
+if [[ -n $report ]]; then
+  raw=$(dirname "$report")/attribution-raw
+  rm -rf -- "$raw"
+  cp -r -- "$work" "$raw"
+fi
