@@ -188,26 +188,12 @@ int main(int argc, char** argv) {
     if (!ping) return failWith("cannot start ping: " + error);
 
     std::vector<ChildProcess*> senders = {&*udpSender, &*tcpClient, &*ping};
-    const bool ended = live.tickUntil(
-        [&] { return std::all_of(senders.begin(), senders.end(), [](ChildProcess* child) { return child->poll().has_value(); }); },
-        20s);
-    if (!ended) return failWith("the senders did not finish", &live);
-    for (ChildProcess* child : senders) {
-        if (*child->poll() != 0) return failWith(child->name() + " " + describeStatus(*child->poll()));
-    }
+    if (!live.waitForChildren(senders, 20s, error)) return failWith(error, &live);
 
     // Capture keeps frame order, so once the marker is counted (and once it is
     // in tcpdump's file) everything sent before it is there too.
-    if (!marker->sendTo(*remote, udpSinkPort, kMarkerPayload)) return failWith("cannot send the marker datagram");
-    const std::u16string self = utf8ToU16(selfExecutablePath());
-    const bool markerCounted = live.tickUntil(
-        [&] {
-            const std::optional<AppRecord> app = findApplication(live.records(), self);
-            return app && std::any_of(app->endpoints.begin(), app->endpoints.end(),
-                                      [&](const EndpointRecord& e) { return e.localPort == marker->port(); });
-        },
-        10s);
-    if (!markerCounted) return failWith("the marker datagram was never counted", &live);
+    if (!live.countMarker(*marker, *remote, udpSinkPort, kMarkerPayload, 10s))
+        return failWith("the marker datagram was never counted", &live);
 
     PcapTotals truth;
     const bool markerFiled = live.tickUntil(

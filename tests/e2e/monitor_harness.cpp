@@ -1,13 +1,11 @@
 #include "tests/e2e/monitor_harness.h"
 
-#include "app/capture_helper.h"
-#include "app/in_process_sources.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -19,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/capture_helper.h"
+#include "app/in_process_sources.h"
 #include "base/text.h"
 #include "config/settings.h"
 
@@ -217,6 +217,37 @@ bool LiveMonitor::waitUntilLive(const UdpSocket& socket, std::uint32_t remoteAdd
             }
             socket.sendTo(remoteAddress, remotePort, payloadSize);
             return false;
+        },
+        timeout);
+}
+
+bool LiveMonitor::waitForChildren(const std::vector<ChildProcess*>& children, std::chrono::milliseconds timeout,
+                                  std::string& error) {
+    const auto ended = [&] {
+        return std::all_of(children.begin(), children.end(), [](ChildProcess* child) { return child->poll().has_value(); });
+    };
+    if (!tickUntil(ended, timeout)) {
+        error = "the senders did not finish";
+        return false;
+    }
+    for (ChildProcess* child : children) {
+        if (*child->poll() != 0) {
+            error = child->name() + " " + describeStatus(*child->poll());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool LiveMonitor::countMarker(const UdpSocket& marker, std::uint32_t remoteAddress, std::uint16_t remotePort,
+                              std::size_t payloadSize, std::chrono::milliseconds timeout) {
+    if (!marker.sendTo(remoteAddress, remotePort, payloadSize)) return false;
+    const std::u16string self = utf8ToU16(selfExecutablePath());
+    return tickUntil(
+        [&] {
+            const std::optional<AppRecord> app = findApplication(records(), self);
+            return app && std::any_of(app->endpoints.begin(), app->endpoints.end(),
+                                      [&](const EndpointRecord& e) { return e.localPort == marker.port(); });
         },
         timeout);
 }

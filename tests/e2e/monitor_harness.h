@@ -134,6 +134,17 @@ public:
     bool waitUntilLive(const UdpSocket& socket, std::uint32_t remoteAddress, std::uint16_t remotePort,
                        std::size_t payloadSize, std::chrono::milliseconds timeout);
 
+    // Ticks until every child has ended; false, with the reason, when one has
+    // not within `timeout` or ended with a failure.
+    bool waitForChildren(const std::vector<ChildProcess*>& children, std::chrono::milliseconds timeout,
+                         std::string& error);
+
+    // Sends one datagram from `marker` and ticks until it is counted under
+    // this program. Capture keeps frame order, so everything sent before it
+    // is counted by then too.
+    bool countMarker(const UdpSocket& marker, std::uint32_t remoteAddress, std::uint16_t remotePort,
+                     std::size_t payloadSize, std::chrono::milliseconds timeout);
+
     // Waits (ticking the monitor) until the monitor's own owner lookup names
     // `label` as the owner of `port` for traffic of `family`.
     bool waitUntilOwned(std::uint16_t port, std::uint16_t protocol, const std::u16string& label,
