@@ -14,6 +14,7 @@
 
 #include "app/engine_metrics.h"
 #include "app/monitor.h"
+#include "app/status_text.h"
 #include "base/log_notifier.h"
 #include "base/text.h"
 #include "metrics/metrics_server.h"
@@ -99,6 +100,7 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
     if (options.metrics) options.metrics->start(engineMetricsSource(monitor, options.maxApplicationSeries));
 
     int status = 0;
+    std::u16string loggedState;
     pollfd fds[2] = {{signals.fd(), POLLIN, 0}, {timer, POLLIN, 0}};
     for (;;) {
         if (::poll(fds, 2, -1) < 0) {
@@ -119,6 +121,12 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
             std::uint64_t expirations = 0;
             (void)!::read(timer, &expirations, sizeof expirations);
             monitor.tick();
+            // Where the window's status line would change, say what is captured and how owners are found.
+            std::u16string state = captureStateText(monitor.captureStatus());
+            if (!state.empty() && state != loggedState) {
+                notifier->log(u16ToUtf8(state));
+                loggedState = std::move(state);
+            }
         }
     }
     ::close(timer);

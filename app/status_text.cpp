@@ -37,11 +37,8 @@ std::u16string errorText(std::u16string_view error) {
     return text;
 }
 
-}  // namespace
-
-std::u16string captureStatusText(const CaptureStatus& status, ByteRate total) {
-    if (!status.lastError.empty()) return u"Not capturing: " + errorText(status.lastError);
-    if (!status.capturing) return u"Not capturing";
+// "Capturing eth0 192.0.2.10 (+2 IPv6) · owners: eBPF", as far as it is known.
+std::u16string capturingText(const CaptureStatus& status) {
     std::u16string text = u"Capturing";
     if (!status.interfaceName.empty()) text += u" " + status.interfaceName;
     if (status.ipv4Address != 0) text += u" " + FormatIPv4(status.ipv4Address);
@@ -50,6 +47,21 @@ std::u16string captureStatusText(const CaptureStatus& status, ByteRate total) {
         text += u" · ";
         text += mode;
     }
+    return text;
+}
+
+}  // namespace
+
+std::u16string captureStateText(const CaptureStatus& status) {
+    const bool known = status.capturing && !status.interfaceName.empty() && status.mode != AttributionMode::Unknown;
+    if (!status.lastError.empty() || !known) return {};
+    return capturingText(status);
+}
+
+std::u16string captureStatusText(const CaptureStatus& status, ByteRate total) {
+    if (!status.lastError.empty()) return u"Not capturing: " + errorText(status.lastError);
+    if (!status.capturing) return u"Not capturing";
+    std::u16string text = capturingText(status);
     text += u" · ↑ " + FormatByteRate(total.ul) + u" ↓ " + FormatByteRate(total.dl);
     if (status.packetsDropped != 0) text += u" · " + decimalU16(status.packetsDropped) + u" packets dropped";
     return text;

@@ -14,6 +14,12 @@ namespace sondrel {
 // Parts the status does not know yet are left out.
 std::u16string captureStatusText(const CaptureStatus& status, ByteRate total);
 
+// What is captured and how, without the figures that move every tick: the
+// line headless mode logs whenever it changes, since it has no status line.
+// Empty until the interface and the way owners are found are known, and while
+// a capture failure stands (its message was told already).
+std::u16string captureStateText(const CaptureStatus& status);
+
 // The notification-area icon's tooltip: the program's name over the status line.
 std::u16string trayToolTipText(const CaptureStatus& status, ByteRate total);
 

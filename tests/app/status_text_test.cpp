@@ -53,6 +53,15 @@ TEST(CaptureStatusText, SaysWhatIsCapturedAndHowItGoes) {
     for (const auto& row : rows) EXPECT_EQ(captureStatusText(row.status, row.total), row.text) << row.name;
 }
 
+TEST(CaptureStatusText, StateLeavesOutWhatMovesEveryTick) {
+    CaptureStatus dropping = capturing(u"eth0", "192.0.2.10", 2, AttributionMode::Ebpf);
+    dropping.packetsDropped = 7;
+    EXPECT_EQ(captureStateText(dropping), u"Capturing eth0 192.0.2.10 (+2 IPv6) · owners: eBPF");
+    EXPECT_EQ(captureStateText(failed(u"Unable to open the adapter!\nbusy")), u"");
+    EXPECT_EQ(captureStateText(capturing(u"eth0", "192.0.2.10", 0, AttributionMode::Unknown)), u"");
+    EXPECT_EQ(captureStateText(capturing({}, "192.0.2.10", 0, AttributionMode::ProcPolling)), u"");
+}
+
 TEST(CaptureStatusText, TrayToolTipNamesTheProgramAboveTheStatus) {
     EXPECT_EQ(trayToolTipText(failed(u"Unable to open the adapter!\nbusy"), {}),
               u"Sondrel\nNot capturing: Unable to open the adapter! (busy)");

@@ -79,6 +79,10 @@ done
 echo "daily report $(basename "$report"):"
 cat "$report"
 
+# Without a status line, what is captured and how owners are found is said on stderr once.
+grep -qE "^[0-9-]{10} [0-9:]{8} sondrel: Capturing ${veth_a} ${addr_a//./\\.} (\\(\\+[0-9]+ IPv6\\) )?· owners: (eBPF|/proc scans)$" "$work/stderr" ||
+  fail "no line on stderr saying what is captured and how owners are found"
+
 maps=$(cat "/proc/$sondrel_pid/maps")
 if grep -E '/(platforms|platforminputcontexts|xcbglintegrations)/' <<<"$maps"; then
   fail "headless mode loaded a Qt platform plug-in"
