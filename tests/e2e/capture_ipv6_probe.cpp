@@ -158,14 +158,8 @@ int main(int argc, char** argv) {
     const std::string pcapPath = workFolder + "/truth.pcap";
     std::string error;
 
-    auto tcpdump = ChildProcess::start({"tcpdump", "-i", args["interface"], "-n", "-U", "-Z", "root", "-w", pcapPath},
-                                       {.errors = true}, error);
-    if (!tcpdump) return failWith("cannot start tcpdump: " + error);
-    for (;;) {
-        const std::optional<std::string> line = tcpdump->readErrorLine(10s);
-        if (!line) return failWith("tcpdump did not start listening: " + tcpdump->drainErrors());
-        if (line->find("listening on") != std::string::npos) break;
-    }
+    auto tcpdump = startTcpdump(args["interface"], pcapPath, error);
+    if (!tcpdump) return failWith("tcpdump: " + error);
 
     LiveMonitor::Options options;
     options.localAddress = *local;

@@ -133,14 +133,8 @@ int main(int argc, char** argv) {
     std::string error;
 
     // The independent record of the interface, running before anything is sent.
-    auto tcpdump = ChildProcess::start(
-        {"tcpdump", "-i", args.text("interface"), "-n", "-U", "-Z", "root", "-w", pcapPath}, {.errors = true}, error);
-    if (!tcpdump) return failWith("cannot start tcpdump: " + error);
-    for (;;) {
-        const std::optional<std::string> line = tcpdump->readErrorLine(10s);
-        if (!line) return failWith("tcpdump did not start listening: " + tcpdump->drainErrors());
-        if (line->find("listening on") != std::string::npos) break;
-    }
+    auto tcpdump = startTcpdump(args.text("interface"), pcapPath, error);
+    if (!tcpdump) return failWith("tcpdump: " + error);
 
     LiveMonitor::Options options;
     options.localAddress = *local;

@@ -151,14 +151,8 @@ int main(int argc, char** argv) {
     const std::string pcapPath = args["workdir"] + "/truth.pcap";
     std::string error;
 
-    auto tcpdump = ChildProcess::start({"tcpdump", "-i", args["interface"], "-n", "-U", "-Z", "root", "-w", pcapPath},
-                                       {.errors = true}, error);
-    if (!tcpdump) return fail("cannot start tcpdump: " + error);
-    for (;;) {
-        const std::optional<std::string> line = tcpdump->readErrorLine(10s);
-        if (!line) return fail("tcpdump did not start listening: " + tcpdump->drainErrors());
-        if (line->find("listening on") != std::string::npos) break;
-    }
+    auto tcpdump = startTcpdump(args["interface"], pcapPath, error);
+    if (!tcpdump) return fail("tcpdump: " + error);
 
     auto sondrel = ChildProcess::start(
         {args["sondrel"], "--headless", "--metrics", "127.0.0.1:" + std::to_string(metricsPort)}, {.errors = true}, error);

@@ -21,6 +21,19 @@ netns_pair_cleanup() {
   exit "$rc"
 }
 
+# Exits 77 (skipped) unless run as root; fails when a tool the test runs is
+# not installed.
+netns_pair_require() {
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "skipped: making network namespaces and capturing need root"
+    exit 77
+  fi
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+  done
+}
+
 # Exits 77 (skipped) when this machine cannot make namespaces at all.
 # With "ipv6" the pair keeps IPv6 and carries a unique-local address on each
 # side besides the IPv4 one (see netns_pair_add_ipv6).

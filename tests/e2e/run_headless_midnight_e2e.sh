@@ -12,16 +12,9 @@ set -euo pipefail
 sondrel=${1:?usage: run_headless_midnight_e2e.sh SONDREL_BINARY DIR_OF_THE_E2E_PROGRAMS}
 bin=${2:?usage: run_headless_midnight_e2e.sh SONDREL_BINARY DIR_OF_THE_E2E_PROGRAMS}
 
-if [[ $(id -u) -ne 0 ]]; then
-  echo "skipped: making network namespaces and capturing need root"
-  exit 77
-fi
-for tool in ip faketime; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
-done
-
 # shellcheck source-path=SCRIPTDIR source=netns_pair.sh
 source "$(dirname "$0")/netns_pair.sh"
+netns_pair_require ip faketime
 netns_pair_create
 
 udp_port=40001

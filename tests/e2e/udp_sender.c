@@ -1,7 +1,11 @@
 /* Sends one UDP datagram per payload size given, from a socket bound before
  * the monitor is told to look, so every datagram has a known owner:
  *   e2e_udp_sender LOCAL_ADDR REMOTE_ADDR REMOTE_PORT SIZE...
- * Prints "port N" once bound, sends when a line arrives on stdin. */
+ * Prints "port N" once bound, sends when a line arrives on stdin.
+ *
+ * Built as e2e_udp_flow (E2E_STAY_UNTIL_INPUT_ENDS) it then prints
+ * "sent COUNT SECONDS" and keeps its socket until its stdin ends, so a monitor
+ * that accounts once a second still finds the owner of every datagram. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,6 +35,12 @@ int main(int argc, char** argv) {
         }
         if (sendto(fd, payload, size, 0, (struct sockaddr*)&remote, sizeof remote) != (ssize_t)size) return failedCall("sendto");
     }
+#ifdef E2E_STAY_UNTIL_INPUT_ENDS
+    reportSent((unsigned long long)(argc - 4), 0.0);
+    char line[64];
+    while (fgets(line, sizeof line, stdin) != NULL) {
+    }
+#endif
     close(fd);
     return 0;
 }
