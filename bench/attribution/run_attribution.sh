@@ -40,55 +40,13 @@ echo_port=9001
 # shellcheck disable=SC2054,SC2016  # one list of capabilities; $0 and $@ are the inner shell's
 without_probes=(capsh --drop=cap_bpf,cap_perfmon -- -c 'exec "$0" "$@"')
 
-if [[ $(id -u) -ne 0 ]]; then
-  echo "skipped: making network namespaces and capturing need root"
-  exit 77
-fi
-for tool in ip tcpdump nethogs capsh "$python"; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
-done
+# shellcheck source-path=SCRIPTDIR source=../bench_pair.sh
+source "$here/../bench_pair.sh"
+netns_pair_require ip tcpdump nethogs capsh "$python"
 for program in attr_udp_send attr_udp_send_b attr_udp_hold attr_fetch attr_fd_parent attr_http_server attr_sink; do
   [[ -x $bin/$program ]] || { echo "FAIL: $bin/$program is not built (target attribution_bench)"; exit 1; }
 done
 [[ -x $monitor ]] || { echo "FAIL: $monitor is not built (target attribution_bench)"; exit 1; }
-
-# shellcheck source-path=SCRIPTDIR source=../../tests/e2e/netns_pair.sh
-source "$top/tests/e2e/netns_pair.sh"
-
-# The shared helper's pair with IPv6 on the link: addresses without duplicate
-# address detection, so they are usable at once.
-attribution_pair_create() {
-  local n=$(( $$ % 250 ))
-  ns_a=sondrel-attr-a-$$ ns_b=sondrel-attr-b-$$
-  veth_a=sattr-a-$$ veth_b=sattr-b-$$
-  addr_a=10.235.$n.1 addr_b=10.235.$n.2
-  addr6_a=fd00:5a7:$n::1 addr6_b=fd00:5a7:$n::2
-  work=$(mktemp -d /tmp/sondrel-attribution.XXXXXX)
-  trap netns_pair_cleanup EXIT
-  trap 'exit 130' INT TERM
-  ip netns add "$ns_a" || { echo "skipped: cannot create a network namespace"; exit 77; }
-  ip netns add "$ns_b"
-  ip link add "$veth_a" netns "$ns_a" type veth peer name "$veth_b" netns "$ns_b"
-  local side ns dev addr addr6
-  for side in a b; do
-    ns=ns_$side dev=veth_$side addr=addr_$side addr6=addr6_$side
-    ip netns exec "${!ns}" sysctl -qw net.ipv6.conf.all.disable_ipv6=0 net.ipv6.conf.default.accept_dad=0 \
-      net.ipv6.conf.all.accept_ra=0
-    ip -n "${!ns}" addr add "${!addr}/24" dev "${!dev}"
-    ip -n "${!ns}" addr add "${!addr6}/64" dev "${!dev}" nodad
-    ip -n "${!ns}" link set lo up
-    ip -n "${!ns}" link set "${!dev}" up
-  done
-}
-
-wait_for_text() {
-  local tries=$(( $3 * 10 ))
-  while (( tries-- > 0 )); do
-    grep -qF -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 # utime+stime in clock ticks of running processes, summed.
 cpu_ticks() {
@@ -101,10 +59,6 @@ cpu_ticks() {
     ticks=$(( ticks + fields[11] + fields[12] ))
   done
   echo "$ticks"
-}
-
-monitor_says() {
-  awk -F'\t' -v name="$2" '$1 == name { print $2; exit }' "$1"
 }
 
 # start_monitor NAME ebpf|proc DIR: a compare_monitor in namespace A; sets
@@ -202,7 +156,7 @@ measure_idle() {
   wait "${pids[0]}" || true
 }
 
-attribution_pair_create
+bench_pair_create attr 235 ipv6
 start_ready http "$ns_b" "$bin/attr_http_server" --listen "$addr_b:$http_port"
 start_ready sink "$ns_b" "$bin/attr_sink" --port "$sink_port"
 start_ready echo "$ns_b" "$bin/attr_sink" --port "$echo_port" --echo

@@ -31,53 +31,13 @@ monitor_prefix=()
 # shellcheck disable=SC2054,SC2016  # one list of capabilities; $0 and $@ are the inner shell's
 [[ $owners == proc ]] && monitor_prefix=(capsh --drop=cap_bpf,cap_perfmon -- -c 'exec "$0" "$@"')
 
-if [[ $(id -u) -ne 0 ]]; then
-  echo "skipped: making network namespaces and capturing need root"
-  exit 77
-fi
-for tool in ip nethogs tcpdump python3 ${monitor_prefix[0]:-}; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
-done
+# shellcheck source-path=SCRIPTDIR source=../bench_pair.sh
+source "$here/../bench_pair.sh"
+netns_pair_require ip nethogs tcpdump python3 ${monitor_prefix[0]:+"${monitor_prefix[0]}"}
 for program in "$bin/compare_monitor" "$bin/compare_load" "$bin/compare_pcap_flows" "$bin/compare_tcp_writer" \
   "$bin/compare_tcp_sink" "$bin/compare_udp_sendto" "$rate_bin/rate_paced_sender" "$rate_bin/rate_sink"; do
   [[ -x $program ]] || { echo "FAIL: $program is not built"; exit 1; }
 done
-
-# shellcheck source-path=SCRIPTDIR source=../../tests/e2e/netns_pair.sh
-source "$top/tests/e2e/netns_pair.sh"
-
-# The pair of the shared helper, in this run's own address range; its
-# clean-up (a trap on exit) kills what runs in the namespaces and removes them.
-compare_pair_create() {
-  local n=$(( $$ % 250 ))
-  ns_a=sondrel-cmp-a-$$ ns_b=sondrel-cmp-b-$$
-  veth_a=scmp-a-$$ veth_b=scmp-b-$$
-  addr_a=10.234.$n.1 addr_b=10.234.$n.2
-  work=$(mktemp -d /tmp/sondrel-compare.XXXXXX)
-  trap netns_pair_cleanup EXIT
-  trap 'exit 130' INT TERM
-  ip netns add "$ns_a" || { echo "skipped: cannot create a network namespace"; exit 77; }
-  ip netns add "$ns_b"
-  ip link add "$veth_a" netns "$ns_a" type veth peer name "$veth_b" netns "$ns_b"
-  local side ns dev addr
-  for side in a b; do
-    ns=ns_$side dev=veth_$side addr=addr_$side
-    ip netns exec "${!ns}" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 2>/dev/null || true
-    ip -n "${!ns}" addr add "${!addr}/24" dev "${!dev}"
-    ip -n "${!ns}" link set lo up
-    ip -n "${!ns}" link set "${!dev}" up
-  done
-}
-
-# wait_for_text FILE TEXT SECONDS: true once FILE holds TEXT.
-wait_for_text() {
-  local tries=$(( $3 * 10 ))
-  while (( tries-- > 0 )); do
-    grep -qF -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 # "utime+stime in ticks, VmHWM in kB" of running processes, summed: Sondrel
 # is the monitor and its capture helper.
@@ -92,11 +52,6 @@ process_cost() {
     peak=$(( peak + $(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status") ))
   done
   echo "$ticks $peak"
-}
-
-# The value of a "NAME<TAB>VALUE" line of the monitor's output.
-monitor_says() {
-  awk -F'\t' -v name="$2" '$1 == name { print $2; exit }' "$1"
 }
 
 # "busy idle" jiffies of the whole machine, to tell how loaded it was.
@@ -185,7 +140,7 @@ run_case() {
   echo "  $name done ($(wc -l <"$dir/load.out") senders)"
 }
 
-compare_pair_create
+bench_pair_create cmp 234
 start_ready udp_sink "$ns_b" "$rate_bin/rate_sink" "$addr_b" "$udp_port"
 start_ready tcp_sink "$ns_b" "$bin/compare_tcp_sink" "$addr_b" "$tcp_port"
 
