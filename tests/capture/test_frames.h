@@ -19,6 +19,15 @@ inline std::uint32_t stored(const Address& address) {
     return value;
 }
 
+// The upper layer's first four bytes (ports) and a payload of 0xEE bytes.
+inline void appendPortsAndPayload(Bytes& bytes, std::uint16_t srcPort, std::uint16_t dstPort, std::size_t payload) {
+    for (const std::uint16_t port : {srcPort, dstPort}) {
+        bytes.push_back(static_cast<std::uint8_t>(port >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(port));
+    }
+    bytes.insert(bytes.end(), payload, 0xEE);
+}
+
 struct Ipv4Packet {
     std::uint8_t version = 4;
     std::uint8_t ihl = 5;
@@ -52,11 +61,7 @@ inline Bytes ipv4(const Ipv4Packet& packet) {
     for (std::size_t i = 20; i < header; ++i) {
         bytes[i] = static_cast<std::uint8_t>(0xA0 + i - 20);
     }
-    bytes.push_back(static_cast<std::uint8_t>(packet.srcPort >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(packet.srcPort));
-    bytes.push_back(static_cast<std::uint8_t>(packet.dstPort >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(packet.dstPort));
-    bytes.insert(bytes.end(), packet.payload, 0xEE);
+    appendPortsAndPayload(bytes, packet.srcPort, packet.dstPort, packet.payload);
     return bytes;
 }
 
@@ -132,11 +137,7 @@ inline Bytes ipv6(const Ipv6Packet& packet) {
             bytes[start + 1] = extension.lengthField;
         }
     }
-    bytes.push_back(static_cast<std::uint8_t>(packet.srcPort >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(packet.srcPort));
-    bytes.push_back(static_cast<std::uint8_t>(packet.dstPort >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(packet.dstPort));
-    bytes.insert(bytes.end(), packet.payload, 0xEE);
+    appendPortsAndPayload(bytes, packet.srcPort, packet.dstPort, packet.payload);
     return bytes;
 }
 
