@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/monitor.h"
+#include "engine/monitor.h"
 #include "metrics/exposition.h"
 #include "metrics/metrics_snapshot.h"
 

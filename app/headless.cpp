@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "app/engine_metrics.h"
-#include "app/monitor.h"
-#include "app/status_text.h"
+#include "engine/monitor.h"
+#include "engine/status_text.h"
 #include "base/log_notifier.h"
 #include "base/text.h"
 #include "metrics/metrics_server.h"

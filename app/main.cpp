@@ -7,7 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/headless.h"
-#include "app/sondrel_app.h"
+#include "ui/sondrel_app.h"
 #include "metrics/metrics_server.h"
 
 namespace {

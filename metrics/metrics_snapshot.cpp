@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/records.h"
+#include "engine/records.h"
 
 namespace sondrel {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/capture_status.h"
+#include "engine/capture_status.h"
 
 namespace sondrel {
 

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "base/text.h"
-#include "capture/capture_thread.h"
-#include "discovery/event_labels.h"
+#include "probe/capture/capture_thread.h"
+#include "probe/discovery/event_labels.h"
 #include "probe/privileges.h"
 
 namespace sondrel::probe {

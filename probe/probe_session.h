@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "base/helper_messages.h"
-#include "capture/capture_control.h"
-#include "capture/live_capture_handles.h"
-#include "discovery/bpf/owner_events.h"
-#include "discovery/owner_scan_worker.h"
+#include "wire/messages.h"
+#include "base/capture_control.h"
+#include "probe/capture/live_capture_handles.h"
+#include "probe/bpf/owner_events.h"
+#include "probe/discovery/owner_scan_worker.h"
 #include "probe/event_writer.h"
 
 namespace sondrel::probe {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/clock.h"
-#include "app/main_lists.h"
+#include "engine/main_lists.h"
 
 namespace sondrel {
 

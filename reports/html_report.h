@@ -3,7 +3,7 @@
 #include <string>
 
 #include "base/clock.h"
-#include "app/main_lists.h"
+#include "engine/main_lists.h"
 #include "reports/report_writer.h"
 
 namespace sondrel {

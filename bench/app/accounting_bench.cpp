@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/accounting.h"
-#include "app/main_lists.h"
-#include "discovery/owner_claims.h"
+#include "engine/accounting.h"
+#include "engine/main_lists.h"
+#include "engine/owners/owner_claims.h"
 #include "base/text.h"
 
 namespace sondrel {

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QImage>
 
-#include "app/traffic_graph.h"
+#include "ui/traffic_graph.h"
 #include "base/text.h"
 
 namespace sondrel {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "capture/decode_frame.h"
-#include "tests/capture/test_frames.h"
+#include "probe/capture/decode_frame.h"
+#include "tests/support/test_frames.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "bench/discovery/generated_proc_tree.h"
-#include "discovery/owner_discovery.h"
-#include "discovery/owner_table_scanner.h"
-#include "discovery/process_snapshot.h"
+#include "tests/support/owner_discovery.h"
+#include "probe/discovery/owner_table_scanner.h"
+#include "probe/discovery/process_snapshot.h"
 
 namespace sondrel {
 namespace {

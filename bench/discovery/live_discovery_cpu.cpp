@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "discovery/owner_discovery.h"
-#include "discovery/process_snapshot.h"
+#include "tests/support/owner_discovery.h"
+#include "probe/discovery/process_snapshot.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <variant>
 #include <vector>
 
-#include "discovery/bpf/kernel_probes.h"
-#include "discovery/bpf/owner_events.h"
+#include "probe/bpf/kernel_probes.h"
+#include "probe/bpf/owner_events.h"
 
 namespace sondrel {
 namespace {

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/host_name_resolver.h"
+#include "engine/host_name_resolver.h"
 #include "base/text.h"
 #include "config/settings.h"
 #include "tests/e2e/child_process.h"

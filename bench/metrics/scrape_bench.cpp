@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/records.h"
+#include "engine/records.h"
 #include "base/text.h"
 #include "metrics/exposition.h"
 #include "metrics/metrics_server.h"

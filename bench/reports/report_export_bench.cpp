@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/main_lists.h"
-#include "app/records.h"
+#include "engine/main_lists.h"
+#include "engine/records.h"
 #include "base/text.h"
 #include "reports/csv_report.h"
 #include "reports/html_report.h"

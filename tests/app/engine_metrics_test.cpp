@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/in_process_sources.h"
-#include "app/monitor.h"
+#include "tests/support/in_process_sources.h"
+#include "engine/monitor.h"
 #include "config/settings.h"
-#include "engine_fakes.h"
+#include "tests/support/engine_fakes.h"
 #include "tests/support/stepped_clock.h"
 
 namespace sondrel {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/capture_helper.h"
-#include "app/in_process_sources.h"
+#include "engine/helper/capture_helper.h"
+#include "tests/support/in_process_sources.h"
 #include "base/text.h"
 #include "config/settings.h"
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "app/monitor.h"
+#include "engine/monitor.h"
 #include "base/notifier.h"
-#include "app/records.h"
+#include "engine/records.h"
 #include "tests/e2e/child_process.h"
-#include "capture/pcap_library.h"
+#include "probe/capture/pcap_library.h"
 
 namespace sondrel::e2e {
 

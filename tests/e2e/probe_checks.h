@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_lists.h"
+#include "engine/main_lists.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"
 

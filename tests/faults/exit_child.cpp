@@ -24,10 +24,10 @@
 #include <string>
 #include <thread>
 
-#include "app/in_process_sources.h"
-#include "app/monitor.h"
+#include "tests/support/in_process_sources.h"
+#include "engine/monitor.h"
 #include "config/settings.h"
-#include "discovery/owner_discovery.h"
+#include "tests/support/owner_discovery.h"
 #include "tests/support/idle_capture_library.h"
 
 using namespace sondrel;

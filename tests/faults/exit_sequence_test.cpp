@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/discovery/temp_proc_tree.h"
+#include "tests/support/temp_proc_tree.h"
 #include "tests/e2e/child_process.h"
 
 namespace sondrel {

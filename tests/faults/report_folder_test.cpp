@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/in_process_sources.h"
-#include "app/monitor.h"
+#include "tests/support/in_process_sources.h"
+#include "engine/monitor.h"
 #include "tests/support/stepped_clock.h"
 #include "config/settings.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/main_lists.h"
+#include "engine/main_lists.h"
 
 // Any UTF-16 text through ParseByteCount; and any 64-bit count formatted and
 // parsed back gives no more than the count and the same text.

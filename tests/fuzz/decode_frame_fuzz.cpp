@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "capture/decode_frame.h"
+#include "probe/capture/decode_frame.h"
 
 namespace {
 

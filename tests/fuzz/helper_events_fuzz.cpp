@@ -2,8 +2,8 @@
 // the claim table the packets are then looked up in.
 #include <vector>
 
-#include "base/helper_messages.h"
-#include "discovery/owner_claims.h"
+#include "wire/messages.h"
+#include "engine/owners/owner_claims.h"
 #include "tests/fuzz/helper_pipe_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "base/wire_frames.h"
+#include "wire/frames.h"
 
 namespace sondrel::fuzz {
 

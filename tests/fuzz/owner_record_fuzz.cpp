@@ -3,8 +3,8 @@
 #include <span>
 #include <variant>
 
-#include "discovery/bpf/owner_event.h"
-#include "discovery/bpf/owner_event_record.h"
+#include "probe/bpf/owner_event.h"
+#include "probe/bpf/owner_event_record.h"
 
 // Any bytes as one ring-buffer record of the owner-event probes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "discovery/socket_table.h"
+#include "probe/discovery/socket_table.h"
 
 // Any text as a /proc/net/{tcp,udp}[6] table.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "discovery/process_text.h"
+#include "probe/discovery/process_text.h"
 
 // Any bytes as /proc/<pid>/cmdline, /proc/<pid>/stat and an fd link's text. The
 // views handed back must lie inside the input.

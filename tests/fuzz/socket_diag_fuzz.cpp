@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "discovery/socket_diag.h"
+#include "probe/discovery/socket_diag.h"
 
 // Any bytes as one batch of NETLINK_SOCK_DIAG replies, records and attributes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,8 +3,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/app_image_list.h"
-#include "app/desktop_entry_index.h"
+#include "ui/app_image_list.h"
+#include "engine/desktop_entry_index.h"
 
 using namespace sondrel;
 

@@ -7,10 +7,10 @@
 #include <QtTest>
 #include <functional>
 
-#include "app/in_process_sources.h"
-#include "app/qt_notifier.h"
-#include "app/sondrel_app.h"
-#include "app/sondrel_dlg.h"
+#include "tests/support/in_process_sources.h"
+#include "ui/qt_notifier.h"
+#include "ui/sondrel_app.h"
+#include "ui/sondrel_dlg.h"
 #include "config/settings.h"
 #include "ui/dialog_units.h"
 #include "ui/dlg_get_pcap.h"

@@ -3,8 +3,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "app/list_model_adapter.h"
-#include "app/main_lists.h"
+#include "ui/list_model_adapter.h"
+#include "engine/main_lists.h"
 
 using namespace sondrel;
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/qt_notifier.h"
+#include "ui/qt_notifier.h"
 
 using namespace sondrel;
 

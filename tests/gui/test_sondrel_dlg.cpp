@@ -9,12 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/caption_bar.h"
-#include "app/report_list_view.h"
-#include "app/in_process_sources.h"
-#include "app/sondrel_dlg.h"
-#include "app/splash_window.h"
-#include "config/dlg_opt.h"
+#include "ui/caption_bar.h"
+#include "ui/report_list_view.h"
+#include "tests/support/in_process_sources.h"
+#include "ui/sondrel_dlg.h"
+#include "ui/splash_window.h"
+#include "ui/dlg_opt.h"
 #include "config/settings.h"
 #include "ui/dialog_units.h"
 

@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/in_process_sources.h"
-#include "app/report_list_view.h"
-#include "app/sondrel_dlg.h"
-#include "app/traffic_graph.h"
-#include "app/traffic_panel.h"
+#include "tests/support/in_process_sources.h"
+#include "ui/report_list_view.h"
+#include "ui/sondrel_dlg.h"
+#include "ui/traffic_graph.h"
+#include "ui/traffic_panel.h"
 #include "config/settings.h"
 #include "tests/support/stepped_clock.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_lists.h"
-#include "app/records.h"
+#include "engine/main_lists.h"
+#include "engine/records.h"
 #include "base/text.h"
 
 namespace sondrel::testing {

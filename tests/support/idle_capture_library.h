@@ -11,7 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "capture/pcap_library.h"
+#include "probe/capture/pcap_library.h"
 
 namespace sondrel::testing {
 

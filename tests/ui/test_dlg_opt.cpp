@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QtTest>
 
-#include "config/dlg_opt.h"
+#include "ui/dlg_opt.h"
 
 using sondrel::AdapterEntry;
 using sondrel::CDlgOpt;

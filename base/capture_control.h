@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "base/packet_queue.h"
+
+namespace sondrel {
+
+// State shared by the UI thread and every capture thread. Capture threads hold
+// it through a shared_ptr, so it outlives the last of them whatever the exit
+// sequence does.
+struct CaptureControl {
+    PacketQueue queue;
+    std::atomic<std::uint32_t> localAddress{0};  // network order, as in a packet
+    std::atomic<bool> captureRunning{false};
+    // Packets the kernel dropped on the capture handle open now (pcap_stats).
+    std::atomic<std::uint64_t> packetsDropped{0};
+    // When the interface went away (or never was there), wait for the
+    // address to come back and capture again instead of ending.
+    bool resumeWhenAddressReturns = false;
+    // Frames reach the queue within kCapturePromptReadTimeoutMs instead of
+    // the read timeout. Owner discovery by /proc asks for a pass when a
+    // packet's port has no owner; a request a second late finds a program
+    // that lived less than that gone. Set before any capture thread starts.
+    bool promptDelivery = false;
+};
+
+// What a capture run tells besides its packets: for the status line and the metrics.
+class CaptureObserver {
+public:
+    virtual ~CaptureObserver() = default;
+    virtual void captureOpened(std::uint32_t address, const std::string& deviceName) = 0;
+    // The run failed with this message (already shown); it ends, or waits
+    // for the address to come back.
+    virtual void captureFailed(std::uint32_t address, const std::u16string& message) = 0;
+    virtual void captureEnded(std::uint32_t address) = 0;
+};
+
+}  // namespace sondrel

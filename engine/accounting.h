@@ -1,0 +1,94 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/records.h"
+#include "base/ip_address.h"
+#include "base/packet_queue.h"
+#include "engine/owners/owner_lookup.h"
+
+namespace sondrel {
+
+// Starts the reverse look-up of a new endpoint row's remote address. Called
+// with RecordsLock held, once per new endpoint row; must not block. A name
+// already known may be written into the row at once.
+class ResolverStarter {
+public:
+    virtual ~ResolverStarter() = default;
+    virtual void startResolver(const IpAddress& remote, EndpointRecord& row) = 0;
+};
+
+// The addresses that count as this machine's: the configured IPv4 address,
+// and the IPv6 addresses of the interface that carries it.
+class LocalAddresses {
+public:
+    explicit LocalAddresses(const std::atomic<std::uint32_t>& ipv4) : m_ipv4(ipv4) {}
+    std::uint32_t ipv4() const { return m_ipv4.load(std::memory_order_relaxed); }
+    // Replaced as the interface's addresses change; only the UI thread reads and writes it.
+    void setIpv6(std::vector<Ipv6Address> addresses) { m_ipv6 = std::move(addresses); }
+    bool isLocalIpv6(const Ipv6Address& address) const;
+    std::size_t ipv6Count() const { return m_ipv6.size(); }
+
+private:
+    const std::atomic<std::uint32_t>& m_ipv4;
+    std::vector<Ipv6Address> m_ipv6;
+};
+
+// Turns queued packets into statistics: direction against the local
+// addresses, owner by protocol, local port and capture time, bytes into the
+// application and endpoint rows.
+class TrafficAccountant {
+public:
+    TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
+                      ResolverStarter& resolvers, const LocalAddresses& local);
+
+    void AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAddr, std::uint32_t length, std::uint16_t dstPort,
+                       std::uint16_t srcPort, std::uint16_t protocol);
+    void accountRecord(const PacketRecord& record);
+
+    // The drain step of the tick: holds QueueLock while queued records are
+    // accounted, oldest first, and removed. A record captured after the owner
+    // claims are complete waits for the next tick, so a program whose socket
+    // the next pass finds gets its bytes; at the next tick it is counted
+    // whatever the claims then say.
+    void drainQueue(PacketQueue& queue);
+    // The queue was emptied behind the drain's back (a reset).
+    void queueCleared() { m_held = 0; }
+
+    // Endpoint rows beyond which an application's new endpoints share its
+    // "other" row, so a flood of spoofed sources cannot exhaust memory.
+    void setMaxEndpointRows(std::size_t rows) { m_maxEndpointRows = rows; }
+    // The bound was reached for the first time since the last call.
+    bool takeOverflowNotice();
+
+    static constexpr std::size_t kDefaultMaxEndpointRows = 4'000'000;
+
+private:
+    // Packets come in flows: the rows of the previous packet are tried before
+    // the indexes. Valid while the table's generation is unchanged.
+    struct LastRows {
+        std::uint64_t generation = ~std::uint64_t(0);
+        const std::u16string* label = nullptr;
+        std::size_t app = 0;
+        std::size_t endpoint = 0;
+        std::uint16_t localPort = 0;
+        IpAddress remote;
+        std::uint8_t family = 0;
+    };
+
+    std::shared_ptr<RecordsState> m_records;
+    const OwnerLookupService& m_owners;
+    ResolverStarter& m_resolvers;
+    const LocalAddresses& m_local;
+    std::u16string m_remoteText;  // scratch, reused per packet
+    LastRows m_last;
+    std::size_t m_held = 0;  // records the last drain left in the queue
+    std::size_t m_maxEndpointRows = kDefaultMaxEndpointRows;
+    bool m_overflowed = false;
+    bool m_overflowNoticePending = false;
+};
+
+}  // namespace sondrel

@@ -1,0 +1,163 @@
+#include "engine/monitor.h"
+
+#include <chrono>
+#include <thread>
+
+#include "engine/accounting.h"
+#include "engine/helper/capture_helper.h"
+#include "config/settings.h"
+#include "engine/owners/owner_source.h"
+#include "reports/csv_report.h"
+#include "reports/html_report.h"
+
+namespace sondrel {
+
+namespace {
+
+MonitorServices withDefaults(MonitorServices services) {
+    if (!services.notifier) services.notifier = std::make_shared<StderrNotifier>();
+    if (!services.clock) services.clock = std::make_shared<SystemClock>();
+    if (!services.monotonicClock) services.monotonicClock = std::make_shared<SteadyClock>();
+    if (!services.reverseLookup) services.reverseLookup = systemReverseLookup;
+    if (services.settingsFolder.empty()) services.settingsFolder = SettingsFolder();
+    if (!services.makeSources && services.captureHelperPath.empty()) services.captureHelperPath = findCaptureHelper();
+    if (!services.lookUpDefaultAddress) services.lookUpDefaultAddress = [] { return DefaultLocalAddress(); };
+    return services;
+}
+
+}  // namespace
+
+Monitor::Monitor(MonitorServices services)
+    : m_services(withDefaults(std::move(services))),
+      m_records(std::make_shared<RecordsState>()),
+      m_capture(std::make_shared<CaptureControl>()),
+      m_settings(std::make_unique<Settings>()),
+      m_lists(std::make_unique<MainLists>(m_records, m_services.monotonicClock)),
+      m_local(std::make_unique<LocalAddresses>(m_capture->localAddress)),
+      m_resolvers(std::make_unique<HostNameResolverPool>(m_records, m_services.reverseLookup, m_services.maxResolvers)) {
+    if (m_services.makeSources) {
+        MonitorServices::Sources sources = m_services.makeSources(m_capture, m_services.notifier);
+        m_packets = std::move(sources.packets);
+        m_owners = std::move(sources.owners);
+    } else {
+        auto helper = std::make_shared<CaptureHelper>(m_capture, m_services.notifier, m_services.captureHelperPath);
+        m_packets = helper;
+        m_owners = helper;
+    }
+    m_accountant = std::make_unique<TrafficAccountant>(m_records, *m_owners, *m_resolvers, *m_local);
+    m_accountant->setMaxEndpointRows(m_services.maxEndpointRows);
+}
+
+Monitor::~Monitor() { stop(); }
+
+void Monitor::loadSettings() {
+    m_defaultAddress.reset();
+    if (m_services.settingsDefaults) {
+        LoadSettings(*m_settings, m_services.settingsFolder, *m_services.settingsDefaults);
+    } else if (!LoadSettings(*m_settings, m_services.settingsFolder, SettingsDefaults{defaultReportFolder(), 0})) {
+        // The host-name lookup can wait for DNS for seconds; the window must not.
+        m_defaultAddress = std::make_unique<DefaultAddressLookup>(m_services.lookUpDefaultAddress);
+    }
+    m_capture->localAddress.store(m_settings->localAddress);
+}
+
+void Monitor::start() {
+    m_capture->captureRunning.store(true);
+    if (!m_defaultAddress) startCapture();
+    m_owners->StartOwnerDiscovery();
+}
+
+void Monitor::takeDefaultAddress() {
+    if (!m_defaultAddress) return;
+    const std::optional<std::uint32_t> address = m_defaultAddress->result();
+    if (!address) return;
+    m_defaultAddress.reset();
+    m_settings->localAddress = *address;
+    m_capture->localAddress.store(*address);
+    if (m_capture->captureRunning.load()) startCapture();
+}
+
+void Monitor::startCapture() { m_packets->startCapture(); }
+
+void Monitor::tick() {
+    takeDefaultAddress();
+    m_local->setIpv6(m_packets->localIpv6Addresses());
+    m_accountant->drainQueue(m_capture->queue);
+    noticeOverflow();
+    CheckDailyReport();
+    m_lists->RefreshApplications();
+}
+
+void Monitor::noticeOverflow() {
+    if (!m_accountant->takeOverflowNotice()) return;
+    m_services.notifier->showNotice(u"Warning",
+                                    u"Too many remote endpoints: from now on each application's new endpoints are counted together "
+                                    u"in one row whose remote reads \"other\".",
+                                    MessageIcon::Warning);
+}
+
+void Monitor::CheckDailyReport() {
+    const std::optional<LocalTime> day = m_dailySchedule.due(m_settings->dailyReports, m_services.clock->now());
+    if (!day) return;
+    DailyReportOutcome outcome;
+    {
+        const std::scoped_lock guard(m_capture->queue.QueueLock);
+        outcome = WriteDailyReport(*m_lists, m_settings->reportFolder, *day);
+        // Only a complete report may take the statistics; otherwise counting goes on.
+        if (outcome.written) ResetStatistics();
+    }
+    if (m_dailySchedule.attempted(outcome.written)) {
+        m_services.notifier->showNotice(u"Error", dailyReportFailureText(outcome), MessageIcon::Error);
+    }
+}
+
+void Monitor::ResetStatistics() {
+    const std::scoped_lock guard(m_records->RecordsLock);
+    m_records->table.clear();
+    m_capture->queue.clear();
+    m_accountant->queueCleared();
+    m_lists->deleteAllRows();
+}
+
+bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
+                           std::u16string reportFolder) {
+    // The user's choice wins over a default address still being looked up.
+    if (newAddress) m_defaultAddress.reset();
+    if (newAddress && *newAddress != m_capture->localAddress.load()) {
+        m_capture->captureRunning.store(false);
+        m_packets->stopCapture();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        {
+            const std::scoped_lock guard(m_capture->queue.QueueLock);
+            ResetStatistics();
+        }
+        m_capture->localAddress.store(*newAddress);
+        m_settings->localAddress = *newAddress;
+        m_capture->captureRunning.store(true);
+        startCapture();
+    }
+    m_settings->dailyReports = dailyReports;
+    m_settings->reportFolder = std::move(reportFolder);
+    return SaveSettings(*m_settings, m_services.settingsFolder);
+}
+
+void Monitor::stop() {
+    m_capture->captureRunning.store(false);
+    m_packets->shutdown();
+    m_owners->stopOwnerDiscovery();
+}
+
+bool Monitor::exportHtml(const std::string& path) {
+    const std::optional<LocalTime> now = m_services.clock->now();
+    return ExportHtmlReport(*m_lists, path, now.value_or(LocalTime{}));
+}
+
+bool Monitor::exportCsv(const std::string& path) { return ExportCsvReport(*m_lists, path); }
+
+CaptureStatus Monitor::captureStatus() const { return m_packets->status(); }
+
+const Settings& Monitor::settings() const { return *m_settings; }
+
+const OwnerLookupService& Monitor::ownerLookup() const { return *m_owners; }
+
+}  // namespace sondrel

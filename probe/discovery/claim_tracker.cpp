@@ -1,0 +1,97 @@
+#include "probe/discovery/claim_tracker.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "base/text.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::int64_t kBeginning = std::numeric_limits<std::int64_t>::min();
+
+std::size_t slotOf(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
+    return std::size_t((protocol == 17 ? 2u : 0u) + (ipv6 ? 1u : 0u)) << 16 | port;
+}
+
+template <typename Visit>
+void forEachSlot(const SeenSocket& socket, Visit visit) {
+    if (socket.carries & wire::kCarriesIpv4) visit(slotOf(socket.protocol, false, socket.localPort));
+    if (socket.carries & wire::kCarriesIpv6) visit(slotOf(socket.protocol, true, socket.localPort));
+}
+
+}  // namespace
+
+ClaimTracker::ClaimTracker() : m_slots(4 * 65536), m_passWinner(4 * 65536), m_passStamp(4 * 65536) {}
+
+std::uint32_t ClaimTracker::labelId(const std::u16string* label) {
+    if (label == nullptr) return kUnreadable;
+    const auto [it, isNew] = m_ids.try_emplace(*label, std::uint32_t(m_texts.size() + 2));
+    if (isNew) m_texts.push_back(u16ToUtf8(*label));
+    return it->second;
+}
+
+void ClaimTracker::claim(std::size_t slot, std::uint32_t label, std::int64_t since,
+                         std::vector<wire::OwnerClaim>& out) const {
+    wire::OwnerClaim claim;
+    claim.sinceNs = since;
+    claim.protocol = (slot >> 17) != 0 ? 17 : 6;
+    claim.localPort = std::uint16_t(slot & 0xFFFF);
+    claim.carries = ((slot >> 16) & 1) != 0 ? wire::kCarriesIpv6 : wire::kCarriesIpv4;
+    claim.unreadable = label == kUnreadable;
+    if (!claim.unreadable) claim.label = m_texts[label - 2];
+    out.push_back(std::move(claim));
+}
+
+void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t seenAtNs,
+                               const ProcessStartTime& startTime, std::vector<wire::OwnerClaim>& out) {
+    ++m_pass;
+    m_touched.clear();
+    for (std::uint32_t i = 0; i < sockets.size(); ++i) {
+        forEachSlot(sockets[i], [&](std::size_t slot) {
+            if (m_passStamp[slot] != m_pass) {
+                m_passStamp[slot] = m_pass;
+                m_touched.push_back(std::uint32_t(slot));
+            }
+            m_passWinner[slot] = i;
+        });
+    }
+    for (const std::uint32_t slot : m_touched) {
+        const SeenSocket& socket = sockets[m_passWinner[slot]];
+        const std::uint32_t label = labelId(socket.label);
+        SlotState& state = m_slots[slot];
+        const bool ownersLastSocket = label == kUnreadable && state.label > kUnreadable && socket.inode != 0 &&
+                                      socket.inode == state.inode;
+        if (state.label != label && !ownersLastSocket) {
+            // An owner event after the tables were read knows better.
+            if (state.label != 0 && state.lastSeenNs > seenAtNs) continue;
+            std::int64_t since = kBeginning;
+            if (state.label != 0) {
+                since = state.lastSeenNs;
+                if (socket.pid != 0 && startTime) {
+                    if (const auto started = startTime(socket.pid)) since = std::max(since, std::min(*started, seenAtNs));
+                }
+            }
+            claim(slot, label, since, out);
+            state.label = label;
+        }
+        state.lastSeenNs = std::max(state.lastSeenNs, seenAtNs);
+        state.inode = socket.inode;
+    }
+}
+
+void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<wire::OwnerClaim>& out) {
+    const std::uint32_t label = labelId(socket.label);
+    forEachSlot(socket, [&](std::size_t slot) {
+        SlotState& state = m_slots[slot];
+        if (state.label != label) {
+            claim(slot, label, state.label == 0 ? kBeginning : atNs, out);
+            state.label = label;
+            state.inode = socket.inode;
+        }
+        state.lastSeenNs = std::max(state.lastSeenNs, atNs);
+    });
+}
+
+}  // namespace sondrel

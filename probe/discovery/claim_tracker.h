@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "wire/messages.h"
+
+namespace sondrel {
+
+// One socket as a pass or an owner event sees it.
+struct SeenSocket {
+    std::uint16_t protocol = 0;  // 6 or 17
+    std::uint16_t localPort = 0;
+    std::uint8_t carries = 0;    // wire::kCarriesIpv4 | kCarriesIpv6
+    int pid = 0;
+    const std::u16string* label = nullptr;  // nullptr: no readable process holds it
+    std::uint64_t inode = 0;                // 0: not known (owner events)
+};
+
+// Start time of a process in nanoseconds since the epoch, when it can be read.
+using ProcessStartTime = std::function<std::optional<std::int64_t>(int pid)>;
+
+// Turns what discovery passes and owner events see into owner claims: one
+// claim the first time a port is seen and one each time it changes hands,
+// each saying from when on the new owner holds it.
+//
+// A pass only tells that a socket was held when its tables were read. When
+// the owner changed since the pass before, the change happened after the old
+// owner was last seen and not before the new owner started: the later of the
+// two is the claim's start. An owner event comes from the process itself at
+// the moment it used the port, so its time is the start. The first claim of
+// a port reaches back to the beginning: the socket existed before it was seen.
+// The very socket a readable owner was seen holding, seen again without a
+// holder, changes nothing: a process on its way out closes its descriptors
+// before the kernel drops its sockets, and a pass that reads the tables in
+// between would otherwise take the owner's last packets from it.
+class ClaimTracker {
+public:
+    ClaimTracker();
+
+    // Sockets of one pass whose tables were read from `seenAtNs` on, in
+    // table order (a later socket on the same port wins). Appends the claims.
+    void observePass(std::span<const SeenSocket> sockets, std::int64_t seenAtNs, const ProcessStartTime& startTime,
+                     std::vector<wire::OwnerClaim>& out);
+    // The process used the socket at `atNs`.
+    void observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<wire::OwnerClaim>& out);
+
+private:
+    struct SlotState {
+        std::int64_t lastSeenNs = 0;
+        std::uint32_t label = 0;  // 0: never seen; 1: no readable owner; others: m_texts index + 2
+        std::uint64_t inode = 0;  // the socket a pass last saw there; 0: not known
+    };
+    static constexpr std::uint32_t kUnreadable = 1;
+
+    std::uint32_t labelId(const std::u16string* label);
+    void claim(std::size_t slot, std::uint32_t label, std::int64_t since, std::vector<wire::OwnerClaim>& out) const;
+
+    std::vector<SlotState> m_slots;
+    std::unordered_map<std::u16string, std::uint32_t> m_ids;
+    std::vector<std::string> m_texts;  // UTF-8, as claims carry them
+    // Per pass: the winning socket of each slot it touched.
+    std::vector<std::uint32_t> m_passWinner;
+    std::vector<std::uint32_t> m_passStamp;
+    std::vector<std::uint32_t> m_touched;
+    std::uint32_t m_pass = 0;
+};
+
+}  // namespace sondrel

@@ -1,0 +1,153 @@
+#include "engine/owners/owner_claims.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "probe/discovery/claim_tracker.h"
+
+namespace sondrel {
+namespace {
+
+using wire::kCarriesIpv4;
+using wire::kCarriesIpv6;
+constexpr std::int64_t kBeginning = OwnerClaims::kBeginning;
+constexpr std::uint8_t kBoth = kCarriesIpv4 | kCarriesIpv6;
+
+std::u16string ownerAt(const OwnerClaims& claims, std::uint8_t family, std::uint16_t protocol, std::uint16_t port,
+                       std::int64_t time) {
+    return *claims.lookupOwner(OwnerQuery{family, protocol, port, time}).text;
+}
+
+// Who gets a packet, by its protocol, family, port and capture time.
+TEST(OwnerClaims, CreditsTheOwnerOfThePortAtThePacketsTime) {
+    OwnerClaims claims;
+    claims.add(std::vector<wire::OwnerClaim>{
+        {kBeginning, 6, 5000, kCarriesIpv4, false, "/bin/old"},
+        {100, 6, 5000, kCarriesIpv4, false, "/bin/new"},  // the port taken over at 100
+        {kBeginning, 17, 5000, kCarriesIpv4, false, "/bin/udp"},
+        {kBeginning, 17, 5555, kCarriesIpv6, false, "/bin/v6only"},
+        {kBeginning, 6, 8080, kBoth, false, "/bin/dual"},
+        {50, 6, 8080, kBoth, true, ""},  // a live socket whose owner cannot be read
+        {200, 17, 7000, kCarriesIpv4, false, "/bin/late"},
+    });
+    const struct {
+        const char* name;
+        std::uint8_t family;
+        std::uint16_t protocol;
+        std::uint16_t port;
+        std::int64_t time;
+        std::u16string owner;
+    } rows[] = {
+        {"before the change: the old owner", 4, 6, 5000, 99, u"/bin/old"},
+        {"at the change: the new owner", 4, 6, 5000, 100, u"/bin/new"},
+        {"long after, socket gone: still the last owner", 4, 6, 5000, 1'000'000, u"/bin/new"},
+        {"no time stamp: the latest owner", 4, 6, 5000, 0, u"/bin/new"},
+        {"udp on the same number is another owner", 4, 17, 5000, 150, u"/bin/udp"},
+        {"a V6ONLY socket names ipv6 traffic", 6, 17, 5555, 10, u"/bin/v6only"},
+        {"a V6ONLY socket does not name ipv4 traffic", 4, 17, 5555, 10, u"UDP protocol"},
+        {"dual-stack socket, ipv4", 4, 6, 8080, 10, u"/bin/dual"},
+        {"dual-stack socket, ipv6", 6, 6, 8080, 10, u"/bin/dual"},
+        {"unreadable owner returns the port to the protocol", 4, 6, 8080, 60, u"TCP protocol"},
+        {"older than every claim: the earliest", 4, 17, 7000, 5, u"/bin/late"},
+        {"never claimed", 4, 6, 1, 10, u"TCP protocol"},
+        {"other protocols by name", 4, 1, 5000, 10, u"ICMP protocol"},
+        {"ICMPv6 by its own name", 6, 58, 0, 10, u"ICMPv6 protocol"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(ownerAt(claims, row.family, row.protocol, row.port, row.time), row.owner) << row.name;
+    EXPECT_FALSE(claims.lookupOwner(OwnerQuery{4, 6, 5000, 150}).protocolRow);
+    EXPECT_TRUE(claims.lookupOwner(OwnerQuery{4, 6, 8080, 60}).protocolRow);
+}
+
+TEST(OwnerClaims, AClaimThatArrivesLateGoesWhereItsTimePutsIt) {
+    OwnerClaims claims;
+    claims.add(std::vector<wire::OwnerClaim>{{kBeginning, 17, 9, kCarriesIpv4, false, "/a"},
+                                             {300, 17, 9, kCarriesIpv4, false, "/c"},
+                                             {200, 17, 9, kCarriesIpv4, false, "/b"}});
+    EXPECT_EQ(ownerAt(claims, 4, 17, 9, 150), u"/a");
+    EXPECT_EQ(ownerAt(claims, 4, 17, 9, 250), u"/b");
+    EXPECT_EQ(ownerAt(claims, 4, 17, 9, 350), u"/c");
+}
+
+TEST(OwnerClaims, PruningForgetsOnlyWhatNoWaitingPacketCanAsk) {
+    OwnerClaims claims;
+    claims.add(std::vector<wire::OwnerClaim>{{kBeginning, 6, 1, kCarriesIpv4, false, "/a"},
+                                             {100, 6, 1, kCarriesIpv4, false, "/b"},
+                                             {200, 6, 1, kCarriesIpv4, false, "/c"}});
+    claims.prune(150);
+    EXPECT_EQ(ownerAt(claims, 4, 6, 1, 160), u"/b");
+    EXPECT_EQ(ownerAt(claims, 4, 6, 1, 250), u"/c");
+    claims.prune(10'000);
+    EXPECT_EQ(ownerAt(claims, 4, 6, 1, 160), u"/c");
+}
+
+// What passes and events report becomes claims with the right start.
+TEST(ClaimTracker, ClaimsStartWhereTheEvidencePutsThem) {
+    ClaimTracker tracker;
+    const std::u16string a = u"/bin/a", b = u"/bin/b";
+    std::vector<wire::OwnerClaim> out;
+    std::optional<std::int64_t> started;
+    const ProcessStartTime startTime = [&](int) { return started; };
+
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 10, &a}}, 1000, startTime, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].sinceNs, kBeginning) << "the first owner of a port reaches back";
+    out.clear();
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 10, &a}}, 2000, startTime, out);
+    EXPECT_TRUE(out.empty()) << "the same owner again claims nothing";
+
+    started = 2500;
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 11, &b}}, 3000, startTime, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].sinceNs, 2500) << "not before the new owner started";
+    out.clear();
+
+    started = 100;  // a long-running process that took the port over
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 12, &a}}, 4000, startTime, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].sinceNs, 3000) << "not before the old owner was last seen";
+    out.clear();
+
+    tracker.observeEvent(SeenSocket{17, 53, kCarriesIpv4, 13, &b}, 4500, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].sinceNs, 4500) << "an event is the moment itself";
+    out.clear();
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 12, &a}}, 4400, startTime, out);
+    EXPECT_TRUE(out.empty()) << "a pass older than the event does not undo it";
+
+    tracker.observePass(std::vector<SeenSocket>{{6, 53, kBoth, 0, nullptr}}, 5000, startTime, out);
+    ASSERT_EQ(out.size(), 2u) << "one claim per family";
+    EXPECT_TRUE(out[0].unreadable && out[1].unreadable);
+    EXPECT_EQ(out[0].protocol, 6);
+}
+
+// Seen again without a holder, the socket its owner was seen holding stays
+// the owner's (the owner is on its way out); another socket without a
+// readable holder takes the port back to the protocol label.
+TEST(ClaimTracker, AnOwnersOwnSocketWithoutAHolderKeepsItsOwner) {
+    ClaimTracker tracker;
+    const std::u16string a = u"/bin/a";
+    std::vector<wire::OwnerClaim> out;
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 10, &a, 7}}, 1000, {}, out);
+    out.clear();
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 0, nullptr, 7}}, 2000, {}, out);
+    EXPECT_TRUE(out.empty());
+    tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 0, nullptr, 8}}, 3000, {}, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_TRUE(out[0].unreadable);
+    EXPECT_EQ(out[0].sinceNs, 2000);
+}
+
+TEST(ClaimTracker, TheLastSocketOnAPortInTableOrderWins) {
+    ClaimTracker tracker;
+    const std::u16string a = u"/bin/a", b = u"/bin/b";
+    std::vector<wire::OwnerClaim> out;
+    tracker.observePass(std::vector<SeenSocket>{{6, 80, kCarriesIpv4, 1, &a}, {6, 80, kCarriesIpv4, 2, &b}}, 1, {}, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].label, "/bin/b");
+}
+
+}  // namespace
+}  // namespace sondrel

@@ -1,0 +1,93 @@
+#include "wire/frames.h"
+
+#include "wire/messages.h"
+
+namespace sondrel::wire {
+
+std::size_t maxBodySize(Kind kind) {
+    switch (kind) {
+    case Kind::Hello: return kHelloSize;
+    case Kind::StartCapture: return 4;
+    case Kind::StopCapture:
+    case Kind::Shutdown:
+    case Kind::CaptureLibraryMissing: return 0;
+    case Kind::Packets: return 4 + kMaxPacketsPerFrame * kPacketRecordSize;
+    case Kind::OwnerClaims: return 4 + kMaxClaimsPerFrame * (kClaimFixedSize + kMaxLabelBytes);
+    case Kind::ClaimsComplete: return 8;
+    case Kind::Message: return 1 + 2 * (2 + kMaxTextBytes);
+    case Kind::CaptureState: return 1 + 4 + 2 + kMaxLabelBytes + 2 + kMaxTextBytes;
+    case Kind::Statistics: return 16;
+    case Kind::Attribution: return 1 + 2 + kMaxTextBytes;
+    case Kind::ExecFailed: return 4;
+    case Kind::LocalAddresses: return 4 + kMaxLocalAddresses * 16;
+    }
+    return 0;
+}
+
+bool isCommand(Kind kind) {
+    switch (kind) {
+    case Kind::Hello:
+    case Kind::StartCapture:
+    case Kind::StopCapture:
+    case Kind::Shutdown: return true;
+    default: return false;
+    }
+}
+
+bool isEvent(Kind kind) {
+    switch (kind) {
+    case Kind::Hello:
+    case Kind::Packets:
+    case Kind::OwnerClaims:
+    case Kind::ClaimsComplete:
+    case Kind::Message:
+    case Kind::CaptureLibraryMissing:
+    case Kind::CaptureState:
+    case Kind::Statistics:
+    case Kind::Attribution:
+    case Kind::ExecFailed:
+    case Kind::LocalAddresses: return true;
+    default: return false;
+    }
+}
+
+FrameReader::FrameReader(bool (*accept)(Kind)) : m_accept(accept) {}
+
+void FrameReader::feed(std::span<const std::uint8_t> bytes) {
+    if (m_invalid) return;
+    // Consumed frames are dropped before new bytes come in, so the body spans
+    // handed out earlier stay valid exactly until this call.
+    if (m_start > 0) {
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + std::ptrdiff_t(m_start));
+        m_start = 0;
+    }
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+}
+
+ReadStatus FrameReader::next(Frame& frame) {
+    if (m_invalid) return ReadStatus::Invalid;
+    if (pending() < kHeaderSize) return ReadStatus::NeedMore;
+    const std::uint8_t* header = m_buffer.data() + m_start;
+    const auto kind = Kind(header[0]);
+    const std::size_t length = std::size_t(header[1]) << 16 | std::size_t(header[2]) << 8 | header[3];
+    if (!m_accept(kind) || length > maxBodySize(kind)) {
+        m_invalid = true;
+        return ReadStatus::Invalid;
+    }
+    if (pending() - kHeaderSize < length) return ReadStatus::NeedMore;
+    frame.kind = kind;
+    frame.body = std::span<const std::uint8_t>(header + kHeaderSize, length);
+    m_start += kHeaderSize + length;
+    return ReadStatus::Frame;
+}
+
+void appendFrame(std::vector<std::uint8_t>& out, Kind kind, std::span<const std::uint8_t> body) {
+    const std::size_t length = body.size();
+    out.push_back(std::uint8_t(kind));
+    out.push_back(std::uint8_t(length >> 16));
+    out.push_back(std::uint8_t(length >> 8));
+    out.push_back(std::uint8_t(length));
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+}  // namespace sondrel::wire

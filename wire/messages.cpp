@@ -1,0 +1,354 @@
+#include "wire/messages.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sondrel::wire {
+
+namespace {
+
+class BodyWriter {
+public:
+    void u8(std::uint8_t value) { m_bytes.push_back(value); }
+    void u16(std::uint16_t value) { little(value, 2); }
+    void u32(std::uint32_t value) { little(value, 4); }
+    void u64(std::uint64_t value) { little(value, 8); }
+    void i64(std::int64_t value) { u64(std::uint64_t(value)); }
+    void bytes(const std::uint8_t* data, std::size_t size) { m_bytes.insert(m_bytes.end(), data, data + size); }
+    // Cut at a character boundary, so the peer never sees half a UTF-8 sequence.
+    void text(const std::string& value, std::size_t maxBytes) {
+        std::size_t size = std::min(value.size(), maxBytes);
+        while (size < value.size() && size > 0 && (std::uint8_t(value[size]) & 0xC0) == 0x80) --size;
+        u16(std::uint16_t(size));
+        bytes(reinterpret_cast<const std::uint8_t*>(value.data()), size);
+    }
+    void finish(std::vector<std::uint8_t>& out, Kind kind) const { appendFrame(out, kind, m_bytes); }
+    void reserve(std::size_t size) { m_bytes.reserve(size); }
+
+private:
+    void little(std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i) m_bytes.push_back(std::uint8_t(value >> (8 * i)));
+    }
+    std::vector<std::uint8_t> m_bytes;
+};
+
+// Reads a body front to back; any read past its end fails the whole decode.
+class BodyReader {
+public:
+    explicit BodyReader(std::span<const std::uint8_t> body) : m_body(body) {}
+
+    bool u8(std::uint8_t& value) { return little(value); }
+    bool u16(std::uint16_t& value) { return little(value); }
+    bool u32(std::uint32_t& value) { return little(value); }
+    bool u64(std::uint64_t& value) { return little(value); }
+    bool i64(std::int64_t& value) {
+        std::uint64_t raw;
+        if (!u64(raw)) return false;
+        value = std::int64_t(raw);
+        return true;
+    }
+    bool bytes(std::uint8_t* data, std::size_t size) {
+        if (m_body.size() - m_offset < size) return false;
+        std::memcpy(data, m_body.data() + m_offset, size);
+        m_offset += size;
+        return true;
+    }
+    bool text(std::string& value, std::size_t maxBytes) {
+        std::uint16_t size;
+        if (!u16(size) || size > maxBytes || m_body.size() - m_offset < size) return false;
+        value.assign(reinterpret_cast<const char*>(m_body.data() + m_offset), size);
+        m_offset += size;
+        return true;
+    }
+    std::size_t left() const { return m_body.size() - m_offset; }
+    bool done() const { return m_offset == m_body.size(); }
+
+private:
+    template <typename T>
+    bool little(T& value) {
+        if (m_body.size() - m_offset < sizeof(T)) return false;
+        T result = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i) result |= T(T(m_body[m_offset + i]) << (8 * i));
+        value = result;
+        m_offset += sizeof(T);
+        return true;
+    }
+    std::span<const std::uint8_t> m_body;
+    std::size_t m_offset = 0;
+};
+
+// Records travel as: time, length, source port, destination port, protocol,
+// family, a zero byte, then both addresses in 16 bytes each (an IPv4 address
+// in the first four, the rest zero).
+void writeRecord(std::uint8_t* out, const PacketRecord& record) {
+    const auto put = [&out](std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i) *out++ = std::uint8_t(value >> (8 * i));
+    };
+    put(std::uint64_t(record.timeNs), 8);
+    put(record.length, 4);
+    put(record.srcPort, 2);
+    put(record.dstPort, 2);
+    put(record.protocol, 2);
+    *out++ = record.family;
+    *out++ = 0;
+    if (record.family == kFamilyIpv6) {
+        std::memcpy(out, record.src6.data(), 16);
+        std::memcpy(out + 16, record.dst6.data(), 16);
+    } else {
+        std::memset(out, 0, 32);
+        std::memcpy(out, &record.srcAddr, 4);
+        std::memcpy(out + 16, &record.dstAddr, 4);
+    }
+}
+
+bool readRecord(const std::uint8_t* in, PacketRecord& record) {
+    const auto get = [&in](int size) {
+        std::uint64_t value = 0;
+        for (int i = 0; i < size; ++i) value |= std::uint64_t(*in++) << (8 * i);
+        return value;
+    };
+    record.timeNs = std::int64_t(get(8));
+    record.length = std::uint32_t(get(4));
+    record.srcPort = std::uint16_t(get(2));
+    record.dstPort = std::uint16_t(get(2));
+    record.protocol = std::uint16_t(get(2));
+    record.family = *in++;
+    record.reserved = 0;
+    if (*in++ != 0 || record.protocol > 255 || record.length > 65535 + 40) return false;
+    if (record.family == kFamilyIpv6) {
+        std::memcpy(record.src6.data(), in, 16);
+        std::memcpy(record.dst6.data(), in + 16, 16);
+        record.srcAddr = record.dstAddr = 0;
+        return true;
+    }
+    if (record.family != kFamilyIpv4) return false;
+    static constexpr std::uint8_t kZeros[12] = {};
+    if (std::memcmp(in + 4, kZeros, 12) != 0 || std::memcmp(in + 20, kZeros, 12) != 0) return false;
+    std::memcpy(&record.srcAddr, in, 4);
+    std::memcpy(&record.dstAddr, in + 16, 4);
+    record.src6 = {};
+    record.dst6 = {};
+    return true;
+}
+
+}  // namespace
+
+void encodeHello(std::vector<std::uint8_t>& out, const Hello& hello) {
+    BodyWriter body;
+    body.u32(hello.magic);
+    body.u16(hello.version);
+    body.finish(out, Kind::Hello);
+}
+
+void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address) {
+    BodyWriter body;
+    body.bytes(reinterpret_cast<const std::uint8_t*>(&ipv4Address), 4);
+    body.finish(out, Kind::StartCapture);
+}
+
+void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind) { appendFrame(out, kind, {}); }
+
+void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records) {
+    const std::size_t count = std::min(records.size(), kMaxPacketsPerFrame);
+    const std::size_t length = 4 + count * kPacketRecordSize;
+    out.reserve(out.size() + kHeaderSize + length);
+    out.push_back(std::uint8_t(Kind::Packets));
+    out.push_back(std::uint8_t(length >> 16));
+    out.push_back(std::uint8_t(length >> 8));
+    out.push_back(std::uint8_t(length));
+    for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(count >> (8 * i)));
+    const std::size_t at = out.size();
+    out.resize(at + count * kPacketRecordSize);
+    for (std::size_t i = 0; i < count; ++i) writeRecord(out.data() + at + i * kPacketRecordSize, records[i]);
+}
+
+bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records) {
+    BodyReader reader(body);
+    std::uint32_t count;
+    if (!reader.u32(count) || count > kMaxPacketsPerFrame || reader.left() != count * kPacketRecordSize) return false;
+    const std::size_t first = records.size();
+    records.resize(first + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!readRecord(body.data() + 4 + i * kPacketRecordSize, records[first + i])) {
+            records.resize(first);
+            return false;
+        }
+    }
+    return true;
+}
+
+void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClaim> claims) {
+    const std::size_t count = std::min(claims.size(), kMaxClaimsPerFrame);
+    BodyWriter body;
+    body.u32(std::uint32_t(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const OwnerClaim& claim = claims[i];
+        body.i64(claim.sinceNs);
+        body.u8(std::uint8_t(claim.protocol));
+        body.u16(claim.localPort);
+        body.u8(claim.carries);
+        body.u8(claim.unreadable ? 1 : 0);
+        body.text(claim.label, kMaxLabelBytes);
+    }
+    body.finish(out, Kind::OwnerClaims);
+}
+
+bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims) {
+    BodyReader reader(body);
+    std::uint32_t count;
+    if (!reader.u32(count) || count > kMaxClaimsPerFrame) return false;
+    const std::size_t first = claims.size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        OwnerClaim claim;
+        std::uint8_t protocol, unreadable;
+        const bool ok = reader.i64(claim.sinceNs) && reader.u8(protocol) && reader.u16(claim.localPort) &&
+                        reader.u8(claim.carries) && reader.u8(unreadable) && reader.text(claim.label, kMaxLabelBytes);
+        // An unreadable owner has no label; a readable one always has one.
+        if (!ok || (protocol != 6 && protocol != 17) || claim.carries == 0 ||
+            (claim.carries & ~(kCarriesIpv4 | kCarriesIpv6)) != 0 || unreadable > 1 ||
+            (unreadable == 1) != claim.label.empty()) {
+            claims.resize(first);
+            return false;
+        }
+        claim.protocol = protocol;
+        claim.unreadable = unreadable == 1;
+        claims.push_back(std::move(claim));
+    }
+    if (!reader.done()) {
+        claims.resize(first);
+        return false;
+    }
+    return true;
+}
+
+void encodeClaimsComplete(std::vector<std::uint8_t>& out, std::int64_t upToNs) {
+    BodyWriter body;
+    body.i64(upToNs);
+    body.finish(out, Kind::ClaimsComplete);
+}
+
+void encodeMessage(std::vector<std::uint8_t>& out, const Message& message) {
+    BodyWriter body;
+    body.u8(std::uint8_t(message.icon));
+    body.text(message.caption, kMaxTextBytes);
+    body.text(message.text, kMaxTextBytes);
+    body.finish(out, Kind::Message);
+}
+
+void encodeCaptureState(std::vector<std::uint8_t>& out, const CaptureState& state) {
+    BodyWriter body;
+    body.u8(std::uint8_t(state.state));
+    body.bytes(reinterpret_cast<const std::uint8_t*>(&state.ipv4Address), 4);
+    body.text(state.interfaceName, kMaxLabelBytes);
+    body.text(state.error, kMaxTextBytes);
+    body.finish(out, Kind::CaptureState);
+}
+
+void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statistics) {
+    BodyWriter body;
+    body.u64(statistics.packetsCaptured);
+    body.u64(statistics.packetsDropped);
+    body.finish(out, Kind::Statistics);
+}
+
+void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attribution) {
+    BodyWriter body;
+    body.u8(std::uint8_t(attribution.kind));
+    body.text(attribution.detail, kMaxTextBytes);
+    body.finish(out, Kind::Attribution);
+}
+
+void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error) {
+    BodyWriter body;
+    body.u32(std::uint32_t(error));
+    body.finish(out, Kind::ExecFailed);
+}
+
+void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses) {
+    const std::size_t count = std::min(addresses.size(), kMaxLocalAddresses);
+    BodyWriter body;
+    body.u32(std::uint32_t(count));
+    for (std::size_t i = 0; i < count; ++i) body.bytes(addresses[i].data(), 16);
+    body.finish(out, Kind::LocalAddresses);
+}
+
+std::optional<Hello> decodeHello(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    Hello hello;
+    if (!reader.u32(hello.magic) || !reader.u16(hello.version) || !reader.done()) return std::nullopt;
+    return hello;
+}
+
+std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body) {
+    if (body.size() != 4) return std::nullopt;
+    std::uint32_t address;
+    std::memcpy(&address, body.data(), 4);
+    return address;
+}
+
+std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    std::int64_t upTo;
+    if (!reader.i64(upTo) || !reader.done()) return std::nullopt;
+    return upTo;
+}
+
+std::optional<Message> decodeMessage(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    Message message;
+    std::uint8_t icon;
+    if (!reader.u8(icon) || icon > std::uint8_t(MessageIcon::Exclamation) || !reader.text(message.caption, kMaxTextBytes) ||
+        !reader.text(message.text, kMaxTextBytes) || !reader.done())
+        return std::nullopt;
+    message.icon = MessageIcon(icon);
+    return message;
+}
+
+std::optional<CaptureState> decodeCaptureState(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    CaptureState state;
+    std::uint8_t kind;
+    if (!reader.u8(kind) || kind > std::uint8_t(CaptureStateKind::Failed) ||
+        !reader.bytes(reinterpret_cast<std::uint8_t*>(&state.ipv4Address), 4) ||
+        !reader.text(state.interfaceName, kMaxLabelBytes) || !reader.text(state.error, kMaxTextBytes) || !reader.done())
+        return std::nullopt;
+    state.state = CaptureStateKind(kind);
+    return state;
+}
+
+std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    Statistics statistics;
+    if (!reader.u64(statistics.packetsCaptured) || !reader.u64(statistics.packetsDropped) || !reader.done())
+        return std::nullopt;
+    return statistics;
+}
+
+std::optional<Attribution> decodeAttribution(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    Attribution attribution;
+    std::uint8_t kind;
+    if (!reader.u8(kind) || kind < std::uint8_t(AttributionKind::Ebpf) || kind > std::uint8_t(AttributionKind::None) ||
+        !reader.text(attribution.detail, kMaxTextBytes) || !reader.done())
+        return std::nullopt;
+    attribution.kind = AttributionKind(kind);
+    return attribution;
+}
+
+std::optional<std::int32_t> decodeExecFailed(std::span<const std::uint8_t> body) {
+    BodyReader reader(body);
+    std::uint32_t error;
+    if (!reader.u32(error) || !reader.done()) return std::nullopt;
+    return std::int32_t(error);
+}
+
+bool decodeLocalAddresses(std::span<const std::uint8_t> body, std::vector<Ipv6Address>& addresses) {
+    BodyReader reader(body);
+    std::uint32_t count;
+    if (!reader.u32(count) || count > kMaxLocalAddresses || reader.left() != std::size_t(count) * 16) return false;
+    addresses.resize(count);
+    for (auto& address : addresses) reader.bytes(address.data(), 16);
+    return true;
+}
+
+}  // namespace sondrel::wire

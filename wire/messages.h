@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/notifier.h"
+#include "base/packet_record.h"
+#include "wire/frames.h"
+
+namespace sondrel::wire {
+
+// The conversation between the window and its capture helper. Both sides
+// start with Hello; a peer speaking another version is not talked to.
+// Numbers in bodies are little-endian; texts are UTF-8 with a 16-bit length.
+inline constexpr std::uint32_t kMagic = 0x52444E53;  // "SNDR" on the wire
+inline constexpr std::uint16_t kProtocolVersion = 1;
+
+inline constexpr std::size_t kHelloSize = 6;
+inline constexpr std::size_t kPacketRecordSize = 52;
+inline constexpr std::size_t kMaxPacketsPerFrame = 4096;
+inline constexpr std::size_t kClaimFixedSize = 15;
+inline constexpr std::size_t kMaxClaimsPerFrame = 256;
+inline constexpr std::size_t kMaxLabelBytes = 2048;
+inline constexpr std::size_t kMaxTextBytes = 4096;
+inline constexpr std::size_t kMaxLocalAddresses = 256;
+
+struct Hello {
+    std::uint32_t magic = kMagic;
+    std::uint16_t version = kProtocolVersion;
+};
+
+// Which sockets a claim is about: those that can carry IPv4, IPv6 or both.
+inline constexpr std::uint8_t kCarriesIpv4 = 1;
+inline constexpr std::uint8_t kCarriesIpv6 = 2;
+
+// One owner of one (protocol, local port): from `sinceNs` on, packets of that
+// port belong to `label`. An empty label with `unreadable` set says that a
+// live socket holds the port whose owner cannot be named.
+struct OwnerClaim {
+    std::int64_t sinceNs = 0;
+    std::uint16_t protocol = 0;  // 6 or 17
+    std::uint16_t localPort = 0;
+    std::uint8_t carries = 0;    // kCarriesIpv4 | kCarriesIpv6, at least one
+    bool unreadable = false;
+    std::string label;           // UTF-8, the process label
+};
+
+struct Message {
+    MessageIcon icon = MessageIcon::None;
+    std::string caption;
+    std::string text;
+};
+
+enum class CaptureStateKind : std::uint8_t { Stopped = 0, Capturing = 1, Failed = 2 };
+
+struct CaptureState {
+    CaptureStateKind state = CaptureStateKind::Stopped;
+    std::uint32_t ipv4Address = 0;  // network order
+    std::string interfaceName;
+    std::string error;  // the message shown, for Failed
+};
+
+struct Statistics {
+    std::uint64_t packetsCaptured = 0;
+    std::uint64_t packetsDropped = 0;
+};
+
+enum class AttributionKind : std::uint8_t { Ebpf = 1, ProcPolling = 2, None = 3 };
+
+struct Attribution {
+    AttributionKind kind = AttributionKind::None;
+    std::string detail;  // what is in use, or why not
+};
+
+// Encoders append one whole frame to out.
+void encodeHello(std::vector<std::uint8_t>& out, const Hello& hello = {});
+void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address);
+void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind);
+// At most kMaxPacketsPerFrame records.
+void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records);
+// At most kMaxClaimsPerFrame claims; labels longer than kMaxLabelBytes are cut.
+void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClaim> claims);
+void encodeClaimsComplete(std::vector<std::uint8_t>& out, std::int64_t upToNs);
+void encodeMessage(std::vector<std::uint8_t>& out, const Message& message);
+void encodeCaptureState(std::vector<std::uint8_t>& out, const CaptureState& state);
+void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statistics);
+void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attribution);
+void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error);
+void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses);
+
+// Decoders take a frame's body and check every length and value; nullopt
+// (or false) for a body that is not exactly what its kind allows.
+std::optional<Hello> decodeHello(std::span<const std::uint8_t> body);
+std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body);
+bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records);
+bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims);
+std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body);
+std::optional<Message> decodeMessage(std::span<const std::uint8_t> body);
+std::optional<CaptureState> decodeCaptureState(std::span<const std::uint8_t> body);
+std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body);
+std::optional<Attribution> decodeAttribution(std::span<const std::uint8_t> body);
+std::optional<std::int32_t> decodeExecFailed(std::span<const std::uint8_t> body);
+bool decodeLocalAddresses(std::span<const std::uint8_t> body, std::vector<Ipv6Address>& addresses);
+
+}  // namespace sondrel::wire
