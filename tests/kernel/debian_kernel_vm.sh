@@ -6,7 +6,7 @@
 # sock_send_length tracepoint and must use BPF trampolines, which some
 # development and CI machines refuse; this is where that path is tested.
 #
-#   tests/kernel/debian_kernel_vm.sh build/tests/discovery/bpf_owner_events_tests
+#   tests/kernel/debian_kernel_vm.sh build/tests/probe/bpf/bpf_owner_events_tests
 #
 # Needs qemu-system-x86 and busybox-static (`apt-get install`), and the
 # network once to fetch the kernel package into the cache folder.
