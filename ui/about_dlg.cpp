@@ -2,7 +2,7 @@
 
 #include <QGroupBox>
 
-#include "res/sondrel_resources.h"
+#include "ui/sondrel_resources.h"
 #include "ui/dialog_units.h"
 #include "ui/window_modal.h"
 

@@ -5,7 +5,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "res/sondrel_resources.h"
+#include "ui/sondrel_resources.h"
 #include "ui/hyperlink.h"
 #include "ui/link_opener.h"
 

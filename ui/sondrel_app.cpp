@@ -6,7 +6,7 @@
 #include "engine/monitor.h"
 #include "ui/qt_notifier.h"
 #include "ui/sondrel_dlg.h"
-#include "res/sondrel_resources.h"
+#include "ui/sondrel_resources.h"
 #include "ui/dlg_get_pcap.h"
 
 namespace sondrel {

@@ -21,7 +21,7 @@
 #include "ui/traffic_panel.h"
 #include "ui/dlg_opt.h"
 #include "config/settings.h"
-#include "res/sondrel_resources.h"
+#include "ui/sondrel_resources.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_units.h"
 #include "ui/help.h"

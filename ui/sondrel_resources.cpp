@@ -1,4 +1,4 @@
-#include "res/sondrel_resources.h"
+#include "ui/sondrel_resources.h"
 
 #include <initializer_list>
 #include <mutex>
