@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/accounting.h"
 #include "engine/capture_status.h"
 #include "engine/host_name_resolver.h"
 #include "engine/main_lists.h"
@@ -19,10 +20,8 @@
 
 namespace sondrel {
 
-class LocalAddresses;
 class OwnerSource;
 class PacketSource;
-class TrafficAccountant;
 struct Settings;
 struct SettingsDefaults;
 
@@ -52,7 +51,8 @@ struct MonitorServices {
     // Default: DefaultLocalAddress.
     std::function<std::uint32_t()> lookUpDefaultAddress;
     std::size_t maxResolvers = 256;
-    std::size_t maxEndpointRows = 4'000'000;       // beyond it, new endpoints share an "other" row
+    // Beyond it, new endpoints share an "other" row.
+    std::size_t maxEndpointRows = TrafficAccountant::kDefaultMaxEndpointRows;
 };
 
 // The engine side of the main window: records, lists, queue, settings and the
