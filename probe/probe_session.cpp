@@ -1,17 +1,15 @@
 #include "probe/probe_session.h"
 
-#include <ifaddrs.h>
 #include <poll.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "base/interfaces.h"
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
@@ -119,21 +117,17 @@ namespace {
 using Shared = ProbeSession::Shared;
 
 // The IPv6 addresses of the interface captured now; they count as local.
-std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
+std::vector<Ipv6Address> interfaceIpv6(std::span<const InterfaceListRow> rows, const std::string& name) {
     std::vector<Ipv6Address> addresses;
-    if (name.empty()) return addresses;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return addresses;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET6 || name != entry->ifa_name) continue;
-        sockaddr_in6 address;
-        std::memcpy(&address, entry->ifa_addr, sizeof address);
-        Ipv6Address bytes;
-        std::memcpy(bytes.data(), &address.sin6_addr, 16);
-        addresses.push_back(bytes);
+    for (const InterfaceListRow& row : rows) {
+        if (row.family == AF_INET6 && row.name == name) addresses.push_back(row.ipv6);
     }
-    freeifaddrs(list);
     return addresses;
+}
+
+std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
+    if (name.empty()) return {};
+    return interfaceIpv6(listInterfaces(), name);
 }
 
 // A TCP or UDP packet whose local port no claim has named asks for a pass:
