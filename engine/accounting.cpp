@@ -27,10 +27,6 @@ void formatRemote(std::uint8_t family, const IpAddress& remote, std::u16string& 
 
 }  // namespace
 
-bool LocalAddresses::isLocalIpv6(const Ipv6Address& address) const {
-    return std::find(m_ipv6.begin(), m_ipv6.end(), address) != m_ipv6.end();
-}
-
 TrafficAccountant::TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
                                      ResolverStarter& resolvers, const LocalAddresses& local)
     : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_local(local) {}
@@ -41,36 +37,12 @@ void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAd
 }
 
 void TrafficAccountant::accountRecord(const PacketRecord& record) {
-    bool sent;
-    std::uint16_t localPort;
-    std::uint16_t remotePort;
-    IpAddress remote;
-    if (record.family == kFamilyIpv4) {
-        const std::uint32_t local = m_local.ipv4();
-        if (record.srcAddr == local) {
-            sent = true;
-            remote = IpAddress::fromIpv4(record.dstAddr);
-        } else if (record.dstAddr == local) {
-            sent = false;
-            remote = IpAddress::fromIpv4(record.srcAddr);
-        } else {
-            return;
-        }
-    } else if (record.family == kFamilyIpv6) {
-        if (m_local.isLocalIpv6(record.src6)) {
-            sent = true;
-            remote = IpAddress::fromIpv6(record.dst6);
-        } else if (m_local.isLocalIpv6(record.dst6)) {
-            sent = false;
-            remote = IpAddress::fromIpv6(record.src6);
-        } else {
-            return;
-        }
-    } else {
-        return;
-    }
-    localPort = sent ? record.srcPort : record.dstPort;
-    remotePort = sent ? record.dstPort : record.srcPort;
+    const std::optional<PacketDirection> direction = m_local.classify(record);
+    if (!direction) return;
+    const bool sent = direction->sent;
+    const std::uint16_t localPort = direction->localPort;
+    const std::uint16_t remotePort = direction->remotePort;
+    const IpAddress& remote = direction->remote;
 
     const OwnerLabel owner =
         m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, localPort, record.timeNs});

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "engine/records.h"
 #include "base/ip_address.h"
+#include "base/local_addresses.h"
 #include "base/packet_queue.h"
 #include "engine/owners/owner_lookup.h"
 
@@ -19,22 +18,6 @@ class ResolverStarter {
 public:
     virtual ~ResolverStarter() = default;
     virtual void startResolver(const IpAddress& remote, EndpointRecord& row) = 0;
-};
-
-// The addresses that count as this machine's: the configured IPv4 address,
-// and the IPv6 addresses of the interface that carries it.
-class LocalAddresses {
-public:
-    explicit LocalAddresses(const std::atomic<std::uint32_t>& ipv4) : m_ipv4(ipv4) {}
-    std::uint32_t ipv4() const { return m_ipv4.load(std::memory_order_relaxed); }
-    // Replaced as the interface's addresses change; only the UI thread reads and writes it.
-    void setIpv6(std::vector<Ipv6Address> addresses) { m_ipv6 = std::move(addresses); }
-    bool isLocalIpv6(const Ipv6Address& address) const;
-    std::size_t ipv6Count() const { return m_ipv6.size(); }
-
-private:
-    const std::atomic<std::uint32_t>& m_ipv4;
-    std::vector<Ipv6Address> m_ipv6;
 };
 
 // Turns queued packets into statistics: direction against the local

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/interfaces.h"
+#include "base/local_addresses.h"
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
@@ -132,27 +133,14 @@ std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
 
 // A TCP or UDP packet whose local port no claim has named asks for a pass:
 // its program may be gone before the next periodic one.
-void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records,
-                         const std::vector<Ipv6Address>& localIpv6) {
+void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records, const LocalAddresses& local) {
     if (!shared.discovery) return;
-    const std::uint32_t local = shared.control->localAddress.load();
     for (const PacketRecord& record : records) {
         if (record.protocol != 6 && record.protocol != 17) continue;
-        std::uint16_t port;
+        const std::optional<PacketDirection> direction = local.classify(record);
+        if (!direction) continue;
         const bool ipv6 = record.family == kFamilyIpv6;
-        if (!ipv6) {
-            if (record.srcAddr == local) port = record.srcPort;
-            else if (record.dstAddr == local) port = record.dstPort;
-            else continue;
-        } else {
-            const auto isLocal = [&](const Ipv6Address& a) {
-                return std::find(localIpv6.begin(), localIpv6.end(), a) != localIpv6.end();
-            };
-            if (isLocal(record.src6)) port = record.srcPort;
-            else if (isLocal(record.dst6)) port = record.dstPort;
-            else continue;
-        }
-        if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, port))) {
+        if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, direction->localPort))) {
             shared.discovery->requestPass();
             return;
         }
@@ -164,6 +152,7 @@ void forward(std::shared_ptr<Shared> shared) {
     std::vector<PacketRecord> records;
     std::vector<std::uint8_t> frames;
     std::vector<Ipv6Address> localIpv6;
+    LocalAddresses local(shared->control->localAddress);
     std::uint64_t forwarded = 0;
     std::uint64_t lastDropped = ~std::uint64_t(0);
     std::uint64_t lastForwardedSent = ~std::uint64_t(0);
@@ -183,7 +172,7 @@ void forward(std::shared_ptr<Shared> shared) {
             wire::encodePackets(frames, std::span(records).subspan(at, count));
         }
         forwarded += records.size();
-        askForUnknownOwners(*shared, records, localIpv6);
+        askForUnknownOwners(*shared, records, local);
         const auto now = std::chrono::steady_clock::now();
         if (now - lastStatistics >= kStatisticsPeriod) {
             lastStatistics = now;
@@ -202,6 +191,7 @@ void forward(std::shared_ptr<Shared> shared) {
             std::vector<Ipv6Address> current = interfaceIpv6(name);
             if (current != localIpv6) {
                 localIpv6 = std::move(current);
+                local.setIpv6(localIpv6);
                 wire::encodeLocalAddresses(frames, localIpv6);
             }
         }
