@@ -28,9 +28,7 @@ public:
     TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
                       ResolverStarter& resolvers, const LocalAddresses& local);
 
-    void AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAddr, std::uint32_t length, std::uint16_t dstPort,
-                       std::uint16_t srcPort, std::uint16_t protocol);
-    void accountRecord(const PacketRecord& record);
+    void AccountPacket(const PacketRecord& record);
 
     // The drain step of the tick: holds QueueLock while queued records are
     // accounted, oldest first, and removed. A record captured after the owner
@@ -61,6 +59,20 @@ private:
         IpAddress remote;
         std::uint8_t family = 0;
     };
+
+    // The owner's application row, appended when new; under RecordsLock.
+    std::size_t appRowOf(AppTable& table, const OwnerLabel& owner);
+    // The packet's endpoint row of that application: the overflow row once the
+    // bound is reached, npos when a new row is to be appended.
+    std::size_t endpointRowOf(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
+                              std::uint8_t family);
+    // Adds the bytes to an existing endpoint row and names its remote the
+    // application's last.
+    void countInEndpoint(AppRecord& app, EndpointRecord& endpoint, std::uint8_t family, const IpAddress& remote,
+                         std::uint64_t ul, std::uint64_t dl);
+    // A new endpoint row, its reverse look-up started.
+    std::size_t appendEndpointRow(AppTable& table, std::size_t appIndex, const PacketRecord& record,
+                                  const PacketDirection& direction, std::uint64_t ul, std::uint64_t dl);
 
     std::shared_ptr<RecordsState> m_records;
     const OwnerLookupService& m_owners;
