@@ -8,9 +8,10 @@
 
 namespace sondrel {
 
-// State shared by the UI thread and every capture thread. Capture threads hold
-// it through a shared_ptr, so it outlives the last of them whatever the exit
-// sequence does.
+// State shared by the thread that steers capture and the threads that fill the
+// queue: in the helper its session and capture threads, in the window the UI
+// thread and the helper's reader. The threads hold it through a shared_ptr, so
+// it outlives the last of them whatever the exit sequence does.
 struct CaptureControl {
     PacketQueue queue;
     std::atomic<std::uint32_t> localAddress{0};  // network order, as in a packet

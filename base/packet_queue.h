@@ -8,8 +8,10 @@
 
 namespace sondrel {
 
-// The only channel between the capture threads and the UI thread. QueueLock is
-// public because the drain, the reset and the daily report hold it across
+// Decoded packets on their way to be counted. In the helper its capture
+// threads fill the queue and the forwarding thread empties it into the pipe; in
+// the window the helper's reader fills it and the UI thread drains it. QueueLock
+// is public because the drain, the reset and the daily report hold it across
 // work of their own (lock order: QueueLock, then OwnerMapLock, then RecordsLock).
 class PacketQueue {
 public:

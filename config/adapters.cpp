@@ -1,15 +1,14 @@
 #include "config/adapters.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
-#include <memory>
 
+#include "base/interfaces.h"
 #include "base/text.h"
 
 namespace sondrel {
@@ -62,18 +61,14 @@ std::vector<AdapterEntry> buildAdapterEntries(std::span<const InterfaceRow> rows
 }
 
 std::vector<InterfaceRow> interfaceRows() {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return {};
-    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owner(list, &::freeifaddrs);
+    const std::vector<InterfaceListRow> listed = listInterfaces();
     std::vector<InterfaceRow> rows;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_name == nullptr) continue;
+    rows.reserve(listed.size());
+    for (const InterfaceListRow& entry : listed) {
         InterfaceRow row;
-        row.name = entry->ifa_name;
+        row.name = entry.name;
         row.index = interfaceIndex(row.name);
-        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET) {
-            row.ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
-        }
+        if (entry.family == AF_INET) row.ipv4 = entry.ipv4;
         rows.push_back(std::move(row));
     }
     return rows;

@@ -1,7 +1,6 @@
 #include "config/default_address.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <net/route.h>
 #include <netdb.h>
@@ -114,17 +113,18 @@ std::vector<std::uint32_t> hostNameAddresses() {
     return addresses;
 }
 
-std::vector<InterfaceAddress> interfaceAddresses() {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return {};
-    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owner(list, &::freeifaddrs);
+std::vector<InterfaceAddress> interfaceAddresses(std::span<const InterfaceListRow> rows) {
     std::vector<InterfaceAddress> addresses;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET || entry->ifa_name == nullptr) continue;
-        addresses.push_back({entry->ifa_name, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr,
-                             (entry->ifa_flags & IFF_UP) != 0});
+    for (const InterfaceListRow& row : rows) {
+        if (row.family != AF_INET) continue;
+        addresses.push_back({row.name, row.ipv4, (row.flags & IFF_UP) != 0});
     }
     return addresses;
+}
+
+std::vector<InterfaceAddress> interfaceAddresses() {
+    const std::vector<InterfaceListRow> rows = listInterfaces();
+    return interfaceAddresses(rows);
 }
 
 std::uint32_t DefaultLocalAddress(const std::string& procRoot) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/interfaces.h"
+
 namespace sondrel {
 
 // One IPv4 address of a network interface, in the order getifaddrs lists them.
@@ -39,6 +41,8 @@ std::uint32_t chooseDefaultAddress(std::span<const std::uint32_t> hostNameAddres
 
 // gethostname, then getaddrinfo for AF_INET, in the order it answers.
 std::vector<std::uint32_t> hostNameAddresses();
+// The IPv4 addresses among the rows, in their order.
+std::vector<InterfaceAddress> interfaceAddresses(std::span<const InterfaceListRow> rows);
 // Every IPv4 address getifaddrs reports.
 std::vector<InterfaceAddress> interfaceAddresses();
 

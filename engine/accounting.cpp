@@ -27,82 +27,60 @@ void formatRemote(std::uint8_t family, const IpAddress& remote, std::u16string& 
 
 }  // namespace
 
-bool LocalAddresses::isLocalIpv6(const Ipv6Address& address) const {
-    return std::find(m_ipv6.begin(), m_ipv6.end(), address) != m_ipv6.end();
-}
-
 TrafficAccountant::TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
                                      ResolverStarter& resolvers, const LocalAddresses& local)
     : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_local(local) {}
 
-void TrafficAccountant::AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAddr, std::uint32_t length,
-                                      std::uint16_t dstPort, std::uint16_t srcPort, std::uint16_t protocol) {
-    accountRecord(PacketRecord{srcAddr, dstAddr, length, dstPort, srcPort, protocol});
-}
-
-void TrafficAccountant::accountRecord(const PacketRecord& record) {
-    bool sent;
-    std::uint16_t localPort;
-    std::uint16_t remotePort;
-    IpAddress remote;
-    if (record.family == kFamilyIpv4) {
-        const std::uint32_t local = m_local.ipv4();
-        if (record.srcAddr == local) {
-            sent = true;
-            remote = IpAddress::fromIpv4(record.dstAddr);
-        } else if (record.dstAddr == local) {
-            sent = false;
-            remote = IpAddress::fromIpv4(record.srcAddr);
-        } else {
-            return;
-        }
-    } else if (record.family == kFamilyIpv6) {
-        if (m_local.isLocalIpv6(record.src6)) {
-            sent = true;
-            remote = IpAddress::fromIpv6(record.dst6);
-        } else if (m_local.isLocalIpv6(record.dst6)) {
-            sent = false;
-            remote = IpAddress::fromIpv6(record.src6);
-        } else {
-            return;
-        }
-    } else {
-        return;
-    }
-    localPort = sent ? record.srcPort : record.dstPort;
-    remotePort = sent ? record.dstPort : record.srcPort;
+void TrafficAccountant::AccountPacket(const PacketRecord& record) {
+    const std::optional<PacketDirection> direction = m_local.classify(record);
+    if (!direction) return;
 
     const OwnerLabel owner =
-        m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, localPort, record.timeNs});
+        m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction->localPort, record.timeNs});
     if (owner.text->empty()) return;
 
-    const std::uint64_t ul = sent ? record.length : 0;
-    const std::uint64_t dl = sent ? 0 : record.length;
+    const std::uint64_t ul = direction->sent ? record.length : 0;
+    const std::uint64_t dl = direction->sent ? 0 : record.length;
 
     const std::scoped_lock guard(m_records->RecordsLock);
     AppTable& table = m_records->table;
-    std::size_t appIndex;
-    // Labels live as long as the program, so the same label is the same pointer.
-    if (m_last.generation == table.generation() && m_last.label == owner.text) {
-        appIndex = m_last.app;
-    } else {
-        appIndex = table.findApp(*owner.text);
-        if (appIndex == AppTable::npos) appIndex = table.appendApp(*owner.text, owner.protocolRow);
-        m_last.generation = table.generation();
-        m_last.label = owner.text;
-        m_last.app = appIndex;
-        m_last.endpoint = AppTable::npos;
-    }
+    const std::size_t appIndex = appRowOf(table, owner);
     AppRecord& app = table.app(appIndex);
     app.ulBytes += ul;
     app.dlBytes += dl;
 
+    std::size_t endpointIndex = endpointRowOf(table, appIndex, *direction, record.family);
+    if (endpointIndex != AppTable::npos) {
+        countInEndpoint(app, app.endpoints[endpointIndex], record.family, direction->remote, ul, dl);
+    } else {
+        endpointIndex = appendEndpointRow(table, appIndex, record, *direction, ul, dl);
+    }
+    m_last.endpoint = endpointIndex;
+    m_last.localPort = direction->localPort;
+    m_last.remote = direction->remote;
+    m_last.family = record.family;
+}
+
+std::size_t TrafficAccountant::appRowOf(AppTable& table, const OwnerLabel& owner) {
+    // Labels live as long as the program, so the same label is the same pointer.
+    if (m_last.generation == table.generation() && m_last.label == owner.text) return m_last.app;
+    std::size_t appIndex = table.findApp(*owner.text);
+    if (appIndex == AppTable::npos) appIndex = table.appendApp(*owner.text, owner.protocolRow);
+    m_last.generation = table.generation();
+    m_last.label = owner.text;
+    m_last.app = appIndex;
+    m_last.endpoint = AppTable::npos;
+    return appIndex;
+}
+
+std::size_t TrafficAccountant::endpointRowOf(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
+                                             std::uint8_t family) {
     std::size_t endpointIndex;
-    if (m_last.endpoint != AppTable::npos && m_last.localPort == localPort && m_last.remote == remote &&
-        m_last.family == record.family) {
+    if (m_last.endpoint != AppTable::npos && m_last.localPort == direction.localPort &&
+        m_last.remote == direction.remote && m_last.family == family) {
         endpointIndex = m_last.endpoint;
     } else {
-        endpointIndex = table.findEndpoint(appIndex, localPort, remote, record.family);
+        endpointIndex = table.findEndpoint(appIndex, direction.localPort, direction.remote, family);
     }
     if (endpointIndex == AppTable::npos && table.endpointCount() >= m_maxEndpointRows) {
         // Counted in full all the same, in the application's "other" row.
@@ -110,31 +88,36 @@ void TrafficAccountant::accountRecord(const PacketRecord& record) {
         m_overflowed = true;
         endpointIndex = table.overflowEndpoint(appIndex);
     }
-    if (endpointIndex != AppTable::npos) {
-        EndpointRecord& endpoint = app.endpoints[endpointIndex];
-        endpoint.ulBytes += ul;
-        endpoint.dlBytes += dl;
-        if (endpoint.overflow) {
-            formatRemote(record.family, remote, m_remoteText);
-            if (!sameText(app.lastRemoteHost, m_remoteText)) app.lastRemoteHost.assign(m_remoteText);
-        } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
-            // The row's text is the same address text, so it also serves as the new lastRemoteHost.
-            app.lastRemoteHost.assign(endpoint.remoteIpText);
-        }
-    } else {
-        formatRemote(record.family, remote, m_remoteText);
-        app.lastRemoteHost.assign(m_remoteText);
-        endpointIndex = app.endpoints.size();
-        EndpointRecord& row = table.appendEndpoint(
-            appIndex, EndpointRecord{localPort, remotePort, dl, ul, m_remoteText, {},
-                                     record.family == kFamilyIpv4 ? remote.ipv4() : 0, protocolTagFor(record.protocol),
-                                     remote, false, record.family});
-        m_resolvers.startResolver(remote, row);
+    return endpointIndex;
+}
+
+void TrafficAccountant::countInEndpoint(AppRecord& app, EndpointRecord& endpoint, std::uint8_t family,
+                                        const IpAddress& remote, std::uint64_t ul, std::uint64_t dl) {
+    endpoint.ulBytes += ul;
+    endpoint.dlBytes += dl;
+    if (endpoint.overflow) {
+        formatRemote(family, remote, m_remoteText);
+        if (!sameText(app.lastRemoteHost, m_remoteText)) app.lastRemoteHost.assign(m_remoteText);
+    } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
+        // The row's text is the same address text, so it also serves as the new lastRemoteHost.
+        app.lastRemoteHost.assign(endpoint.remoteIpText);
     }
-    m_last.endpoint = endpointIndex;
-    m_last.localPort = localPort;
-    m_last.remote = remote;
-    m_last.family = record.family;
+}
+
+std::size_t TrafficAccountant::appendEndpointRow(AppTable& table, std::size_t appIndex, const PacketRecord& record,
+                                                 const PacketDirection& direction, std::uint64_t ul,
+                                                 std::uint64_t dl) {
+    AppRecord& app = table.app(appIndex);
+    const IpAddress& remote = direction.remote;
+    formatRemote(record.family, remote, m_remoteText);
+    app.lastRemoteHost.assign(m_remoteText);
+    const std::size_t endpointIndex = app.endpoints.size();
+    EndpointRecord& row = table.appendEndpoint(
+        appIndex, EndpointRecord{direction.localPort, direction.remotePort, dl, ul, m_remoteText, {},
+                                 record.family == kFamilyIpv4 ? remote.ipv4() : 0, protocolTagFor(record.protocol),
+                                 remote, false, record.family});
+    m_resolvers.startResolver(remote, row);
+    return endpointIndex;
 }
 
 void TrafficAccountant::drainQueue(PacketQueue& queue) {
@@ -146,7 +129,7 @@ void TrafficAccountant::drainQueue(PacketQueue& queue) {
         const PacketRecord& r = records.front();
         // A record without a time stamp (0) has nothing to wait for.
         if (forced == 0 && r.timeNs != 0 && r.timeNs > completeUpTo) break;
-        accountRecord(r);
+        AccountPacket(r);
         records.pop_front();
         if (forced > 0) --forced;
     }

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "engine/records.h"
 #include "base/ip_address.h"
+#include "base/local_addresses.h"
 #include "base/packet_queue.h"
 #include "engine/owners/owner_lookup.h"
 
@@ -21,22 +20,6 @@ public:
     virtual void startResolver(const IpAddress& remote, EndpointRecord& row) = 0;
 };
 
-// The addresses that count as this machine's: the configured IPv4 address,
-// and the IPv6 addresses of the interface that carries it.
-class LocalAddresses {
-public:
-    explicit LocalAddresses(const std::atomic<std::uint32_t>& ipv4) : m_ipv4(ipv4) {}
-    std::uint32_t ipv4() const { return m_ipv4.load(std::memory_order_relaxed); }
-    // Replaced as the interface's addresses change; only the UI thread reads and writes it.
-    void setIpv6(std::vector<Ipv6Address> addresses) { m_ipv6 = std::move(addresses); }
-    bool isLocalIpv6(const Ipv6Address& address) const;
-    std::size_t ipv6Count() const { return m_ipv6.size(); }
-
-private:
-    const std::atomic<std::uint32_t>& m_ipv4;
-    std::vector<Ipv6Address> m_ipv6;
-};
-
 // Turns queued packets into statistics: direction against the local
 // addresses, owner by protocol, local port and capture time, bytes into the
 // application and endpoint rows.
@@ -45,9 +28,7 @@ public:
     TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
                       ResolverStarter& resolvers, const LocalAddresses& local);
 
-    void AccountPacket(std::uint32_t srcAddr, std::uint32_t dstAddr, std::uint32_t length, std::uint16_t dstPort,
-                       std::uint16_t srcPort, std::uint16_t protocol);
-    void accountRecord(const PacketRecord& record);
+    void AccountPacket(const PacketRecord& record);
 
     // The drain step of the tick: holds QueueLock while queued records are
     // accounted, oldest first, and removed. A record captured after the owner
@@ -78,6 +59,20 @@ private:
         IpAddress remote;
         std::uint8_t family = 0;
     };
+
+    // The owner's application row, appended when new; under RecordsLock.
+    std::size_t appRowOf(AppTable& table, const OwnerLabel& owner);
+    // The packet's endpoint row of that application: the overflow row once the
+    // bound is reached, npos when a new row is to be appended.
+    std::size_t endpointRowOf(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
+                              std::uint8_t family);
+    // Adds the bytes to an existing endpoint row and names its remote the
+    // application's last.
+    void countInEndpoint(AppRecord& app, EndpointRecord& endpoint, std::uint8_t family, const IpAddress& remote,
+                         std::uint64_t ul, std::uint64_t dl);
+    // A new endpoint row, its reverse look-up started.
+    std::size_t appendEndpointRow(AppTable& table, std::size_t appIndex, const PacketRecord& record,
+                                  const PacketDirection& direction, std::uint64_t ul, std::uint64_t dl);
 
     std::shared_ptr<RecordsState> m_records;
     const OwnerLookupService& m_owners;

@@ -144,7 +144,7 @@ bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t
 void Monitor::stop() {
     m_capture->captureRunning.store(false);
     m_packets->shutdown();
-    m_owners->stopOwnerDiscovery();
+    m_owners->StopOwnerDiscovery();
 }
 
 bool Monitor::exportHtml(const std::string& path) {

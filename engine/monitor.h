@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/accounting.h"
 #include "engine/capture_status.h"
 #include "engine/host_name_resolver.h"
 #include "engine/main_lists.h"
@@ -19,10 +20,8 @@
 
 namespace sondrel {
 
-class LocalAddresses;
 class OwnerSource;
 class PacketSource;
-class TrafficAccountant;
 struct Settings;
 struct SettingsDefaults;
 
@@ -52,13 +51,16 @@ struct MonitorServices {
     // Default: DefaultLocalAddress.
     std::function<std::uint32_t()> lookUpDefaultAddress;
     std::size_t maxResolvers = 256;
-    std::size_t maxEndpointRows = 4'000'000;       // beyond it, new endpoints share an "other" row
+    // Beyond it, new endpoints share an "other" row.
+    std::size_t maxEndpointRows = TrafficAccountant::kDefaultMaxEndpointRows;
 };
 
-// The engine side of the main window: records, lists, queue, capture,
-// discovery, settings and the one-second tick. Lives on the UI thread; the
-// worker threads it starts hold their shared state themselves, so destroying
-// it (or the process ending) never leaves one touching freed memory.
+// The engine side of the main window: records, lists, queue, settings and the
+// one-second tick, with packets and owners from their sources (the capture
+// helper, which captures and finds owners). Lives on the UI thread; the worker
+// threads behind it (the helper's reader, the resolvers, the default-address
+// lookup) hold their shared state themselves, so destroying it (or the process
+// ending) never leaves one touching freed memory.
 class Monitor {
 public:
     explicit Monitor(MonitorServices services = {});
@@ -71,8 +73,8 @@ public:
     // the file holds no capture address, the default one is looked up on a
     // worker thread; until it arrives localAddress stays 0 and no capture runs.
     void loadSettings();
-    // Sets captureRunning, starts a capture thread (once the address is
-    // known), then owner discovery.
+    // Sets captureRunning, asks the packet source to capture (once the address
+    // is known), then the owner source to find owners.
     void start();
 
     // The tick without the splash step: a default address that has arrived is
@@ -87,7 +89,8 @@ public:
     bool applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
                       std::u16string reportFolder);
 
-    // First steps of the exit sequence: flags cleared, capture threads woken.
+    // First steps of the exit sequence: flags cleared, the packet source shut
+    // down, owner discovery stopped.
     void stop();
 
     // Export commands; false when the file cannot be created.

@@ -1,17 +1,16 @@
 #include "probe/probe_session.h"
 
-#include <ifaddrs.h>
 #include <poll.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "base/interfaces.h"
+#include "base/local_addresses.h"
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
@@ -119,46 +118,29 @@ namespace {
 using Shared = ProbeSession::Shared;
 
 // The IPv6 addresses of the interface captured now; they count as local.
-std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
+std::vector<Ipv6Address> interfaceIpv6(std::span<const InterfaceListRow> rows, const std::string& name) {
     std::vector<Ipv6Address> addresses;
-    if (name.empty()) return addresses;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return addresses;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET6 || name != entry->ifa_name) continue;
-        sockaddr_in6 address;
-        std::memcpy(&address, entry->ifa_addr, sizeof address);
-        Ipv6Address bytes;
-        std::memcpy(bytes.data(), &address.sin6_addr, 16);
-        addresses.push_back(bytes);
+    for (const InterfaceListRow& row : rows) {
+        if (row.family == AF_INET6 && row.name == name) addresses.push_back(row.ipv6);
     }
-    freeifaddrs(list);
     return addresses;
+}
+
+std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
+    if (name.empty()) return {};
+    return interfaceIpv6(listInterfaces(), name);
 }
 
 // A TCP or UDP packet whose local port no claim has named asks for a pass:
 // its program may be gone before the next periodic one.
-void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records,
-                         const std::vector<Ipv6Address>& localIpv6) {
+void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records, const LocalAddresses& local) {
     if (!shared.discovery) return;
-    const std::uint32_t local = shared.control->localAddress.load();
     for (const PacketRecord& record : records) {
         if (record.protocol != 6 && record.protocol != 17) continue;
-        std::uint16_t port;
+        const std::optional<PacketDirection> direction = local.classify(record);
+        if (!direction) continue;
         const bool ipv6 = record.family == kFamilyIpv6;
-        if (!ipv6) {
-            if (record.srcAddr == local) port = record.srcPort;
-            else if (record.dstAddr == local) port = record.dstPort;
-            else continue;
-        } else {
-            const auto isLocal = [&](const Ipv6Address& a) {
-                return std::find(localIpv6.begin(), localIpv6.end(), a) != localIpv6.end();
-            };
-            if (isLocal(record.src6)) port = record.srcPort;
-            else if (isLocal(record.dst6)) port = record.dstPort;
-            else continue;
-        }
-        if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, port))) {
+        if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, direction->localPort))) {
             shared.discovery->requestPass();
             return;
         }
@@ -170,6 +152,7 @@ void forward(std::shared_ptr<Shared> shared) {
     std::vector<PacketRecord> records;
     std::vector<std::uint8_t> frames;
     std::vector<Ipv6Address> localIpv6;
+    LocalAddresses local(shared->control->localAddress);
     std::uint64_t forwarded = 0;
     std::uint64_t lastDropped = ~std::uint64_t(0);
     std::uint64_t lastForwardedSent = ~std::uint64_t(0);
@@ -189,7 +172,7 @@ void forward(std::shared_ptr<Shared> shared) {
             wire::encodePackets(frames, std::span(records).subspan(at, count));
         }
         forwarded += records.size();
-        askForUnknownOwners(*shared, records, localIpv6);
+        askForUnknownOwners(*shared, records, local);
         const auto now = std::chrono::steady_clock::now();
         if (now - lastStatistics >= kStatisticsPeriod) {
             lastStatistics = now;
@@ -208,6 +191,7 @@ void forward(std::shared_ptr<Shared> shared) {
             std::vector<Ipv6Address> current = interfaceIpv6(name);
             if (current != localIpv6) {
                 localIpv6 = std::move(current);
+                local.setIpv6(localIpv6);
                 wire::encodeLocalAddresses(frames, localIpv6);
             }
         }

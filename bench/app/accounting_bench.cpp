@@ -9,6 +9,7 @@
 #include "engine/main_lists.h"
 #include "engine/owners/owner_claims.h"
 #include "base/text.h"
+#include "tests/support/account_packet.h"
 
 namespace sondrel {
 namespace {
@@ -65,7 +66,7 @@ struct AccountingRig {
     TrafficAccountant accountant{records, owners.claims, resolvers, local};
 
     void account(const std::vector<PacketRecord>& work) {
-        for (const auto& p : work) accountant.AccountPacket(p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
+        for (const auto& p : work) AccountPacket(accountant, p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
     }
 };
 
@@ -79,7 +80,7 @@ void BM_AccountPacket(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
         const auto& p = work[i++ & 0xFFFF];
-        accountant.AccountPacket(p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
+        AccountPacket(accountant, p.srcAddr, p.dstAddr, p.length, p.dstPort, p.srcPort, p.protocol);
     }
     state.SetItemsProcessed(std::int64_t(state.iterations()));
 }
@@ -110,10 +111,10 @@ void BM_AccountRecord(benchmark::State& state) {
     const auto family = std::uint8_t(state.range(3));
     AccountingRig rig(apps);
     rig.local.setIpv6({asFamily({PacketRecord{kLocal, kLocal}}, kFamilyIpv6)[0].src6});
-    for (const auto& p : asFamily(packets(apps, endpoints, apps * endpoints), family)) rig.accountant.accountRecord(p);
+    for (const auto& p : asFamily(packets(apps, endpoints, apps * endpoints), family)) rig.accountant.AccountPacket(p);
     const auto work = asFamily(packets(apps, endpoints, 1 << 16, std::size_t(state.range(2))), family);
     std::size_t i = 0;
-    for (auto _ : state) rig.accountant.accountRecord(work[i++ & 0xFFFF]);
+    for (auto _ : state) rig.accountant.AccountPacket(work[i++ & 0xFFFF]);
     state.SetItemsProcessed(std::int64_t(state.iterations()));
 }
 BENCHMARK(BM_AccountRecord)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "probe/capture/decode_frame.h"
+#include "tests/support/decode_frame_bytes.h"
 #include "tests/support/test_frames.h"
 
 namespace {
@@ -77,7 +78,7 @@ std::vector<Frame> dualStackMix() {
 
 void decodeOne(benchmark::State& state, const Frame& frame, sondrel::LinkType link) {
     for (auto _ : state) {
-        auto record = sondrel::decodeFrame(frame, link);
+        auto record = sondrel::decodeFrameBytes(frame, link);
         benchmark::DoNotOptimize(record);
     }
     state.SetItemsProcessed(state.iterations());
@@ -96,7 +97,7 @@ BENCHMARK(BM_DecodeFrameNotIp);
 void decodeMix(benchmark::State& state, const std::vector<Frame>& frames) {
     std::size_t next = 0;
     for (auto _ : state) {
-        auto record = sondrel::decodeFrame(frames[next], sondrel::LinkType::Ethernet);
+        auto record = sondrel::decodeFrameBytes(frames[next], sondrel::LinkType::Ethernet);
         benchmark::DoNotOptimize(record);
         // A division here would cost more than the decoding.
         next = next + 1 == frames.size() ? 0 : next + 1;

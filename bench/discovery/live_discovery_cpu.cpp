@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(discovery.completedPasses()), wall, cpu, 100.0 * cpu / wall,
                 1000.0 * cpuFirst, 1000.0 * (cpu - cpuFirst) / double(steadyPasses),
                 100.0 * (cpu - cpuFirst) / steadyWall);
-    discovery.stopOwnerDiscovery();
+    discovery.StopOwnerDiscovery();
     discovery.waitForWorkerEnd(std::chrono::seconds(10));
     return 0;
 }

@@ -117,7 +117,7 @@ struct CaptureHelper::Shared {
     MessagePump pump;
     const std::string helperPath;
     OwnerClaims claims;
-    std::atomic<bool> discoveryEnabled{true};
+    std::atomic<bool> DiscoveryEnabled{true};
 
     mutable std::mutex lock;  // guards everything below
     CaptureStatus status;
@@ -411,20 +411,20 @@ std::vector<Ipv6Address> CaptureHelper::localIpv6Addresses() const {
 }
 
 int CaptureHelper::StartOwnerDiscovery() {
-    m_shared->discoveryEnabled = true;
+    m_shared->DiscoveryEnabled = true;
     return 0;
 }
 
-void CaptureHelper::stopOwnerDiscovery() { m_shared->discoveryEnabled = false; }
+void CaptureHelper::StopOwnerDiscovery() { m_shared->DiscoveryEnabled = false; }
 
 OwnerLabel CaptureHelper::lookupOwner(const OwnerQuery& query) const {
-    if (!m_shared->discoveryEnabled && (query.protocol == 6 || query.protocol == 17))
+    if (!m_shared->DiscoveryEnabled && (query.protocol == 6 || query.protocol == 17))
         return OwnerLabel{&protocolLabel(query.family, std::uint8_t(query.protocol)), true};
     return m_shared->claims.lookupOwner(query);
 }
 
 std::int64_t CaptureHelper::claimsCompleteUpTo() const {
-    if (!m_shared->discoveryEnabled) return std::numeric_limits<std::int64_t>::max();
+    if (!m_shared->DiscoveryEnabled) return std::numeric_limits<std::int64_t>::max();
     return m_shared->claims.claimsCompleteUpTo();
 }
 

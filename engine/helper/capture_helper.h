@@ -37,7 +37,7 @@ public:
 
     // Discovery runs in the helper from its start; these follow the flags of the exit sequence.
     int StartOwnerDiscovery() override;
-    void stopOwnerDiscovery() override;
+    void StopOwnerDiscovery() override;
     OwnerLabel lookupOwner(const OwnerQuery& query) const override;
     std::int64_t claimsCompleteUpTo() const override;
 

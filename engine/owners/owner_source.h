@@ -10,7 +10,7 @@ class OwnerSource : public OwnerLookupService {
 public:
     // 0 when discovery runs, -1 when it cannot (the warning has been shown).
     virtual int StartOwnerDiscovery() = 0;
-    virtual void stopOwnerDiscovery() = 0;
+    virtual void StopOwnerDiscovery() = 0;
 };
 
 }  // namespace sondrel

@@ -180,8 +180,8 @@ LinkType linkTypeFromDatalink(int datalink) {
     }
 }
 
-bool decodePacket(std::span<const std::uint8_t> frame, LinkType linkType, std::size_t wireLength,
-                  PacketRecord& record, FragmentFields& fragment) {
+bool decodeHeaders(std::span<const std::uint8_t> frame, LinkType linkType, std::size_t wireLength,
+                   PacketRecord& record, FragmentFields& fragment) {
     std::size_t ipOffset = 0;
     switch (networkOf(frame, linkType, ipOffset)) {
     case Network::Ipv4:
@@ -194,21 +194,12 @@ bool decodePacket(std::span<const std::uint8_t> frame, LinkType linkType, std::s
     return false;
 }
 
-std::optional<PacketRecord> decodeFrame(std::span<const std::uint8_t> frame, LinkType linkType) {
-    std::optional<PacketRecord> record(std::in_place);
-    FragmentFields fragment;
-    if (!decodePacket(frame, linkType, frame.size(), *record, fragment)) {
-        record.reset();
-    }
-    return record;
-}
-
 void DecodeFrame(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
     auto& context = *reinterpret_cast<DecodeContext*>(user);
     PacketRecord record;
     FragmentFields fragment;
-    if (!decodePacket(std::span<const std::uint8_t>(bytes, header->caplen), context.linkType, header->len, record,
-                      fragment)) {
+    if (!decodeHeaders(std::span<const std::uint8_t>(bytes, header->caplen), context.linkType, header->len, record,
+                       fragment)) {
         return;
     }
     // Unsigned arithmetic: a nonsensical time stamp wraps instead of overflowing.

@@ -3,7 +3,6 @@
 #include <pcap/pcap.h>
 
 #include <cstdint>
-#include <optional>
 #include <span>
 
 #include "base/packet_record.h"
@@ -24,8 +23,9 @@ LinkType linkTypeFromDatalink(int datalink);
 // follows the last of them is taken as the upper layer, whatever it names.
 inline constexpr int kMaxIpv6ExtensionHeaders = 8;
 
-// Reduces one captured frame to its record and its place in IP fragmentation
-// and returns true, or returns false when the frame is not IP on this link or
+// DecodeFrame's reading of the headers, without time stamp, fragment table or
+// queue: reduces one captured frame to its record and its place in IP
+// fragmentation and returns true, or returns false when the frame is not IP on this link or
 // is shorter than the bytes that must be read (record and fragment then hold
 // nothing of use). Never reads beyond frame.size(); timeNs is left 0. Out
 // parameters rather than a returned value: the record is written where the
@@ -55,12 +55,8 @@ inline constexpr int kMaxIpv6ExtensionHeaders = 8;
 // layer has ports 0. Header lengths are not checked against Payload Length.
 //
 // wireLength is the frame's length on the wire (pcap's len), for jumbograms.
-bool decodePacket(std::span<const std::uint8_t> frame, LinkType linkType, std::size_t wireLength,
-                  PacketRecord& record, FragmentFields& fragment);
-
-// The record alone, the captured length taken for the wire length. A later
-// fragment keeps ports 0: only DecodeFrame lends it those of its first.
-std::optional<PacketRecord> decodeFrame(std::span<const std::uint8_t> frame, LinkType linkType);
+bool decodeHeaders(std::span<const std::uint8_t> frame, LinkType linkType, std::size_t wireLength,
+                   PacketRecord& record, FragmentFields& fragment);
 
 // What the capture thread passes as pcap_dispatch's user pointer.
 struct DecodeContext {

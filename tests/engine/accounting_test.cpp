@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/accounting.h"
+#include "tests/support/account_packet.h"
 #include "tests/support/engine_fakes.h"
 
 #include <map>
@@ -25,7 +26,7 @@ struct AccountingFixture : ::testing::Test {
     TrafficAccountant accountant{records, owners, resolvers, local};
 
     void account(const PacketRecord& r) {
-        accountant.AccountPacket(r.srcAddr, r.dstAddr, r.length, r.dstPort, r.srcPort, r.protocol);
+        AccountPacket(accountant, r.srcAddr, r.dstAddr, r.length, r.dstPort, r.srcPort, r.protocol);
     }
     const AppTable& table() const { return records->table; }
 };
@@ -264,13 +265,13 @@ TEST_F(AccountingFixture, Ipv6PacketsCountAgainstTheInterfacesAddresses) {
     };
     owners.labels[5000] = u"/bin/v6";
     local.setIpv6({address(1)});
-    accountant.accountRecord(packet(address(1), address(2), 100));
+    accountant.AccountPacket(packet(address(1), address(2), 100));
     PacketRecord reply = packet(address(2), address(1), 60);
     std::swap(reply.srcPort, reply.dstPort);
-    accountant.accountRecord(reply);
-    accountant.accountRecord(packet(address(3), address(2), 1000));  // between two other hosts
+    accountant.AccountPacket(reply);
+    accountant.AccountPacket(packet(address(3), address(2), 1000));  // between two other hosts
     Ipv6Address mappedRemote = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1};
-    accountant.accountRecord(packet(address(1), mappedRemote, 7));
+    accountant.AccountPacket(packet(address(1), mappedRemote, 7));
     ASSERT_EQ(table().size(), 1u);
     const AppRecord& app = table().app(0);
     EXPECT_EQ(app.ulBytes, 107u);
@@ -280,7 +281,7 @@ TEST_F(AccountingFixture, Ipv6PacketsCountAgainstTheInterfacesAddresses) {
     EXPECT_EQ(app.endpoints[0].remoteIp, 0u);
     EXPECT_EQ(app.endpoints[1].remoteIpText, u"::ffff:192.0.2.1");
     EXPECT_EQ(app.lastRemoteHost, u"::ffff:192.0.2.1");
-    accountant.AccountPacket(kLocal, ip("192.0.2.1"), 9, 443, 5000, 6);
+    AccountPacket(accountant, kLocal, ip("192.0.2.1"), 9, 443, 5000, 6);
     EXPECT_EQ(app.endpoints.size(), 3u) << "an IPv4 remote is not the IPv6 packet's mapped one";
 }
 
@@ -340,8 +341,8 @@ TEST(AccountingDifferential, MatchesAPlainModelBeyondSixtyFiveThousandApplicatio
         const std::uint32_t remote = htonl(0xC6336400u + std::uint32_t(next() % 3));
         const auto length = std::uint32_t(next() % 1500 + 20);
         const bool sent = next() % 2;
-        accountant.AccountPacket(sent ? kLocal : remote, sent ? remote : kLocal, length, sent ? remotePort : localPort,
-                                 sent ? localPort : remotePort, protocol);
+        AccountPacket(accountant, sent ? kLocal : remote, sent ? remote : kLocal, length,
+                      sent ? remotePort : localPort, sent ? localPort : remotePort, protocol);
 
         const std::u16string& name = *owners.lookupOwner(OwnerQuery{4, protocol, localPort, 0}).text;
         auto [it, isNew] = byName.try_emplace(name, model.size());

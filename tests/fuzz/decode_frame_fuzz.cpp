@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "probe/capture/decode_frame.h"
+#include "tests/support/decode_frame_bytes.h"
 
 namespace {
 
@@ -141,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         sondrel::PacketRecord alone;
         sondrel::FragmentFields fragment;
-        const bool decoded = sondrel::decodePacket({frame.get(), length}, link, length, alone, fragment);
-        check(decoded == sondrel::decodeFrame({frame.get(), length}, link).has_value());
+        const bool decoded = sondrel::decodeHeaders({frame.get(), length}, link, length, alone, fragment);
+        check(decoded == sondrel::decodeFrameBytes({frame.get(), length}, link).has_value());
 
         const std::size_t queuedBefore = queue.records().size();
         const std::int64_t second = timeNs / 1'000'000'000;

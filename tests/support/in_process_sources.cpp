@@ -48,7 +48,7 @@ CaptureStatus InProcessCapture::status() const {
     const std::scoped_lock guard(m_observer->lock);
     CaptureStatus status = m_observer->status;
     status.packetsDropped = m_control->packetsDropped.load();
-    if (m_discovery) status.mode = m_discovery->discoveryEnabled() ? AttributionMode::ProcPolling : AttributionMode::None;
+    if (m_discovery) status.mode = m_discovery->DiscoveryEnabled() ? AttributionMode::ProcPolling : AttributionMode::None;
     return status;
 }
 

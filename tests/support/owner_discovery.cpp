@@ -19,7 +19,7 @@ struct OwnerDiscovery::Shared final : ClaimSink {
 OwnerDiscovery::OwnerDiscovery(std::string procRoot, std::shared_ptr<Notifier> notifier)
     : m_shared(std::make_shared<Shared>()), m_worker(std::move(procRoot), m_shared, std::move(notifier)) {}
 
-OwnerDiscovery::~OwnerDiscovery() { stopOwnerDiscovery(); }
+OwnerDiscovery::~OwnerDiscovery() { StopOwnerDiscovery(); }
 
 int OwnerDiscovery::StartOwnerDiscovery() {
     const int result = m_worker.start();
@@ -27,12 +27,12 @@ int OwnerDiscovery::StartOwnerDiscovery() {
     return result;
 }
 
-void OwnerDiscovery::stopOwnerDiscovery() {
+void OwnerDiscovery::StopOwnerDiscovery() {
     m_shared->DiscoveryEnabled = false;
     m_worker.stop();
 }
 
-bool OwnerDiscovery::discoveryEnabled() const { return m_shared->DiscoveryEnabled; }
+bool OwnerDiscovery::DiscoveryEnabled() const { return m_shared->DiscoveryEnabled; }
 
 OwnerLabel OwnerDiscovery::lookupOwner(const OwnerQuery& query) const {
     if (!m_shared->DiscoveryEnabled && (query.protocol == 6 || query.protocol == 17))

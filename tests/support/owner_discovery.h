@@ -26,13 +26,13 @@ public:
     int StartOwnerDiscovery() override;
     // The exit command: the worker ends after the pass under way, and from
     // now on TCP and UDP ports are named "TCP protocol" and "UDP protocol".
-    void stopOwnerDiscovery() override;
+    void StopOwnerDiscovery() override;
 
     OwnerLabel lookupOwner(const OwnerQuery& query) const override;
     std::int64_t claimsCompleteUpTo() const override;
 
     void requestPass() { m_worker.requestPass(); }
-    bool discoveryEnabled() const;
+    bool DiscoveryEnabled() const;
     std::uint64_t completedPasses() const { return m_worker.completedPasses(); }
     bool waitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const {
         return m_worker.waitForPasses(count, timeout);

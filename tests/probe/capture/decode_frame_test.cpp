@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "tests/support/decode_frame_bytes.h"
 #include "tests/support/test_frames.h"
 
 namespace sondrel {
@@ -225,7 +226,7 @@ class DecodeFrameTable : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeFrameTable, DecodesAsTheFieldRulesSay) {
     const DecodeCase& c = GetParam();
-    EXPECT_EQ(decodeFrame(c.frame, c.link), c.expected);
+    EXPECT_EQ(decodeFrameBytes(c.frame, c.link), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, DecodeFrameTable, testing::ValuesIn(decodeCases()),
@@ -252,13 +253,13 @@ TEST_P(TruncatedFrames, QueueNothingUntilEveryReadByteIsCaptured) {
     const bool isIpv6 = (t.packet[0] >> 4) == 6;
     const Bytes full = onLink(t.link, t.packet, isIpv6 ? 0x86DD : 0x0800);
     const std::size_t bytesRead = test::linkHeaderSize(t.link) + t.bytesRead;
-    const auto whole = decodeFrame(full, t.link);
+    const auto whole = decodeFrameBytes(full, t.link);
     ASSERT_TRUE(whole.has_value());
     ASSERT_GT(full.size(), bytesRead);
     for (std::size_t length = 0; length <= full.size(); ++length) {
         auto block = std::make_unique<std::uint8_t[]>(length);
         std::copy_n(full.begin(), length, block.get());
-        const auto decoded = decodeFrame(std::span<const std::uint8_t>(block.get(), length), t.link);
+        const auto decoded = decodeFrameBytes(std::span<const std::uint8_t>(block.get(), length), t.link);
         if (length < bytesRead) {
             EXPECT_FALSE(decoded.has_value()) << "captured length " << length;
         } else {
@@ -328,7 +329,7 @@ TEST(DecodePacket, Ipv6LengthFromPayloadLengthOrForJumbogramsTheWire) {
         const Bytes frame = onLink(LinkType::Ethernet, ipv6({.payloadLength = row.payloadLength}), 0x86DD);
         PacketRecord record;
         FragmentFields fragment;
-        ASSERT_TRUE(decodePacket(frame, LinkType::Ethernet, 14 + row.wireLength, record, fragment)) << row.name;
+        ASSERT_TRUE(decodeHeaders(frame, LinkType::Ethernet, 14 + row.wireLength, record, fragment)) << row.name;
         EXPECT_EQ(record.length, row.expected) << row.name;
     }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "probe/capture/decode_frame.h"
+#include "tests/support/decode_frame_bytes.h"
 #include "tests/support/test_frames.h"
 
 namespace sondrel {
@@ -99,7 +100,7 @@ TEST_P(FragmentSequences, LaterFragmentsTakeThePortsOfTheirFirst) {
         EXPECT_EQ(records[i].srcPort, steps[i].srcPort) << "step " << i;
         EXPECT_EQ(records[i].dstPort, steps[i].dstPort) << "step " << i;
         EXPECT_EQ(records[i].protocol, steps[i].protocol) << "step " << i;
-        EXPECT_EQ(records[i].length, decodeFrame(steps[i].frame, LinkType::Ethernet)->length) << "step " << i;
+        EXPECT_EQ(records[i].length, decodeFrameBytes(steps[i].frame, LinkType::Ethernet)->length) << "step " << i;
     }
 }
 

@@ -72,7 +72,7 @@ TEST(StartOwnerDiscovery, WarnsOnceWhenTablesCannotBeRead) {
         auto notifier = std::make_shared<RecordingNotifier>();
         OwnerDiscovery discovery(tree.root(), notifier);
         EXPECT_EQ(discovery.StartOwnerDiscovery(), -1) << row.name;
-        EXPECT_FALSE(discovery.discoveryEnabled()) << row.name;
+        EXPECT_FALSE(discovery.DiscoveryEnabled()) << row.name;
         const std::vector<Message> expected = {
             {u"Warning", u"Process names will not be shown - requires a readable /proc file system.", MessageIcon::Warning}};
         EXPECT_EQ(notifier->messages(), expected) << row.name;
@@ -137,7 +137,7 @@ TEST_F(RunningDiscoveryTest, ExitingOwnerKeepsItsSocket) {
 }
 
 TEST_F(RunningDiscoveryTest, StoppingStopsAnsweringFromTheMap) {
-    discovery.stopOwnerDiscovery();
+    discovery.StopOwnerDiscovery();
     EXPECT_TRUE(discovery.waitForWorkerEnd(kGenerous));
     EXPECT_EQ(discovery.OwnerLookup(9090, 6), u"TCP protocol");
     EXPECT_EQ(discovery.OwnerLookup(53, 17), u"UDP protocol");
@@ -148,7 +148,7 @@ TEST_F(RunningDiscoveryTest, LostTcpTableShowsErrorAndEndsWorkerKeepingLabels) {
     ASSERT_TRUE(discovery.waitForWorkerEnd(kGenerous));
     const std::vector<Message> expected = {{u"ERROR", u"Failed to get TCP Table #1", MessageIcon::None}};
     EXPECT_EQ(notifier->messages(), expected);
-    EXPECT_TRUE(discovery.discoveryEnabled());
+    EXPECT_TRUE(discovery.DiscoveryEnabled());
     EXPECT_EQ(discovery.OwnerLookup(9090, 6), u"/opt/web/bin/httpd");
 }
 
@@ -163,7 +163,7 @@ TEST_F(RunningDiscoveryTest, SecondStartRunsNoSecondWorker) {
     ASSERT_EQ(discovery.workersRunning(), 1);
     EXPECT_EQ(discovery.StartOwnerDiscovery(), 0);
     EXPECT_EQ(discovery.workersRunning(), 1);
-    discovery.stopOwnerDiscovery();
+    discovery.StopOwnerDiscovery();
     EXPECT_TRUE(discovery.waitForWorkerEnd(kGenerous));
     EXPECT_EQ(discovery.workersRunning(), 0);
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "base/ip_address.h"
+#include "base/packet_record.h"
+
+namespace sondrel {
+
+// A packet as this machine sees it.
+struct PacketDirection {
+    bool sent = false;  // from a local address; local to local counts as sent
+    std::uint16_t localPort = 0;
+    std::uint16_t remotePort = 0;
+    IpAddress remote;
+};
+
+// The addresses that count as this machine's: the configured IPv4 address,
+// and the IPv6 addresses of the interface that carries it. Both programs hold
+// one: the window to count bytes, the helper to spot ports without an owner.
+class LocalAddresses {
+public:
+    explicit LocalAddresses(const std::atomic<std::uint32_t>& ipv4) : m_ipv4(ipv4) {}
+    std::uint32_t ipv4() const { return m_ipv4.load(std::memory_order_relaxed); }
+    // Replaced as the interface's addresses change; only the thread that
+    // classifies packets reads and writes it.
+    void setIpv6(std::vector<Ipv6Address> addresses) { m_ipv6 = std::move(addresses); }
+    bool isLocalIpv6(const Ipv6Address& address) const;
+    std::size_t ipv6Count() const { return m_ipv6.size(); }
+
+    // Which way the packet went; nothing when neither end is local.
+    std::optional<PacketDirection> classify(const PacketRecord& record) const;
+
+private:
+    const std::atomic<std::uint32_t>& m_ipv4;
+    std::vector<Ipv6Address> m_ipv6;
+};
+
+}  // namespace sondrel
