@@ -3,24 +3,11 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "engine/list_columns.h"
 
 namespace sondrel {
 
 namespace {
-
-// The rate columns follow the columns the reports read, so those keep their places.
-std::vector<ColumnSpec> applicationColumns() {
-    return {{u"Application", 350}, {u"UL", 70, true},   {u"DL", 70, true},
-            {u"The last remote host", 250}, {u"UL/s", 70, true}, {u"DL/s", 70, true}};
-}
-
-std::vector<ColumnSpec> detailColumns() {
-    return {{u"Local port", 70}, {u"UL", 70, true},    {u"DL", 70, true},          {u"Remote IP", 150},
-            {u"Remote port", 90}, {u"Remote hostname", 300}, {u"UL/s", 70, true}, {u"DL/s", 70, true}};
-}
-
-enum AppColumn : std::size_t { AppUl = 1, AppDl = 2, AppLastHost = 3, AppUlRate = 4, AppDlRate = 5 };
-enum DetailColumn : std::size_t { DetailUl = 1, DetailDl = 2, DetailHostName = 5, DetailUlRate = 6, DetailDlRate = 7 };
 
 AppIconKind defaultIconKind(const std::u16string& name) {
     return name.find(u"protocol") != std::u16string::npos ? AppIconKind::Protocol : AppIconKind::Generic;
@@ -100,7 +87,7 @@ void MainLists::refreshDetailRows(const AppTable& table, std::vector<std::vector
         // The port and address cells name the endpoint and never change.
         m_details.setText(row, DetailUl, FormatByteCount(endpoint.ulBytes));
         m_details.setText(row, DetailDl, FormatByteCount(endpoint.dlBytes));
-        m_details.setText(row, DetailHostName, endpoint.remoteHostName);
+        m_details.setText(row, DetailRemoteHostName, endpoint.remoteHostName);
         m_details.setText(row, DetailUlRate, FormatByteRate(rate.ul));
         m_details.setText(row, DetailDlRate, FormatByteRate(rate.dl));
     }
@@ -126,7 +113,7 @@ void MainLists::FillDetails() {
     m_detailsRowOf.clear();
     const auto selected = m_applications.selectedRow();
     if (!selected) return;
-    const std::u16string name = m_applications.text(*selected, 0);
+    const std::u16string name = m_applications.text(*selected, AppName);
     std::vector<std::vector<std::u16string>> rows;
     std::vector<std::size_t> tags;
     {
@@ -183,7 +170,7 @@ std::optional<std::size_t> MainLists::selectedApplication() const {
 void MainLists::rebuildNameIndex() {
     m_rowByName.clear();
     m_rowByName.reserve(m_applications.rowCount());
-    for (std::size_t row = 0; row < m_applications.rowCount(); ++row) m_rowByName.emplace(m_applications.text(row, 0), row);
+    for (std::size_t row = 0; row < m_applications.rowCount(); ++row) m_rowByName.emplace(m_applications.text(row, AppName), row);
 }
 
 void MainLists::rebuildDetailsIndex() {

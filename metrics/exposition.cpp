@@ -115,75 +115,31 @@ std::string_view modeName(AttributionMode mode) {
 constexpr AttributionMode kModes[] = {AttributionMode::Unknown, AttributionMode::Ebpf, AttributionMode::ProcPolling,
                                       AttributionMode::None};
 
-}  // namespace
-
-void appendLabelValue(std::string& out, std::string_view utf8) {
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
-        }
-    }
-}
-
-std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
-    if (m_generation != snapshot.generation) {
-        m_generation = snapshot.generation;
-        m_previous.clear();
-        m_otherTransmitOffset = 0;
-        m_otherReceiveOffset = 0;
-    }
-
-    std::vector<Series> series = seriesByLabel(snapshot.applications);
-    for (Series& s : series) {
-        const auto it = m_previous.find(s.label);
-        s.hadOwnSeries = it != m_previous.end() && it->second.ownSeries;
-    }
-    chooseOwnSeries(series, m_maxApplicationSeries);
-
-    std::uint64_t transmitTotal = 0;
-    std::uint64_t receiveTotal = 0;
+// Bytes of every application, and of those without a series of their own.
+struct Totals {
+    std::uint64_t transmit = 0;
+    std::uint64_t receive = 0;
     std::uint64_t otherTransmit = 0;
     std::uint64_t otherReceive = 0;
-    std::unordered_map<std::string, Previous> next;
-    next.reserve(series.size());
+};
+
+Totals sumSeries(const std::vector<Series>& series) {
+    Totals totals;
     for (const Series& s : series) {
-        transmitTotal += s.transmitBytes;
-        receiveTotal += s.receiveBytes;
+        totals.transmit += s.transmitBytes;
+        totals.receive += s.receiveBytes;
         if (!s.ownSeries) {
-            otherTransmit += s.transmitBytes;
-            otherReceive += s.receiveBytes;
-        }
-        if (const auto it = m_previous.find(s.label); it != m_previous.end()) {
-            if (s.ownSeries && !it->second.ownSeries) {
-                // Its bytes so far stay in the sum, where they were reported.
-                m_otherTransmitOffset += s.transmitBytes;
-                m_otherReceiveOffset += s.receiveBytes;
-            } else if (!s.ownSeries && it->second.ownSeries) {
-                // What its own series already reported must not be reported again.
-                m_otherTransmitOffset -= it->second.transmitBytes;
-                m_otherReceiveOffset -= it->second.receiveBytes;
-            }
-            m_previous.erase(it);
-        }
-        next.emplace(s.label, Previous{s.ownSeries, s.transmitBytes, s.receiveBytes});
-    }
-    // Records only go at a reset; should one go otherwise, the sum keeps what it reported.
-    for (const auto& [label, gone] : m_previous) {
-        if (!gone.ownSeries) {
-            m_otherTransmitOffset += gone.transmitBytes;
-            m_otherReceiveOffset += gone.receiveBytes;
+            totals.otherTransmit += s.transmitBytes;
+            totals.otherReceive += s.receiveBytes;
         }
     }
-    m_previous = std::move(next);
-    otherTransmit += m_otherTransmitOffset;
-    otherReceive += m_otherReceiveOffset;
+    return totals;
+}
 
-    std::string out;
-    out.reserve(2048 + series.size() * 2 * 100);
-
+// The bytes are those of the lists, each the whole IP packet: the IPv4 Total
+// Length, or 40 + the IPv6 Payload Length. The help texts keep their older
+// "IPv4 total length" wording, which scrapers already hold with the series.
+void appendApplicationFamilies(std::string& out, const std::vector<Series>& series, const Totals& totals) {
     constexpr std::string_view transmitName = "sondrel_application_transmit_bytes_total";
     appendFamily(out, transmitName, "counter",
                  "Bytes sent by the application (IPv4 total length) since the statistics were last reset.");
@@ -200,23 +156,24 @@ std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
     constexpr std::string_view otherTransmitName = "sondrel_other_applications_transmit_bytes_total";
     appendFamily(out, otherTransmitName, "counter",
                  "Bytes sent by applications while they had no series of their own (beyond the series limit).");
-    appendSample(out, otherTransmitName, otherTransmit);
+    appendSample(out, otherTransmitName, totals.otherTransmit);
     constexpr std::string_view otherReceiveName = "sondrel_other_applications_receive_bytes_total";
     appendFamily(out, otherReceiveName, "counter",
                  "Bytes received by applications while they had no series of their own (beyond the series limit).");
-    appendSample(out, otherReceiveName, otherReceive);
+    appendSample(out, otherReceiveName, totals.otherReceive);
 
     appendFamily(out, "sondrel_applications", "gauge", "Applications counted since the statistics were last reset.");
     appendSample(out, "sondrel_applications", series.size());
+}
 
-    const std::string device = u16ToUtf8(snapshot.capture.interfaceName);
-    const CaptureStatus& capture = snapshot.capture;
+void appendInterfaceFamilies(std::string& out, const CaptureStatus& capture, const Totals& totals) {
+    const std::string device = u16ToUtf8(capture.interfaceName);
     appendFamily(out, "sondrel_network_transmit_bytes_total", "counter",
                  "Bytes counted as sent on the captured interface since the statistics were last reset.");
-    appendSample(out, "sondrel_network_transmit_bytes_total", "device", device, transmitTotal);
+    appendSample(out, "sondrel_network_transmit_bytes_total", "device", device, totals.transmit);
     appendFamily(out, "sondrel_network_receive_bytes_total", "counter",
                  "Bytes counted as received on the captured interface since the statistics were last reset.");
-    appendSample(out, "sondrel_network_receive_bytes_total", "device", device, receiveTotal);
+    appendSample(out, "sondrel_network_receive_bytes_total", "device", device, totals.receive);
     appendFamily(out, "sondrel_capture_packets_total", "counter", "Packets the capture received.");
     appendSample(out, "sondrel_capture_packets_total", "device", device, capture.packetsCaptured);
     appendFamily(out, "sondrel_capture_packets_dropped_total", "counter",
@@ -224,12 +181,87 @@ std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
     appendSample(out, "sondrel_capture_packets_dropped_total", "device", device, capture.packetsDropped);
     appendFamily(out, "sondrel_capture_up", "gauge", "1 while the interface is being captured, else 0.");
     appendSample(out, "sondrel_capture_up", "device", device, capture.capturing ? 1 : 0);
+}
 
+void appendAttributionFamily(std::string& out, AttributionMode current) {
     appendFamily(out, "sondrel_attribution_mode", "gauge",
                  "How packets are tied to the programs that own their ports: 1 for the mode in use.");
     for (const AttributionMode mode : kModes) {
-        appendSample(out, "sondrel_attribution_mode", "mode", modeName(mode), mode == capture.mode ? 1 : 0);
+        appendSample(out, "sondrel_attribution_mode", "mode", modeName(mode), mode == current ? 1 : 0);
     }
+}
+
+}  // namespace
+
+void appendLabelValue(std::string& out, std::string_view utf8) {
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        default: out += c;
+        }
+    }
+}
+
+void MetricsExposition::restart(std::uint64_t generation) {
+    m_generation = generation;
+    m_previous.clear();
+    m_otherTransmitOffset = 0;
+    m_otherReceiveOffset = 0;
+}
+
+bool MetricsExposition::hadOwnSeries(const std::string& label) const {
+    const auto it = m_previous.find(label);
+    return it != m_previous.end() && it->second.ownSeries;
+}
+
+void MetricsExposition::followOwnSeries(std::unordered_map<std::string, Previous> now) {
+    // The offsets are sums modulo 2^64, so the order the series are met in does not matter.
+    for (const auto& [label, current] : now) {
+        const auto it = m_previous.find(label);
+        if (it == m_previous.end()) continue;
+        if (current.ownSeries && !it->second.ownSeries) {
+            // Its bytes so far stay in the sum, where they were reported.
+            m_otherTransmitOffset += current.transmitBytes;
+            m_otherReceiveOffset += current.receiveBytes;
+        } else if (!current.ownSeries && it->second.ownSeries) {
+            // What its own series already reported must not be reported again.
+            m_otherTransmitOffset -= it->second.transmitBytes;
+            m_otherReceiveOffset -= it->second.receiveBytes;
+        }
+        m_previous.erase(it);
+    }
+    // Records only go at a reset; should one go otherwise, the sum keeps what it reported.
+    for (const auto& [label, gone] : m_previous) {
+        if (!gone.ownSeries) {
+            m_otherTransmitOffset += gone.transmitBytes;
+            m_otherReceiveOffset += gone.receiveBytes;
+        }
+    }
+    m_previous = std::move(now);
+}
+
+std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
+    if (m_generation != snapshot.generation) restart(snapshot.generation);
+
+    std::vector<Series> series = seriesByLabel(snapshot.applications);
+    for (Series& s : series) s.hadOwnSeries = hadOwnSeries(s.label);
+    chooseOwnSeries(series, m_maxApplicationSeries);
+
+    std::unordered_map<std::string, Previous> now;
+    now.reserve(series.size());
+    for (const Series& s : series) now.emplace(s.label, Previous{s.ownSeries, s.transmitBytes, s.receiveBytes});
+    followOwnSeries(std::move(now));
+    Totals totals = sumSeries(series);
+    totals.otherTransmit += m_otherTransmitOffset;
+    totals.otherReceive += m_otherReceiveOffset;
+
+    std::string out;
+    out.reserve(2048 + series.size() * 2 * 100);
+    appendApplicationFamilies(out, series, totals);
+    appendInterfaceFamilies(out, snapshot.capture, totals);
+    appendAttributionFamily(out, snapshot.capture.mode);
     return out;
 }
 

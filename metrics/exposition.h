@@ -48,6 +48,14 @@ private:
         std::uint64_t receiveBytes = 0;
     };
 
+    // Starts every counter at zero again: the statistics were reset.
+    void restart(std::uint64_t generation);
+    // Whether the application had a series of its own at the last scrape.
+    bool hadOwnSeries(const std::string& label) const;
+    // Keeps the sum of the others growing while applications gain and lose
+    // series of their own; `now` is this scrape's series by label.
+    void followOwnSeries(std::unordered_map<std::string, Previous> now);
+
     std::size_t m_maxApplicationSeries;
     std::optional<std::uint64_t> m_generation;
     std::unordered_map<std::string, Previous> m_previous;  // by label, as of the last scrape

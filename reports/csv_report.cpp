@@ -5,21 +5,11 @@
 #include <iterator>
 
 #include "base/text.h"
+#include "engine/list_columns.h"
 
 namespace sondrel {
 
 namespace {
-
-constexpr std::size_t kDlColumn = 2;
-
-enum DetailColumn : std::size_t {
-    LocalPort = 0,
-    DetailUl = 1,
-    DetailDl = 2,
-    RemoteIp = 3,
-    RemotePort = 4,
-    RemoteHostName = 5,
-};
 
 bool needsQuoting(std::u16string_view field, std::u16string_view separator) {
     if (!separator.empty() && field.find(separator) != std::u16string_view::npos) return true;
@@ -68,7 +58,7 @@ std::u16string ListSeparator() {
 }
 
 void ReportLines(ReportWriter& writer, MainLists& lists, std::u16string_view separator) {
-    lists.sortApplications(kDlColumn);
+    lists.sortApplications(AppDl);
 
     constexpr std::u16string_view kHeader[] = {u"Application", u"UL bytes",  u"DL bytes",       u"Local port",
                                                u"Remote Port", u"Remote IP", u"Remote hostname"};
@@ -81,17 +71,17 @@ void ReportLines(ReportWriter& writer, MainLists& lists, std::u16string_view sep
     const ReportList& apps = lists.applications();
     const ReportList& details = lists.details();
     for (std::size_t row = 0; row < apps.rowCount(); ++row) {
-        const std::u16string name = apps.text(row, 0);
+        const std::u16string name = apps.text(row, AppName);
         lists.SelectApplicationRow(row);
-        lists.sortDetails(kDlColumn);
+        lists.sortDetails(DetailDl);
         for (std::size_t d = 0; d < details.rowCount(); ++d) {
             writeField(writer, textField(name), separator);
             writeField(writer, byteField(details.text(d, DetailUl)), separator);
             writeField(writer, byteField(details.text(d, DetailDl)), separator);
-            writeField(writer, details.text(d, LocalPort), separator);
-            writeField(writer, details.text(d, RemotePort), separator);
-            writeField(writer, details.text(d, RemoteIp), separator);
-            writeField(writer, textField(details.text(d, RemoteHostName)), separator);
+            writeField(writer, details.text(d, DetailLocalPort), separator);
+            writeField(writer, details.text(d, DetailRemotePort), separator);
+            writeField(writer, details.text(d, DetailRemoteIp), separator);
+            writeField(writer, textField(details.text(d, DetailRemoteHostName)), separator);
             writer.write(u"\n");
         }
     }

@@ -4,20 +4,11 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "engine/list_columns.h"
 
 namespace sondrel {
 
 namespace {
-
-enum AppColumn : std::size_t { AppName = 0, AppUl = 1, AppDl = 2 };
-enum DetailColumn : std::size_t {
-    LocalPort = 0,
-    DetailUl = 1,
-    DetailDl = 2,
-    RemoteIp = 3,
-    RemotePort = 4,
-    RemoteHostName = 5,
-};
 
 std::u16string_view entityFor(char16_t c) {
     switch (c) {
@@ -57,9 +48,9 @@ void writeApplication(ReportWriter& writer, MainLists& lists, std::size_t row) {
     writer.write(u"<br><br> Network activity:<br><br>");
     for (std::size_t d = 0; d < details.rowCount(); ++d) {
         writer.write(u"Local port: ");
-        writeText(writer, details.text(d, LocalPort));
+        writeText(writer, details.text(d, DetailLocalPort));
         writer.write(u"/ Remote port: ");
-        writeText(writer, details.text(d, RemotePort));
+        writeText(writer, details.text(d, DetailRemotePort));
         writer.write(u"<br>");
     }
     writer.write(u"</td><td width='200'>");
@@ -75,12 +66,12 @@ void writeApplication(ReportWriter& writer, MainLists& lists, std::size_t row) {
     }
     writer.write(u"</td><td><br><br><br><br>");
     for (std::size_t d = 0; d < details.rowCount(); ++d) {
-        writeText(writer, details.text(d, RemoteIp));
+        writeText(writer, details.text(d, DetailRemoteIp));
         writer.write(u"<br>");
     }
     writer.write(u"</td><td><br><br><br><br>");
     for (std::size_t d = 0; d < details.rowCount(); ++d) {
-        writeText(writer, details.text(d, RemoteHostName));
+        writeText(writer, details.text(d, DetailRemoteHostName));
         writer.write(u"<br>");
     }
     writer.write(u"</td></tr>");

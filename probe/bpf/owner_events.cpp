@@ -233,6 +233,80 @@ owner_events_bpf* loadProbes(const LoadPlan& plan, std::string& error) {
     return nullptr;
 }
 
+// The inode of the namespace whose sockets are reported; empty with `whyNot`
+// set when this process's own cannot be told.
+std::optional<std::uint32_t> reportedNamespace(const BpfOwnerEventsOptions& options, std::string& whyNot) {
+    if (options.networkNamespace) return *options.networkNamespace;
+    struct stat own {};
+    if (stat("/proc/self/ns/net", &own) != 0) {
+        whyNot = "cannot tell this process's network namespace (/proc/self/ns/net: " + errorText(-errno) + ")";
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(own.st_ino);
+}
+
+// The distinct hook sets to try, trampolines first; empty with `whyNot` set
+// when no set covers every required role or privileges lack.
+std::vector<std::vector<const Hook*>> chooseHookSets(const bpf::KernelBtf& btf, const BpfOwnerEventsOptions& options,
+                                                     std::string& whyNot) {
+    HookChooser chooser(btf);
+    std::vector<std::vector<const Hook*>> hookSets;
+    std::string whyNoHooks;
+    for (const bool trampolines : {true, false}) {
+        if (trampolines && options.withoutTrampolines) continue;
+        std::string why;
+        auto hooks = chooser.choose(trampolines, why);
+        if (chooser.permissionDenied()) {
+            whyNot = why;
+            return {};
+        }
+        if (whyNoHooks.empty()) whyNoHooks = why;
+        if (hooks && std::find(hookSets.begin(), hookSets.end(), *hooks) == hookSets.end()) {
+            hookSets.push_back(std::move(*hooks));
+        }
+    }
+    if (hookSets.empty()) whyNot = whyNoHooks;
+    return hookSets;
+}
+
+struct LoadedProbes {
+    owner_events_bpf* skeleton = nullptr;
+    const std::vector<const Hook*>* hooks = nullptr;
+    bool socketStorage = false;
+};
+
+// Should a program the trial loads accepted be refused after all, the next
+// plan may still load: tracepoints instead of trampolines, and socket storage
+// (Linux 5.11 lets tracing programs use it) replaced by a hash map. No
+// skeleton, with the first failure and libbpf's log in `whyNot`, when none
+// loads.
+LoadedProbes loadFirstPlan(const std::vector<std::vector<const Hook*>>& hookSets, std::uint32_t netns, bool ringBuffer,
+                           bool bootClock, const BpfOwnerEventsOptions& options, const std::string& log,
+                           std::string& whyNot) {
+    std::string failure;
+    for (const auto& hooks : hookSets) {
+        for (const bool socketStorage : {true, false}) {
+            if (socketStorage && options.withoutSocketStorage) continue;
+            const LoadPlan plan{hooks, netns, ringBuffer, bootClock, socketStorage};
+            std::string error;
+            if (auto* skeleton = loadProbes(plan, error)) return {skeleton, &hooks, socketStorage};
+            if (failure.empty()) failure = withLog(error, log);
+        }
+    }
+    whyNot = failure;
+    return {};
+}
+
+// Hook names in first-use order, each once.
+std::vector<std::string> distinctHookNames(const std::vector<const Hook*>& hooks) {
+    std::vector<std::string> names;
+    for (const auto* hook : hooks) {
+        const auto name = hookName(*hook);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    return names;
+}
+
 }  // namespace
 
 std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const BpfOwnerEventsOptions& options) {
@@ -252,88 +326,39 @@ std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const 
     }
     const bool useRing = ring == 0 && !options.withPerfBuffer;
 
-    std::uint32_t netns = 0;
-    if (options.networkNamespace) {
-        netns = *options.networkNamespace;
-    } else {
-        struct stat own {};
-        if (stat("/proc/self/ns/net", &own) != 0) {
-            whyNot = "cannot tell this process's network namespace (/proc/self/ns/net: " + errorText(-errno) + ")";
-            return nullptr;
-        }
-        netns = static_cast<std::uint32_t>(own.st_ino);
-    }
+    const auto netns = reportedNamespace(options, whyNot);
+    if (!netns) return nullptr;
+    const auto hookSets = chooseHookSets(btf, options, whyNot);
+    if (hookSets.empty()) return nullptr;
 
-    HookChooser chooser(btf);
-    std::vector<std::vector<const Hook*>> hookSets;
-    std::string whyNoHooks;
-    for (const bool trampolines : {true, false}) {
-        if (trampolines && options.withoutTrampolines) continue;
-        std::string why;
-        auto hooks = chooser.choose(trampolines, why);
-        if (chooser.permissionDenied()) {
-            whyNot = why;
-            return nullptr;
-        }
-        if (whyNoHooks.empty()) whyNoHooks = why;
-        if (hooks && std::find(hookSets.begin(), hookSets.end(), *hooks) == hookSets.end()) {
-            hookSets.push_back(std::move(*hooks));
-        }
-    }
-    if (hookSets.empty()) {
-        whyNot = whyNoHooks;
-        return nullptr;
-    }
-
-    // Should a program the trial loads accepted be refused after all, the
-    // next plan may still load: tracepoints instead of trampolines, and
-    // socket storage (Linux 5.11 lets tracing programs use it) replaced by a
-    // hash map.
     std::unique_ptr<BpfOwnerEvents> self(new BpfOwnerEvents());
     self->m_clock = ring == 0 ? EventClock::Boot : EventClock::Monotonic;
-    std::string failure;
-    for (const auto& hooks : hookSets) {
-        for (const bool socketStorage : {true, false}) {
-            if (socketStorage && options.withoutSocketStorage) continue;
-            const LoadPlan plan{hooks, netns, useRing, self->m_clock == EventClock::Boot, socketStorage};
-            std::string error;
-            self->m_skeleton = loadProbes(plan, error);
-            if (self->m_skeleton == nullptr) {
-                if (failure.empty()) failure = withLog(error, log);
-                continue;
-            }
-            self->m_socketStorage = socketStorage;
-            for (const auto* hook : hooks) {
-                const auto name = hookName(*hook);
-                if (std::find(self->m_hooks.begin(), self->m_hooks.end(), name) == self->m_hooks.end()) {
-                    self->m_hooks.push_back(name);
-                }
-            }
-            break;
-        }
-        if (self->m_skeleton != nullptr) break;
-    }
-    if (self->m_skeleton == nullptr) {
-        whyNot = failure;
-        return nullptr;
-    }
-    auto* skeleton = self->m_skeleton;
+    const LoadedProbes loaded =
+        loadFirstPlan(hookSets, *netns, useRing, self->m_clock == EventClock::Boot, options, log, whyNot);
+    if (loaded.skeleton == nullptr) return nullptr;
+    self->m_skeleton = loaded.skeleton;
+    self->m_socketStorage = loaded.socketStorage;
+    self->m_hooks = distinctHookNames(*loaded.hooks);
 
-    const int eventsFd = bpf_map__fd(skeleton->maps.events);
-    if (useRing) {
-        self->m_ring = ring_buffer__new(eventsFd, &BpfOwnerEvents::onRingRecord, self.get(), nullptr);
-    } else {
-        perf_buffer_opts perfOptions{};
-        perfOptions.sz = sizeof perfOptions;
-        self->m_perf = perf_buffer__new(eventsFd, 64, &BpfOwnerEvents::onPerfSample, &BpfOwnerEvents::onPerfLost,
-                                        self.get(), &perfOptions);
-    }
-    if (self->m_ring == nullptr && self->m_perf == nullptr) {
+    if (!self->openEventBuffer(useRing)) {
         whyNot = withLog("mapping the owner-event buffer failed (" + errorText(-errno) + ")", log);
         return nullptr;
     }
     whyNot.clear();
     return self;
+}
+
+bool BpfOwnerEvents::openEventBuffer(bool ringBuffer) {
+    const int eventsFd = bpf_map__fd(m_skeleton->maps.events);
+    if (ringBuffer) {
+        m_ring = ring_buffer__new(eventsFd, &BpfOwnerEvents::onRingRecord, this, nullptr);
+    } else {
+        perf_buffer_opts perfOptions{};
+        perfOptions.sz = sizeof perfOptions;
+        m_perf = perf_buffer__new(eventsFd, 64, &BpfOwnerEvents::onPerfSample, &BpfOwnerEvents::onPerfLost, this,
+                                  &perfOptions);
+    }
+    return m_ring != nullptr || m_perf != nullptr;
 }
 
 BpfOwnerEvents::~BpfOwnerEvents() {

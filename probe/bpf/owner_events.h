@@ -77,6 +77,8 @@ public:
 
 private:
     BpfOwnerEvents() = default;
+    // The ring or perf buffer the loaded probes write to; false with errno set.
+    bool openEventBuffer(bool ringBuffer);
     int deliverRecord(std::span<const std::byte> record);
     static int onRingRecord(void* self, void* data, std::size_t size);
     static void onPerfSample(void* self, int cpu, void* data, std::uint32_t size);
