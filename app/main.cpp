@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/engine_metrics.h"
 #include "app/headless.h"
 #include "ui/sondrel_app.h"
 #include "metrics/metrics_server.h"
@@ -75,6 +76,11 @@ int main(int argc, char** argv) {
     int qtArgc = int(qtArguments.size());
 
     sondrel::CSondrelApp app(qtArgc, qtArgv.data());
-    if (metrics) app.serveMetrics(&*metrics, commandLine.maxApplicationSeries);
+    if (metrics) {
+        const std::size_t maxApplicationSeries = commandLine.maxApplicationSeries;
+        app.serveMetrics(&*metrics, [maxApplicationSeries](sondrel::Monitor& monitor) {
+            return sondrel::engineMetricsSource(monitor, maxApplicationSeries);
+        });
+    }
     return app.InitInstance();
 }

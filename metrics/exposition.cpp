@@ -136,19 +136,16 @@ Totals sumSeries(const std::vector<Series>& series) {
     return totals;
 }
 
-// The bytes are those of the lists, each the whole IP packet: the IPv4 Total
-// Length, or 40 + the IPv6 Payload Length. The help texts keep their older
-// "IPv4 total length" wording, which scrapers already hold with the series.
 void appendApplicationFamilies(std::string& out, const std::vector<Series>& series, const Totals& totals) {
     constexpr std::string_view transmitName = "sondrel_application_transmit_bytes_total";
     appendFamily(out, transmitName, "counter",
-                 "Bytes sent by the application (IPv4 total length) since the statistics were last reset.");
+                 "Bytes sent by the application (IP packets, headers included) since the statistics were last reset.");
     for (const Series& s : series) {
         if (s.ownSeries) appendSample(out, transmitName, "application", s.label, s.transmitBytes);
     }
     constexpr std::string_view receiveName = "sondrel_application_receive_bytes_total";
     appendFamily(out, receiveName, "counter",
-                 "Bytes received by the application (IPv4 total length) since the statistics were last reset.");
+                 "Bytes received by the application (IP packets, headers included) since the statistics were last reset.");
     for (const Series& s : series) {
         if (s.ownSeries) appendSample(out, receiveName, "application", s.label, s.receiveBytes);
     }

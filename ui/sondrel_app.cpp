@@ -2,7 +2,6 @@
 
 #include <QPointer>
 
-#include "app/engine_metrics.h"
 #include "engine/monitor.h"
 #include "ui/qt_notifier.h"
 #include "ui/sondrel_dlg.h"
@@ -32,9 +31,9 @@ CSondrelApp::~CSondrelApp() {
     if (m_notifier) m_notifier->close();
 }
 
-void CSondrelApp::serveMetrics(MetricsServer* server, std::size_t maxApplicationSeries) {
+void CSondrelApp::serveMetrics(MetricsServer* server, MetricsBody body) {
     m_metrics = server;
-    m_maxApplicationSeries = maxApplicationSeries;
+    m_metricsBody = std::move(body);
 }
 
 int CSondrelApp::InitInstance() {
@@ -45,7 +44,7 @@ int CSondrelApp::InitInstance() {
     MonitorServices services;
     services.notifier = m_notifier;
     m_monitor = std::make_unique<Monitor>(std::move(services));
-    if (m_metrics) m_metrics->start(engineMetricsSource(*m_monitor, m_maxApplicationSeries));
+    if (m_metrics) m_metrics->start(m_metricsBody(*m_monitor));
     m_dialog = std::make_unique<CSondrelDlg>(*m_monitor);
     connect(m_dialog.get(), &CSondrelDlg::ended, this, &QCoreApplication::quit);
     m_dialog->OnInitDialog();

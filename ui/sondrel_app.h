@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QApplication>
-#include <cstddef>
+#include <functional>
 #include <memory>
+
+#include "metrics/metrics_server.h"
 
 namespace sondrel {
 
 class CSondrelDlg;
-class MetricsServer;
 class Monitor;
 class QtNotifier;
 
@@ -20,9 +21,12 @@ public:
     CSondrelApp(int& argc, char** argv);
     ~CSondrelApp() override;
 
+    // What each scrape of the engine's metrics answers; the way in that
+    // parsed the command line knows how the engine's counters are exposed.
+    using MetricsBody = std::function<MetricsServer::BodySource(Monitor&)>;
     // Before InitInstance: serve the engine's metrics on this server (already
     // listening) while the engine lives.
-    void serveMetrics(MetricsServer* server, std::size_t maxApplicationSeries);
+    void serveMetrics(MetricsServer* server, MetricsBody body);
 
     // Builds the engine and the main window, runs the start-up sequence and
     // the event loop until "Exit"; returns the exit code.
@@ -33,7 +37,7 @@ private:
     std::unique_ptr<Monitor> m_monitor;
     std::unique_ptr<CSondrelDlg> m_dialog;
     MetricsServer* m_metrics = nullptr;
-    std::size_t m_maxApplicationSeries = 0;
+    MetricsBody m_metricsBody;
 };
 
 }  // namespace sondrel

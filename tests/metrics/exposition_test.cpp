@@ -33,13 +33,13 @@ TEST(Exposition, SmallTableByteExact) {
     };
     MetricsExposition exposition(3);
     const std::string expected =
-        "# HELP sondrel_application_transmit_bytes_total Bytes sent by the application (IPv4 total length) since the "
+        "# HELP sondrel_application_transmit_bytes_total Bytes sent by the application (IP packets, headers included) since the "
         "statistics were last reset.\n"
         "# TYPE sondrel_application_transmit_bytes_total counter\n"
         "sondrel_application_transmit_bytes_total{application=\"/bin/x\xEF\xBF\xBDy\"} 101\n"
         "sondrel_application_transmit_bytes_total{application=\"/opt/we\\\"ird\\\\dir\\nname\"} 300\n"
         "sondrel_application_transmit_bytes_total{application=\"/usr/bin/curl\"} 2048\n"
-        "# HELP sondrel_application_receive_bytes_total Bytes received by the application (IPv4 total length) since "
+        "# HELP sondrel_application_receive_bytes_total Bytes received by the application (IP packets, headers included) since "
         "the statistics were last reset.\n"
         "# TYPE sondrel_application_receive_bytes_total counter\n"
         "sondrel_application_receive_bytes_total{application=\"/bin/x\xEF\xBF\xBDy\"} 201\n"
