@@ -93,14 +93,16 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     }
 
     // ClaimSink
-    void ownerClaims(std::span<const wire::OwnerClaim> claims) override {
-        for (const wire::OwnerClaim& claim : claims) {
-            if (claim.carries & wire::kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
-            if (claim.carries & wire::kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
+    void ownerClaims(std::span<const OwnerClaim> claims) override {
+        for (const OwnerClaim& claim : claims) {
+            if (claim.carries & kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
+            if (claim.carries & kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
         }
-        std::vector<std::uint8_t> frame;
-        wire::encodeOwnerClaims(frame, claims);
-        writer->write(frame);
+        // A pass may claim more ports than one frame holds; its frames go out in one write.
+        std::vector<std::uint8_t> frames;
+        for (std::size_t at = 0; at < claims.size(); at += wire::kMaxClaimsPerFrame)
+            wire::encodeOwnerClaims(frames, claims.subspan(at, std::min(wire::kMaxClaimsPerFrame, claims.size() - at)));
+        writer->write(frames);
     }
     void claimsComplete(std::int64_t upToNs) override {
         std::vector<std::uint8_t> frame;
@@ -231,8 +233,8 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
                 const ScopedPrivilege reading(Privilege::ReadProcesses);
                 labels.labelOf(event.tgid, event.comm);
             }
-            const std::uint8_t carries = (socket->carriesIpv4 ? wire::kCarriesIpv4 : 0) |
-                                         (socket->carriesIpv6 ? wire::kCarriesIpv6 : 0);
+            const std::uint8_t carries = (socket->carriesIpv4 ? kCarriesIpv4 : 0) |
+                                         (socket->carriesIpv6 ? kCarriesIpv6 : 0);
             if (carries == 0 || (socket->protocol != 6 && socket->protocol != 17)) return;
             const SeenSocket seen{socket->protocol, socket->localPort, carries, int(event.tgid),
                                   &labels.labelOf(event.tgid, event.comm)};

@@ -157,7 +157,7 @@ using Shared = CaptureHelper::Shared;
 // One frame from the helper. False ends the conversation: the helper is not
 // to be believed any further.
 bool handleFrame(Shared& shared, const wire::Frame& frame, std::vector<PacketRecord>& records,
-                 std::vector<wire::OwnerClaim>& claims, bool& greeted) {
+                 std::vector<OwnerClaim>& claims, bool& greeted) {
     if (!greeted && frame.kind != wire::Kind::Hello && frame.kind != wire::Kind::ExecFailed) return false;
     switch (frame.kind) {
     case wire::Kind::Hello: {
@@ -255,7 +255,7 @@ void readEvents(std::shared_ptr<Shared> shared, FileDescriptor events, pid_t pid
     wire::FrameReader reader(wire::isEvent);
     std::vector<std::uint8_t> buffer(kReadSize);
     std::vector<PacketRecord> records;
-    std::vector<wire::OwnerClaim> claims;
+    std::vector<OwnerClaim> claims;
     bool greeted = false;
     bool trusted = true;
     for (;;) {

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace sondrel;
     OwnerClaims claims;
     std::vector<PacketRecord> records;
-    std::vector<wire::OwnerClaim> owners;
+    std::vector<OwnerClaim> owners;
     std::vector<Ipv6Address> addresses;
     fuzz::readFrames(data, size, wire::isEvent, [&](const wire::Frame& frame) {
         switch (frame.kind) {
