@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "wire/messages.h"
+#include "wire/hello.h"
 #include "probe/event_writer.h"
 #include "probe/privileges.h"
 #include "probe/probe_session.h"

@@ -16,6 +16,8 @@
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
 #include "probe/privileges.h"
+#include "wire/commands.h"
+#include "wire/events.h"
 
 namespace sondrel::probe {
 

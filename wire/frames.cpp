@@ -1,13 +1,15 @@
 #include "wire/frames.h"
 
-#include "wire/messages.h"
+#include "wire/commands.h"
+#include "wire/events.h"
+#include "wire/hello.h"
 
 namespace sondrel::wire {
 
 std::size_t maxBodySize(Kind kind) {
     switch (kind) {
     case Kind::Hello: return kHelloSize;
-    case Kind::StartCapture: return 4;
+    case Kind::StartCapture: return kStartCaptureSize;
     case Kind::StopCapture:
     case Kind::Shutdown:
     case Kind::CaptureLibraryMissing: return 0;
@@ -89,5 +91,7 @@ void appendFrame(std::vector<std::uint8_t>& out, Kind kind, std::span<const std:
     out.push_back(std::uint8_t(length));
     out.insert(out.end(), body.begin(), body.end());
 }
+
+void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind) { appendFrame(out, kind, {}); }
 
 }  // namespace sondrel::wire

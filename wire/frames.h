@@ -72,5 +72,7 @@ private:
 
 // Appends one frame to out.
 void appendFrame(std::vector<std::uint8_t>& out, Kind kind, std::span<const std::uint8_t> body);
+// Appends a frame of a kind whose body is empty.
+void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind);
 
 }  // namespace sondrel::wire

@@ -16,7 +16,8 @@
 #include <thread>
 
 #include "base/file_descriptor.h"
-#include "wire/messages.h"
+#include "wire/commands.h"
+#include "wire/events.h"
 #include "base/text.h"
 #include "engine/owners/owner_claims.h"
 #include "base/protocol_names.h"

@@ -2,7 +2,7 @@
 // the claim table the packets are then looked up in.
 #include <vector>
 
-#include "wire/messages.h"
+#include "wire/events.h"
 #include "engine/owners/owner_claims.h"
 #include "tests/fuzz/helper_pipe_fuzz.h"
 

@@ -1,11 +1,12 @@
-#include "wire/messages.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "wire/commands.h"
+#include "wire/events.h"
 
 namespace sondrel::wire {
 namespace {

@@ -1,81 +1,13 @@
-#include "wire/messages.h"
+#include "wire/events.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "wire/body_codec.h"
+
 namespace sondrel::wire {
 
 namespace {
-
-class BodyWriter {
-public:
-    void u8(std::uint8_t value) { m_bytes.push_back(value); }
-    void u16(std::uint16_t value) { little(value, 2); }
-    void u32(std::uint32_t value) { little(value, 4); }
-    void u64(std::uint64_t value) { little(value, 8); }
-    void i64(std::int64_t value) { u64(std::uint64_t(value)); }
-    void bytes(const std::uint8_t* data, std::size_t size) { m_bytes.insert(m_bytes.end(), data, data + size); }
-    // Cut at a character boundary, so the peer never sees half a UTF-8 sequence.
-    void text(const std::string& value, std::size_t maxBytes) {
-        std::size_t size = std::min(value.size(), maxBytes);
-        while (size < value.size() && size > 0 && (std::uint8_t(value[size]) & 0xC0) == 0x80) --size;
-        u16(std::uint16_t(size));
-        bytes(reinterpret_cast<const std::uint8_t*>(value.data()), size);
-    }
-    void finish(std::vector<std::uint8_t>& out, Kind kind) const { appendFrame(out, kind, m_bytes); }
-    void reserve(std::size_t size) { m_bytes.reserve(size); }
-
-private:
-    void little(std::uint64_t value, int size) {
-        for (int i = 0; i < size; ++i) m_bytes.push_back(std::uint8_t(value >> (8 * i)));
-    }
-    std::vector<std::uint8_t> m_bytes;
-};
-
-// Reads a body front to back; any read past its end fails the whole decode.
-class BodyReader {
-public:
-    explicit BodyReader(std::span<const std::uint8_t> body) : m_body(body) {}
-
-    bool u8(std::uint8_t& value) { return little(value); }
-    bool u16(std::uint16_t& value) { return little(value); }
-    bool u32(std::uint32_t& value) { return little(value); }
-    bool u64(std::uint64_t& value) { return little(value); }
-    bool i64(std::int64_t& value) {
-        std::uint64_t raw;
-        if (!u64(raw)) return false;
-        value = std::int64_t(raw);
-        return true;
-    }
-    bool bytes(std::uint8_t* data, std::size_t size) {
-        if (m_body.size() - m_offset < size) return false;
-        std::memcpy(data, m_body.data() + m_offset, size);
-        m_offset += size;
-        return true;
-    }
-    bool text(std::string& value, std::size_t maxBytes) {
-        std::uint16_t size;
-        if (!u16(size) || size > maxBytes || m_body.size() - m_offset < size) return false;
-        value.assign(reinterpret_cast<const char*>(m_body.data() + m_offset), size);
-        m_offset += size;
-        return true;
-    }
-    std::size_t left() const { return m_body.size() - m_offset; }
-    bool done() const { return m_offset == m_body.size(); }
-
-private:
-    template <typename T>
-    bool little(T& value) {
-        if (m_body.size() - m_offset < sizeof(T)) return false;
-        T result = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i) result |= T(T(m_body[m_offset + i]) << (8 * i));
-        value = result;
-        m_offset += sizeof(T);
-        return true;
-    }
-    std::span<const std::uint8_t> m_body;
-    std::size_t m_offset = 0;
-};
 
 // Records travel as: time, length, source port, destination port, protocol,
 // family, a zero byte, then both addresses in 16 bytes each (an IPv4 address
@@ -132,21 +64,6 @@ bool readRecord(const std::uint8_t* in, PacketRecord& record) {
 }
 
 }  // namespace
-
-void encodeHello(std::vector<std::uint8_t>& out, const Hello& hello) {
-    BodyWriter body;
-    body.u32(hello.magic);
-    body.u16(hello.version);
-    body.finish(out, Kind::Hello);
-}
-
-void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address) {
-    BodyWriter body;
-    body.bytes(reinterpret_cast<const std::uint8_t*>(&ipv4Address), 4);
-    body.finish(out, Kind::StartCapture);
-}
-
-void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind) { appendFrame(out, kind, {}); }
 
 void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records) {
     const std::size_t count = std::min(records.size(), kMaxPacketsPerFrame);
@@ -270,20 +187,6 @@ void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Ad
     body.u32(std::uint32_t(count));
     for (std::size_t i = 0; i < count; ++i) body.bytes(addresses[i].data(), 16);
     body.finish(out, Kind::LocalAddresses);
-}
-
-std::optional<Hello> decodeHello(std::span<const std::uint8_t> body) {
-    BodyReader reader(body);
-    Hello hello;
-    if (!reader.u32(hello.magic) || !reader.u16(hello.version) || !reader.done()) return std::nullopt;
-    return hello;
-}
-
-std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body) {
-    if (body.size() != 4) return std::nullopt;
-    std::uint32_t address;
-    std::memcpy(&address, body.data(), 4);
-    return address;
 }
 
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body) {

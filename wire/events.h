@@ -11,16 +11,12 @@
 #include "base/owner_claim.h"
 #include "base/packet_record.h"
 #include "wire/frames.h"
+#include "wire/hello.h"
 
 namespace sondrel::wire {
 
-// The conversation between the window and its capture helper. Both sides
-// start with Hello; a peer speaking another version is not talked to.
-// Numbers in bodies are little-endian; texts are UTF-8 with a 16-bit length.
-inline constexpr std::uint32_t kMagic = 0x52444E53;  // "SNDR" on the wire
-inline constexpr std::uint16_t kProtocolVersion = 1;
-
-inline constexpr std::size_t kHelloSize = 6;
+// What the capture helper tells its window, after its Hello. ExecFailed comes
+// from the window's own child when the helper could not be run at all.
 inline constexpr std::size_t kPacketRecordSize = 52;
 inline constexpr std::size_t kMaxPacketsPerFrame = 4096;
 inline constexpr std::size_t kClaimFixedSize = 15;
@@ -28,11 +24,6 @@ inline constexpr std::size_t kMaxClaimsPerFrame = 256;
 inline constexpr std::size_t kMaxLabelBytes = 2048;
 inline constexpr std::size_t kMaxTextBytes = 4096;
 inline constexpr std::size_t kMaxLocalAddresses = 256;
-
-struct Hello {
-    std::uint32_t magic = kMagic;
-    std::uint16_t version = kProtocolVersion;
-};
 
 struct Message {
     MessageIcon icon = MessageIcon::None;
@@ -61,10 +52,9 @@ struct Attribution {
     std::string detail;  // what is in use, or why not
 };
 
-// Encoders append one whole frame to out.
-void encodeHello(std::vector<std::uint8_t>& out, const Hello& hello = {});
-void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address);
-void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind);
+// Encoders append one whole frame to out. CaptureLibraryMissing has an empty
+// body (encodeEmpty).
+
 // At most kMaxPacketsPerFrame records.
 void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records);
 // At most kMaxClaimsPerFrame claims; labels longer than kMaxLabelBytes are cut.
@@ -79,8 +69,6 @@ void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Ad
 
 // Decoders take a frame's body and check every length and value; nullopt
 // (or false) for a body that is not exactly what its kind allows.
-std::optional<Hello> decodeHello(std::span<const std::uint8_t> body);
-std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body);
 bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records);
 bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims);
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body);
