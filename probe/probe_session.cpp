@@ -17,6 +17,7 @@
 #include "probe/discovery/event_labels.h"
 #include "probe/privileges.h"
 #include "wire/commands.h"
+#include "wire/descriptor_io.h"
 #include "wire/events.h"
 
 namespace sondrel::probe {
@@ -25,6 +26,7 @@ namespace {
 
 constexpr auto kForwardPeriod = std::chrono::milliseconds(20);
 constexpr auto kStatisticsPeriod = std::chrono::seconds(1);
+constexpr std::size_t kCommandReadSize = 4096;
 
 // Which (protocol, family, port) slots have had an owner claim sent.
 class KnownSlots {
@@ -331,39 +333,28 @@ void ProbeSession::stopCapture() { sondrel::stopCapture(*m_shared->control, *m_s
 
 void ProbeSession::run(int commandFd) {
     wire::FrameReader reader(wire::isCommand);
-    std::vector<std::uint8_t> buffer(4096);
     bool greeted = false;
-    for (;;) {
-        const ssize_t got = read(commandFd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return;
-        reader.feed(std::span(buffer.data(), std::size_t(got)));
-        wire::Frame frame;
-        wire::ReadStatus status;
-        while ((status = reader.next(frame)) == wire::ReadStatus::Frame) {
-            if (!greeted) {
-                const auto hello = frame.kind == wire::Kind::Hello ? wire::decodeHello(frame.body) : std::nullopt;
-                if (!hello || hello->magic != wire::kMagic || hello->version != wire::kProtocolVersion) return;
-                greeted = true;
-                continue;
-            }
-            switch (frame.kind) {
-            case wire::Kind::StartCapture: {
-                const auto address = wire::decodeStartCapture(frame.body);
-                if (!address) return;
-                startCapture(*address);
-                break;
-            }
-            case wire::Kind::StopCapture:
-                if (!frame.body.empty()) return;
-                stopCapture();
-                break;
-            case wire::Kind::Shutdown: return;
-            default: return;
-            }
+    wire::readFrames(commandFd, reader, kCommandReadSize, [&](const wire::Frame& frame) {
+        if (!greeted) {
+            const auto hello = frame.kind == wire::Kind::Hello ? wire::decodeHello(frame.body) : std::nullopt;
+            greeted = hello && hello->magic == wire::kMagic && hello->version == wire::kProtocolVersion;
+            return greeted;
         }
-        if (status == wire::ReadStatus::Invalid) return;
-    }
+        switch (frame.kind) {
+        case wire::Kind::StartCapture: {
+            const auto address = wire::decodeStartCapture(frame.body);
+            if (!address) return false;
+            startCapture(*address);
+            return true;
+        }
+        case wire::Kind::StopCapture:
+            if (!frame.body.empty()) return false;
+            stopCapture();
+            return true;
+        case wire::Kind::Shutdown: return false;
+        default: return false;
+        }
+    });
 }
 
 }  // namespace sondrel::probe

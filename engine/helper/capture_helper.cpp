@@ -17,6 +17,7 @@
 
 #include "base/file_descriptor.h"
 #include "wire/commands.h"
+#include "wire/descriptor_io.h"
 #include "wire/events.h"
 #include "base/text.h"
 #include "engine/owners/owner_claims.h"
@@ -130,15 +131,7 @@ struct CaptureHelper::Shared {
 
     bool send(const std::vector<std::uint8_t>& frame) {
         const std::scoped_lock guard(lock);
-        if (!commands.valid()) return false;
-        std::size_t done = 0;
-        while (done < frame.size()) {
-            const ssize_t wrote = write(commands.get(), frame.data() + done, frame.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) return false;
-            done += std::size_t(wrote);
-        }
-        return true;
+        return commands.valid() && wire::writeAll(commands.get(), frame);
     }
 
     void failCapture(const std::u16string& text) {
@@ -254,27 +247,12 @@ bool handleFrame(Shared& shared, const wire::Frame& frame, std::vector<PacketRec
 
 void readEvents(std::shared_ptr<Shared> shared, FileDescriptor events, pid_t pid) {
     wire::FrameReader reader(wire::isEvent);
-    std::vector<std::uint8_t> buffer(kReadSize);
     std::vector<PacketRecord> records;
     std::vector<OwnerClaim> claims;
     bool greeted = false;
-    bool trusted = true;
-    for (;;) {
-        const ssize_t got = read(events.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        reader.feed(std::span(buffer.data(), std::size_t(got)));
-        wire::Frame frame;
-        wire::ReadStatus status;
-        while ((status = reader.next(frame)) == wire::ReadStatus::Frame) {
-            if (!handleFrame(*shared, frame, records, claims, greeted)) {
-                trusted = false;
-                break;
-            }
-        }
-        if (status == wire::ReadStatus::Invalid) trusted = false;
-        if (!trusted) break;
-    }
+    const bool trusted = wire::readFrames(events.get(), reader, kReadSize, [&](const wire::Frame& frame) {
+                             return handleFrame(*shared, frame, records, claims, greeted);
+                         }) == wire::StreamEnd::Closed;
     bool expected;
     {
         const std::scoped_lock guard(shared->lock);
@@ -370,8 +348,7 @@ bool CaptureHelper::ensureRunning() {
     std::thread(readEvents, m_shared, FileDescriptor(eventPipe[0]), pid).detach();
     std::vector<std::uint8_t> hello;
     wire::encodeHello(hello);
-    const ssize_t wrote = write(m_shared->commands.get(), hello.data(), hello.size());
-    return wrote == ssize_t(hello.size());
+    return wire::writeAll(m_shared->commands.get(), hello);
 }
 
 void CaptureHelper::startCapture() {
