@@ -69,10 +69,10 @@ void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord>
     const std::size_t count = std::min(records.size(), kMaxPacketsPerFrame);
     const std::size_t length = 4 + count * kPacketRecordSize;
     out.reserve(out.size() + kHeaderSize + length);
-    out.push_back(std::uint8_t(Kind::Packets));
-    out.push_back(std::uint8_t(length >> 16));
-    out.push_back(std::uint8_t(length >> 8));
-    out.push_back(std::uint8_t(length));
+    // Records are written in place: a frame may hold thousands of them.
+    const std::size_t header = out.size();
+    out.resize(header + kHeaderSize);
+    writeHeader(out.data() + header, Kind::Packets, length);
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(count >> (8 * i)));
     const std::size_t at = out.size();
     out.resize(at + count * kPacketRecordSize);
@@ -175,10 +175,16 @@ void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attrib
     body.finish(out, Kind::Attribution);
 }
 
+ExecFailedFrame execFailedFrame(std::int32_t error) {
+    ExecFailedFrame frame;
+    writeHeader(frame.data(), Kind::ExecFailed, kExecFailedSize);
+    for (std::size_t i = 0; i < kExecFailedSize; ++i) frame[kHeaderSize + i] = std::uint8_t(std::uint32_t(error) >> (8 * i));
+    return frame;
+}
+
 void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error) {
-    BodyWriter body;
-    body.u32(std::uint32_t(error));
-    body.finish(out, Kind::ExecFailed);
+    const ExecFailedFrame frame = execFailedFrame(error);
+    out.insert(out.end(), frame.begin(), frame.end());
 }
 
 void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses) {

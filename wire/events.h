@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,7 @@ inline constexpr std::size_t kMaxClaimsPerFrame = 256;
 inline constexpr std::size_t kMaxLabelBytes = 2048;
 inline constexpr std::size_t kMaxTextBytes = 4096;
 inline constexpr std::size_t kMaxLocalAddresses = 256;
+inline constexpr std::size_t kExecFailedSize = 4;
 
 struct Message {
     MessageIcon icon = MessageIcon::None;
@@ -65,6 +67,10 @@ void encodeCaptureState(std::vector<std::uint8_t>& out, const CaptureState& stat
 void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statistics);
 void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attribution);
 void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error);
+// The same frame in an array of its own: built without allocating, so the
+// child between fork and exec can report why exec failed.
+using ExecFailedFrame = std::array<std::uint8_t, kHeaderSize + kExecFailedSize>;
+ExecFailedFrame execFailedFrame(std::int32_t error);
 void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses);
 
 // Decoders take a frame's body and check every length and value; nullopt

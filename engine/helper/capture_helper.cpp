@@ -319,10 +319,9 @@ bool CaptureHelper::ensureRunning() {
         return false;
     }
     for (int* fd : {&commandPipe[0], &commandPipe[1], &eventPipe[0], &eventPipe[1]}) *fd = aboveStandard(*fd);
-    // Everything the child needs is made before fork: after it, only calls
-    // that are safe in a copy of a threaded process run until exec.
-    std::vector<std::uint8_t> execFailed;
-    wire::encodeExecFailed(execFailed, 0);
+    // Between fork and exec the child runs only what is safe in a copy of a
+    // threaded process: it allocates nothing. Its arguments are made before
+    // fork; the frame that reports a failed exec is built on its stack.
     char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
     char* const envp[] = {nullptr};
     const pid_t pid = fork();
@@ -330,8 +329,7 @@ bool CaptureHelper::ensureRunning() {
         dup2(commandPipe[0], 0);
         dup2(eventPipe[1], 1);
         execve(path.c_str(), argv, envp);
-        const auto error = std::uint32_t(errno);
-        for (int i = 0; i < 4; ++i) execFailed[wire::kHeaderSize + std::size_t(i)] = std::uint8_t(error >> (8 * i));
+        const wire::ExecFailedFrame execFailed = wire::execFailedFrame(errno);
         [[maybe_unused]] const ssize_t ignored = write(1, execFailed.data(), execFailed.size());
         _exit(127);
     }
