@@ -115,7 +115,7 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     }
     void discoveryEnded() override {
         std::vector<std::uint8_t> frame;
-        wire::encodeAttribution(frame, wire::Attribution{wire::AttributionKind::None, "owner discovery has ended"});
+        wire::encodeAttribution(frame, wire::Attribution{AttributionMode::None, "owner discovery has ended"});
         writer->write(frame);
     }
 };
@@ -295,12 +295,12 @@ void ProbeSession::startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const 
     m_shared->discovery = std::make_unique<OwnerScanWorker>("/proc", m_shared, m_shared, std::move(guard));
     if (events) m_shared->discovery->setPeriodic(false);
     const bool running = m_shared->discovery->start() == 0;
-    wire::Attribution attribution{wire::AttributionKind::None, "/proc is not readable"};
+    wire::Attribution attribution{AttributionMode::None, "/proc is not readable"};
     if (running && events) {
-        attribution = {wire::AttributionKind::Ebpf, events->hooksInUse()};
+        attribution = {AttributionMode::Ebpf, events->hooksInUse()};
         std::thread(watchOwnerEvents, m_shared, std::shared_ptr<BpfOwnerEvents>(std::move(events))).detach();
     } else if (running) {
-        attribution = {wire::AttributionKind::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
+        attribution = {AttributionMode::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
         // Passes on demand come from the packets of unknown ports: they must not wait a read timeout.
         m_shared->control->promptDelivery = true;
     }

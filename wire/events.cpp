@@ -63,6 +63,26 @@ bool readRecord(const std::uint8_t* in, PacketRecord& record) {
     return true;
 }
 
+// The pipe's values for the attribution modes, fixed whatever the enum's order.
+std::uint8_t attributionByte(AttributionMode mode) {
+    switch (mode) {
+    case AttributionMode::Ebpf: return 1;
+    case AttributionMode::ProcPolling: return 2;
+    case AttributionMode::None: return 3;
+    case AttributionMode::Unknown: break;
+    }
+    return 0;  // the window refuses it
+}
+
+bool attributionFromByte(std::uint8_t value, AttributionMode& mode) {
+    switch (value) {
+    case 1: mode = AttributionMode::Ebpf; return true;
+    case 2: mode = AttributionMode::ProcPolling; return true;
+    case 3: mode = AttributionMode::None; return true;
+    default: return false;
+    }
+}
+
 }  // namespace
 
 void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records) {
@@ -170,7 +190,7 @@ void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statisti
 
 void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attribution) {
     BodyWriter body;
-    body.u8(std::uint8_t(attribution.kind));
+    body.u8(attributionByte(attribution.mode));
     body.text(attribution.detail, kMaxTextBytes);
     body.finish(out, Kind::Attribution);
 }
@@ -236,11 +256,10 @@ std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body) {
 std::optional<Attribution> decodeAttribution(std::span<const std::uint8_t> body) {
     BodyReader reader(body);
     Attribution attribution;
-    std::uint8_t kind;
-    if (!reader.u8(kind) || kind < std::uint8_t(AttributionKind::Ebpf) || kind > std::uint8_t(AttributionKind::None) ||
+    std::uint8_t mode;
+    if (!reader.u8(mode) || !attributionFromByte(mode, attribution.mode) ||
         !reader.text(attribution.detail, kMaxTextBytes) || !reader.done())
         return std::nullopt;
-    attribution.kind = AttributionKind(kind);
     return attribution;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/attribution_mode.h"
 #include "base/notifier.h"
 #include "base/owner_claim.h"
 #include "base/packet_record.h"
@@ -47,10 +48,10 @@ struct Statistics {
     std::uint64_t packetsDropped = 0;
 };
 
-enum class AttributionKind : std::uint8_t { Ebpf = 1, ProcPolling = 2, None = 3 };
-
+// The helper reports Ebpf, ProcPolling or None; Unknown is the window's own
+// state before any report, and never sent.
 struct Attribution {
-    AttributionKind kind = AttributionKind::None;
+    AttributionMode mode = AttributionMode::None;
     std::string detail;  // what is in use, or why not
 };
 

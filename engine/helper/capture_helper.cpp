@@ -218,11 +218,9 @@ bool handleFrame(Shared& shared, const wire::Frame& frame, std::vector<PacketRec
         if (!attribution) return false;
         {
             const std::scoped_lock guard(shared.lock);
-            shared.status.mode = attribution->kind == wire::AttributionKind::Ebpf          ? AttributionMode::Ebpf
-                                 : attribution->kind == wire::AttributionKind::ProcPolling ? AttributionMode::ProcPolling
-                                                                                          : AttributionMode::None;
+            shared.status.mode = attribution->mode;
         }
-        if (attribution->kind == wire::AttributionKind::None) shared.claims.markFinal();
+        if (attribution->mode == AttributionMode::None) shared.claims.markFinal();
         return true;
     }
     case wire::Kind::ExecFailed: {
