@@ -1,3 +1,4 @@
+// Everything in probe/ runs with capabilities and trusts no input.
 // sondrel-probe: the capture helper of the Sondrel window. It alone holds the
 // capabilities that capture and owner discovery need; the window starts it,
 // and it talks to the window only: commands on standard input, frames on
