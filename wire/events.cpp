@@ -198,7 +198,8 @@ void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attrib
 ExecFailedFrame execFailedFrame(std::int32_t error) {
     ExecFailedFrame frame;
     writeHeader(frame.data(), Kind::ExecFailed, kExecFailedSize);
-    for (std::size_t i = 0; i < kExecFailedSize; ++i) frame[kHeaderSize + i] = std::uint8_t(std::uint32_t(error) >> (8 * i));
+    const auto value = std::uint32_t(error);
+    for (std::size_t i = 0; i < kExecFailedSize; ++i) frame[kHeaderSize + i] = std::uint8_t(value >> (8 * i));
     return frame;
 }
 
