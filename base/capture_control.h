@@ -8,10 +8,11 @@
 
 namespace sondrel {
 
-// State shared by the thread that steers capture and the threads that fill the
-// queue: in the helper its session and capture threads, in the window the UI
-// thread and the helper's reader. The threads hold it through a shared_ptr, so
-// it outlives the last of them whatever the exit sequence does.
+// State shared by the capture threads and whoever takes their packets. The
+// capture threads run in the capture helper and hold it through a shared_ptr,
+// so it outlives the last of them whatever the exit sequence does. In the
+// window, CaptureControl names the address to capture on and holds the queue
+// that the reader of the helper's pipe fills.
 struct CaptureControl {
     PacketQueue queue;
     std::atomic<std::uint32_t> localAddress{0};  // network order, as in a packet

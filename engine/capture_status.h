@@ -4,15 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace sondrel {
+#include "base/attribution_mode.h"
 
-// How packets are tied to the program that owns their local port.
-enum class AttributionMode {
-    Unknown,      // nothing has been reported yet
-    Ebpf,         // owner events from eBPF probes, /proc once at start
-    ProcPolling,  // /proc scans every 300 ms and on demand
-    None,         // no owner tables readable: protocol labels only
-};
+namespace sondrel {
 
 // What is captured and how it goes, for the status line, the tray tooltip
 // and the metrics. A copy, taken under the engine's own lock.

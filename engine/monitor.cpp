@@ -5,6 +5,7 @@
 
 #include "engine/accounting.h"
 #include "engine/helper/capture_helper.h"
+#include "engine/helper/helper_process.h"
 #include "config/settings.h"
 #include "engine/owners/owner_source.h"
 #include "reports/csv_report.h"

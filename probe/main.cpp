@@ -1,3 +1,4 @@
+// Everything in probe/ runs with capabilities and trusts no input.
 // sondrel-probe: the capture helper of the Sondrel window. It alone holds the
 // capabilities that capture and owner discovery need; the window starts it,
 // and it talks to the window only: commands on standard input, frames on
@@ -13,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "wire/messages.h"
+#include "wire/hello.h"
 #include "probe/event_writer.h"
 #include "probe/privileges.h"
 #include "probe/probe_session.h"

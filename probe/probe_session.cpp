@@ -15,6 +15,9 @@
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
 #include "probe/privileges.h"
+#include "wire/commands.h"
+#include "wire/descriptor_io.h"
+#include "wire/events.h"
 
 namespace sondrel::probe {
 
@@ -22,6 +25,7 @@ namespace {
 
 constexpr auto kForwardPeriod = std::chrono::milliseconds(20);
 constexpr auto kStatisticsPeriod = std::chrono::seconds(1);
+constexpr std::size_t kCommandReadSize = 4096;
 
 // Which (protocol, family, port) slots have had an owner claim sent.
 class KnownSlots {
@@ -92,14 +96,16 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     }
 
     // ClaimSink
-    void ownerClaims(std::span<const wire::OwnerClaim> claims) override {
-        for (const wire::OwnerClaim& claim : claims) {
-            if (claim.carries & wire::kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
-            if (claim.carries & wire::kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
+    void ownerClaims(std::span<const OwnerClaim> claims) override {
+        for (const OwnerClaim& claim : claims) {
+            if (claim.carries & kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
+            if (claim.carries & kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
         }
-        std::vector<std::uint8_t> frame;
-        wire::encodeOwnerClaims(frame, claims);
-        writer->write(frame);
+        // A pass may claim more ports than one frame holds; its frames go out in one write.
+        std::vector<std::uint8_t> frames;
+        for (std::size_t at = 0; at < claims.size(); at += wire::kMaxClaimsPerFrame)
+            wire::encodeOwnerClaims(frames, claims.subspan(at, std::min(wire::kMaxClaimsPerFrame, claims.size() - at)));
+        writer->write(frames);
     }
     void claimsComplete(std::int64_t upToNs) override {
         std::vector<std::uint8_t> frame;
@@ -108,7 +114,7 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     }
     void discoveryEnded() override {
         std::vector<std::uint8_t> frame;
-        wire::encodeAttribution(frame, wire::Attribution{wire::AttributionKind::None, "owner discovery has ended"});
+        wire::encodeAttribution(frame, wire::Attribution{AttributionMode::None, "owner discovery has ended"});
         writer->write(frame);
     }
 };
@@ -215,8 +221,8 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
                 const ScopedPrivilege reading(Privilege::ReadProcesses);
                 labels.labelOf(event.tgid, event.comm);
             }
-            const std::uint8_t carries = (socket->carriesIpv4 ? wire::kCarriesIpv4 : 0) |
-                                         (socket->carriesIpv6 ? wire::kCarriesIpv6 : 0);
+            const std::uint8_t carries = (socket->carriesIpv4 ? kCarriesIpv4 : 0) |
+                                         (socket->carriesIpv6 ? kCarriesIpv6 : 0);
             if (carries == 0 || (socket->protocol != 6 && socket->protocol != 17)) return;
             const SeenSocket seen{socket->protocol, socket->localPort, carries, int(event.tgid),
                                   &labels.labelOf(event.tgid, event.comm)};
@@ -273,12 +279,12 @@ void ProbeSession::startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const 
     m_shared->discovery = std::make_unique<OwnerScanWorker>("/proc", m_shared, m_shared, std::move(guard));
     if (events) m_shared->discovery->setPeriodic(false);
     const bool running = m_shared->discovery->start() == 0;
-    wire::Attribution attribution{wire::AttributionKind::None, "/proc is not readable"};
+    wire::Attribution attribution{AttributionMode::None, "/proc is not readable"};
     if (running && events) {
-        attribution = {wire::AttributionKind::Ebpf, events->hooksInUse()};
+        attribution = {AttributionMode::Ebpf, events->hooksInUse()};
         std::thread(watchOwnerEvents, m_shared, std::shared_ptr<BpfOwnerEvents>(std::move(events))).detach();
     } else if (running) {
-        attribution = {wire::AttributionKind::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
+        attribution = {AttributionMode::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
         // Passes on demand come from the packets of unknown ports: they must not wait a read timeout.
         m_shared->control->promptDelivery = true;
     }
@@ -311,39 +317,28 @@ void ProbeSession::stopCapture() { sondrel::stopCapture(*m_shared->control, *m_s
 
 void ProbeSession::run(int commandFd) {
     wire::FrameReader reader(wire::isCommand);
-    std::vector<std::uint8_t> buffer(4096);
     bool greeted = false;
-    for (;;) {
-        const ssize_t got = read(commandFd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return;
-        reader.feed(std::span(buffer.data(), std::size_t(got)));
-        wire::Frame frame;
-        wire::ReadStatus status;
-        while ((status = reader.next(frame)) == wire::ReadStatus::Frame) {
-            if (!greeted) {
-                const auto hello = frame.kind == wire::Kind::Hello ? wire::decodeHello(frame.body) : std::nullopt;
-                if (!hello || hello->magic != wire::kMagic || hello->version != wire::kProtocolVersion) return;
-                greeted = true;
-                continue;
-            }
-            switch (frame.kind) {
-            case wire::Kind::StartCapture: {
-                const auto address = wire::decodeStartCapture(frame.body);
-                if (!address) return;
-                startCapture(*address);
-                break;
-            }
-            case wire::Kind::StopCapture:
-                if (!frame.body.empty()) return;
-                stopCapture();
-                break;
-            case wire::Kind::Shutdown: return;
-            default: return;
-            }
+    wire::readFrames(commandFd, reader, kCommandReadSize, [&](const wire::Frame& frame) {
+        if (!greeted) {
+            const auto hello = frame.kind == wire::Kind::Hello ? wire::decodeHello(frame.body) : std::nullopt;
+            greeted = hello && hello->magic == wire::kMagic && hello->version == wire::kProtocolVersion;
+            return greeted;
         }
-        if (status == wire::ReadStatus::Invalid) return;
-    }
+        switch (frame.kind) {
+        case wire::Kind::StartCapture: {
+            const auto address = wire::decodeStartCapture(frame.body);
+            if (!address) return false;
+            startCapture(*address);
+            return true;
+        }
+        case wire::Kind::StopCapture:
+            if (!frame.body.empty()) return false;
+            stopCapture();
+            return true;
+        case wire::Kind::Shutdown: return false;
+        default: return false;
+        }
+    });
 }
 
 }  // namespace sondrel::probe

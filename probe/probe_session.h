@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "wire/messages.h"
 #include "base/capture_control.h"
 #include "probe/capture/live_capture_handles.h"
 #include "probe/bpf/owner_events.h"

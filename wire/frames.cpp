@@ -1,13 +1,15 @@
 #include "wire/frames.h"
 
-#include "wire/messages.h"
+#include "wire/commands.h"
+#include "wire/events.h"
+#include "wire/hello.h"
 
 namespace sondrel::wire {
 
 std::size_t maxBodySize(Kind kind) {
     switch (kind) {
     case Kind::Hello: return kHelloSize;
-    case Kind::StartCapture: return 4;
+    case Kind::StartCapture: return kStartCaptureSize;
     case Kind::StopCapture:
     case Kind::Shutdown:
     case Kind::CaptureLibraryMissing: return 0;
@@ -18,7 +20,7 @@ std::size_t maxBodySize(Kind kind) {
     case Kind::CaptureState: return 1 + 4 + 2 + kMaxLabelBytes + 2 + kMaxTextBytes;
     case Kind::Statistics: return 16;
     case Kind::Attribution: return 1 + 2 + kMaxTextBytes;
-    case Kind::ExecFailed: return 4;
+    case Kind::ExecFailed: return kExecFailedSize;
     case Kind::LocalAddresses: return 4 + kMaxLocalAddresses * 16;
     }
     return 0;
@@ -81,13 +83,20 @@ ReadStatus FrameReader::next(Frame& frame) {
     return ReadStatus::Frame;
 }
 
+void writeHeader(std::uint8_t* out, Kind kind, std::size_t bodySize) {
+    out[0] = std::uint8_t(kind);
+    out[1] = std::uint8_t(bodySize >> 16);
+    out[2] = std::uint8_t(bodySize >> 8);
+    out[3] = std::uint8_t(bodySize);
+}
+
 void appendFrame(std::vector<std::uint8_t>& out, Kind kind, std::span<const std::uint8_t> body) {
-    const std::size_t length = body.size();
-    out.push_back(std::uint8_t(kind));
-    out.push_back(std::uint8_t(length >> 16));
-    out.push_back(std::uint8_t(length >> 8));
-    out.push_back(std::uint8_t(length));
+    const std::size_t at = out.size();
+    out.resize(at + kHeaderSize);
+    writeHeader(out.data() + at, kind, body.size());
     out.insert(out.end(), body.begin(), body.end());
 }
+
+void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind) { appendFrame(out, kind, {}); }
 
 }  // namespace sondrel::wire

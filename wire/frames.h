@@ -70,7 +70,11 @@ private:
     bool m_invalid = false;
 };
 
+// Writes a frame's header into the kHeaderSize bytes at out.
+void writeHeader(std::uint8_t* out, Kind kind, std::size_t bodySize);
 // Appends one frame to out.
 void appendFrame(std::vector<std::uint8_t>& out, Kind kind, std::span<const std::uint8_t> body);
+// Appends a frame of a kind whose body is empty.
+void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind);
 
 }  // namespace sondrel::wire

@@ -17,10 +17,10 @@ namespace {
 // The window's real claim table, one owner per port: application i owns port i.
 struct FixedOwners {
     explicit FixedOwners(std::size_t apps) {
-        std::vector<wire::OwnerClaim> owned;
+        std::vector<OwnerClaim> owned;
         for (std::size_t i = 0; i < apps; ++i)
-            owned.push_back(wire::OwnerClaim{OwnerClaims::kBeginning, 6, std::uint16_t(i), wire::kCarriesIpv4 | wire::kCarriesIpv6, false,
-                                             "/usr/lib/application-number-" + std::to_string(i) + "/bin/program"});
+            owned.push_back(OwnerClaim{OwnerClaims::kBeginning, 6, std::uint16_t(i), kCarriesIpv4 | kCarriesIpv6, false,
+                                       "/usr/lib/application-number-" + std::to_string(i) + "/bin/program"});
         claims.add(owned);
     }
     OwnerClaims claims;

@@ -1,86 +1,29 @@
 #include "engine/helper/capture_helper.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <mutex>
 #include <thread>
 
 #include "base/file_descriptor.h"
-#include "wire/messages.h"
-#include "base/text.h"
-#include "engine/owners/owner_claims.h"
 #include "base/protocol_names.h"
+#include "base/text.h"
+#include "engine/helper/helper_connection.h"
+#include "engine/helper/helper_process.h"
+#include "engine/helper/message_pump.h"
+#include "engine/owners/owner_claims.h"
+#include "wire/commands.h"
+#include "wire/descriptor_io.h"
+#include "wire/events.h"
 
 namespace sondrel {
 
 namespace {
-
-constexpr std::size_t kReadSize = 256 * 1024;
-
-// Messages go to the notifier one after another on a thread of their own:
-// the notifier blocks until the user has dismissed a box, and the reader
-// must never stop reading meanwhile, or the helper's capture would stall.
-class MessagePump {
-public:
-    explicit MessagePump(std::shared_ptr<Notifier> notifier) : m_state(std::make_shared<State>(std::move(notifier))) {}
-
-    void post(std::u16string caption, std::u16string text, MessageIcon icon) {
-        push(Item{false, std::move(caption), std::move(text), icon});
-    }
-    void postLibraryMissing() { push(Item{true, {}, {}, MessageIcon::None}); }
-
-private:
-    struct Item {
-        bool libraryMissing;
-        std::u16string caption;
-        std::u16string text;
-        MessageIcon icon;
-    };
-    struct State {
-        explicit State(std::shared_ptr<Notifier> n) : notifier(std::move(n)) {}
-        std::shared_ptr<Notifier> notifier;
-        std::mutex lock;
-        std::condition_variable ready;
-        std::deque<Item> items;
-        bool running = false;
-    };
-
-    void push(Item item) {
-        const std::scoped_lock guard(m_state->lock);
-        m_state->items.push_back(std::move(item));
-        if (!m_state->running) {
-            m_state->running = true;
-            std::thread(run, m_state).detach();
-        }
-    }
-    static void run(std::shared_ptr<State> state) {
-        std::unique_lock lock(state->lock);
-        while (!state->items.empty()) {
-            Item item = std::move(state->items.front());
-            state->items.pop_front();
-            lock.unlock();
-            if (item.libraryMissing) {
-                state->notifier->showCaptureLibraryMissing();
-            } else {
-                state->notifier->showMessage(item.caption, item.text, item.icon);
-            }
-            lock.lock();
-        }
-        state->running = false;
-    }
-
-    std::shared_ptr<State> m_state;
-};
 
 std::string currentUserName() {
     const passwd* entry = getpwuid(getuid());
@@ -98,18 +41,10 @@ std::u16string execFailureText(int error, const std::string& path) {
     return text;
 }
 
-// Moves a descriptor to 3 or above, so the child's dup2 onto 0 and 1 can
-// never overwrite the other pipe's end.
-int aboveStandard(int fd) {
-    if (fd > 2) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return moved;
-}
-
 }  // namespace
 
-struct CaptureHelper::Shared {
+// What the facade and the reader thread share; what the helper says lands here.
+struct CaptureHelper::Shared final : HelperEvents {
     Shared(std::shared_ptr<CaptureControl> c, std::shared_ptr<Notifier> n, std::string path)
         : control(std::move(c)), pump(std::move(n)), helperPath(std::move(path)) {}
 
@@ -129,15 +64,7 @@ struct CaptureHelper::Shared {
 
     bool send(const std::vector<std::uint8_t>& frame) {
         const std::scoped_lock guard(lock);
-        if (!commands.valid()) return false;
-        std::size_t done = 0;
-        while (done < frame.size()) {
-            const ssize_t wrote = write(commands.get(), frame.data() + done, frame.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) return false;
-            done += std::size_t(wrote);
-        }
-        return true;
+        return commands.valid() && wire::writeAll(commands.get(), frame);
     }
 
     void failCapture(const std::u16string& text) {
@@ -148,132 +75,63 @@ struct CaptureHelper::Shared {
         }
         claims.markFinal();
     }
+
+    void reportFailure(const std::u16string& text) {
+        pump.post(u"Error", text, MessageIcon::Error);
+        failCapture(text);
+    }
+
+    // HelperEvents
+    void otherVersion() override {
+        reportFailure(u"Unable to open the adapter!\nThe capture helper " + utf8ToU16(helperPath) +
+                      u" belongs to another version of Sondrel.");
+    }
+    void execFailed(int error) override { reportFailure(execFailureText(error, helperPath)); }
+    void packets(std::span<const PacketRecord> records) override { control->queue.pushAll(records); }
+    void ownerClaims(std::span<const OwnerClaim> batch) override { claims.add(batch); }
+    void claimsComplete(std::int64_t upToNs) override { claims.markComplete(upToNs); }
+    void message(const wire::Message& message) override {
+        pump.post(utf8ToU16(message.caption), utf8ToU16(message.text), message.icon);
+    }
+    void captureLibraryMissing() override {
+        pump.postLibraryMissing();
+        failCapture(u"PCAP library is missing");
+    }
+    void captureState(const wire::CaptureState& state) override {
+        const std::scoped_lock guard(lock);
+        status.ipv4Address = state.ipv4Address;
+        status.interfaceName = utf8ToU16(state.interfaceName);
+        status.capturing = state.state == wire::CaptureStateKind::Capturing;
+        if (state.state == wire::CaptureStateKind::Capturing) status.lastError.clear();
+        if (state.state == wire::CaptureStateKind::Failed) status.lastError = utf8ToU16(state.error);
+    }
+    void statistics(const wire::Statistics& statistics) override {
+        const std::scoped_lock guard(lock);
+        status.packetsCaptured = statistics.packetsCaptured;
+        status.packetsDropped = statistics.packetsDropped;
+    }
+    void attribution(const wire::Attribution& attribution) override {
+        {
+            const std::scoped_lock guard(lock);
+            status.mode = attribution.mode;
+        }
+        if (attribution.mode == AttributionMode::None) claims.markFinal();
+    }
+    void localAddresses(std::vector<Ipv6Address> addresses) override {
+        const std::scoped_lock guard(lock);
+        ipv6 = std::move(addresses);
+        status.ipv6AddressCount = ipv6.size();
+    }
 };
 
 namespace {
 
 using Shared = CaptureHelper::Shared;
 
-// One frame from the helper. False ends the conversation: the helper is not
-// to be believed any further.
-bool handleFrame(Shared& shared, const wire::Frame& frame, std::vector<PacketRecord>& records,
-                 std::vector<wire::OwnerClaim>& claims, bool& greeted) {
-    if (!greeted && frame.kind != wire::Kind::Hello && frame.kind != wire::Kind::ExecFailed) return false;
-    switch (frame.kind) {
-    case wire::Kind::Hello: {
-        const auto hello = wire::decodeHello(frame.body);
-        if (!hello || hello->magic != wire::kMagic) return false;
-        if (hello->version != wire::kProtocolVersion) {
-            const std::u16string text = u"Unable to open the adapter!\nThe capture helper " + utf8ToU16(shared.helperPath) +
-                                        u" belongs to another version of Sondrel.";
-            shared.pump.post(u"Error", text, MessageIcon::Error);
-            shared.failCapture(text);
-            return false;
-        }
-        greeted = true;
-        return true;
-    }
-    case wire::Kind::Packets:
-        records.clear();
-        if (!wire::decodePackets(frame.body, records)) return false;
-        shared.control->queue.pushAll(records);
-        return true;
-    case wire::Kind::OwnerClaims:
-        claims.clear();
-        if (!wire::decodeOwnerClaims(frame.body, claims)) return false;
-        shared.claims.add(claims);
-        return true;
-    case wire::Kind::ClaimsComplete: {
-        const auto upTo = wire::decodeClaimsComplete(frame.body);
-        if (!upTo) return false;
-        shared.claims.markComplete(*upTo);
-        return true;
-    }
-    case wire::Kind::Message: {
-        const auto message = wire::decodeMessage(frame.body);
-        if (!message) return false;
-        shared.pump.post(utf8ToU16(message->caption), utf8ToU16(message->text), message->icon);
-        return true;
-    }
-    case wire::Kind::CaptureLibraryMissing:
-        if (!frame.body.empty()) return false;
-        shared.pump.postLibraryMissing();
-        shared.failCapture(u"PCAP library is missing");
-        return true;
-    case wire::Kind::CaptureState: {
-        const auto state = wire::decodeCaptureState(frame.body);
-        if (!state) return false;
-        const std::scoped_lock guard(shared.lock);
-        shared.status.ipv4Address = state->ipv4Address;
-        shared.status.interfaceName = utf8ToU16(state->interfaceName);
-        shared.status.capturing = state->state == wire::CaptureStateKind::Capturing;
-        if (state->state == wire::CaptureStateKind::Capturing) shared.status.lastError.clear();
-        if (state->state == wire::CaptureStateKind::Failed) shared.status.lastError = utf8ToU16(state->error);
-        return true;
-    }
-    case wire::Kind::Statistics: {
-        const auto statistics = wire::decodeStatistics(frame.body);
-        if (!statistics) return false;
-        const std::scoped_lock guard(shared.lock);
-        shared.status.packetsCaptured = statistics->packetsCaptured;
-        shared.status.packetsDropped = statistics->packetsDropped;
-        return true;
-    }
-    case wire::Kind::Attribution: {
-        const auto attribution = wire::decodeAttribution(frame.body);
-        if (!attribution) return false;
-        {
-            const std::scoped_lock guard(shared.lock);
-            shared.status.mode = attribution->kind == wire::AttributionKind::Ebpf          ? AttributionMode::Ebpf
-                                 : attribution->kind == wire::AttributionKind::ProcPolling ? AttributionMode::ProcPolling
-                                                                                          : AttributionMode::None;
-        }
-        if (attribution->kind == wire::AttributionKind::None) shared.claims.markFinal();
-        return true;
-    }
-    case wire::Kind::ExecFailed: {
-        const auto error = wire::decodeExecFailed(frame.body);
-        if (!error) return false;
-        const std::u16string text = execFailureText(*error, shared.helperPath);
-        shared.pump.post(u"Error", text, MessageIcon::Error);
-        shared.failCapture(text);
-        return false;
-    }
-    case wire::Kind::LocalAddresses: {
-        std::vector<Ipv6Address> addresses;
-        if (!wire::decodeLocalAddresses(frame.body, addresses)) return false;
-        const std::scoped_lock guard(shared.lock);
-        shared.ipv6 = std::move(addresses);
-        shared.status.ipv6AddressCount = shared.ipv6.size();
-        return true;
-    }
-    default: return false;
-    }
-}
-
 void readEvents(std::shared_ptr<Shared> shared, FileDescriptor events, pid_t pid) {
-    wire::FrameReader reader(wire::isEvent);
-    std::vector<std::uint8_t> buffer(kReadSize);
-    std::vector<PacketRecord> records;
-    std::vector<wire::OwnerClaim> claims;
-    bool greeted = false;
-    bool trusted = true;
-    for (;;) {
-        const ssize_t got = read(events.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        reader.feed(std::span(buffer.data(), std::size_t(got)));
-        wire::Frame frame;
-        wire::ReadStatus status;
-        while ((status = reader.next(frame)) == wire::ReadStatus::Frame) {
-            if (!handleFrame(*shared, frame, records, claims, greeted)) {
-                trusted = false;
-                break;
-            }
-        }
-        if (status == wire::ReadStatus::Invalid) trusted = false;
-        if (!trusted) break;
-    }
+    HelperConnection connection(std::move(events), *shared);
+    const bool trusted = connection.run();
+    const bool greeted = connection.greeted();
     bool expected;
     {
         const std::scoped_lock guard(shared->lock);
@@ -282,32 +140,17 @@ void readEvents(std::shared_ptr<Shared> shared, FileDescriptor events, pid_t pid
         if (shared->pid == pid) shared->pid = -1;
     }
     // A helper that said something it should not have is not left running.
-    if (!trusted) kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    if (!trusted) killHelper(pid);
+    reapHelper(pid);
     if (!expected && greeted) {
-        const std::u16string text = trusted ? u"The capture helper ended unexpectedly: capture and owner discovery have stopped."
-                                            : u"The capture helper sent a malformed message and was stopped: capture and owner discovery have stopped.";
-        shared->pump.post(u"Error", text, MessageIcon::Error);
-        shared->failCapture(text);
+        shared->reportFailure(trusted ? u"The capture helper ended unexpectedly: capture and owner discovery have stopped."
+                                      : u"The capture helper sent a malformed message and was stopped: capture and owner discovery have stopped.");
     } else if (!greeted) {
         shared->claims.markFinal();
     }
 }
 
 }  // namespace
-
-std::string findCaptureHelper() {
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) return {};
-    std::string folder(self, std::size_t(length));
-    folder.erase(folder.rfind('/') + 1);
-    for (const std::string& candidate : {folder + kCaptureHelperName, folder + "../libexec/sondrel/" + kCaptureHelperName}) {
-        struct stat info;
-        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return candidate;
-    }
-    return {};
-}
 
 CaptureHelper::CaptureHelper(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier,
                              std::string helperPath)
@@ -329,48 +172,15 @@ bool CaptureHelper::ensureRunning() {
         m_shared->claims.markFinal();
         return false;
     }
-    // Writing to a helper that has died must fail, not end the window.
-    signal(SIGPIPE, SIG_IGN);
-    int commandPipe[2];
-    int eventPipe[2];
-    if (pipe2(commandPipe, O_CLOEXEC) != 0) return false;
-    if (pipe2(eventPipe, O_CLOEXEC) != 0) {
-        close(commandPipe[0]);
-        close(commandPipe[1]);
-        return false;
-    }
-    for (int* fd : {&commandPipe[0], &commandPipe[1], &eventPipe[0], &eventPipe[1]}) *fd = aboveStandard(*fd);
-    // Everything the child needs is made before fork: after it, only calls
-    // that are safe in a copy of a threaded process run until exec.
-    std::vector<std::uint8_t> execFailed;
-    wire::encodeExecFailed(execFailed, 0);
-    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    char* const envp[] = {nullptr};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(commandPipe[0], 0);
-        dup2(eventPipe[1], 1);
-        execve(path.c_str(), argv, envp);
-        const auto error = std::uint32_t(errno);
-        for (int i = 0; i < 4; ++i) execFailed[wire::kHeaderSize + std::size_t(i)] = std::uint8_t(error >> (8 * i));
-        [[maybe_unused]] const ssize_t ignored = write(1, execFailed.data(), execFailed.size());
-        _exit(127);
-    }
-    close(commandPipe[0]);
-    close(eventPipe[1]);
-    if (pid < 0) {
-        close(commandPipe[1]);
-        close(eventPipe[0]);
-        return false;
-    }
-    m_shared->commands = FileDescriptor(commandPipe[1]);
-    m_shared->pid = pid;
+    std::optional<HelperProcess> helper = spawnHelper(path);
+    if (!helper) return false;
+    m_shared->commands = std::move(helper->commands);
+    m_shared->pid = helper->pid;
     m_shared->started = true;
-    std::thread(readEvents, m_shared, FileDescriptor(eventPipe[0]), pid).detach();
+    std::thread(readEvents, m_shared, std::move(helper->events), helper->pid).detach();
     std::vector<std::uint8_t> hello;
     wire::encodeHello(hello);
-    const ssize_t wrote = write(m_shared->commands.get(), hello.data(), hello.size());
-    return wrote == ssize_t(hello.size());
+    return wire::writeAll(m_shared->commands.get(), hello);
 }
 
 void CaptureHelper::startCapture() {

@@ -7,20 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "engine/packet_source.h"
-#include "base/notifier.h"
 #include "base/capture_control.h"
+#include "base/notifier.h"
 #include "engine/owners/owner_source.h"
+#include "engine/packet_source.h"
 
 namespace sondrel {
 
 // The capture helper as the window sees it. The window holds no privilege:
 // capture, decoding and owner discovery run in a small program of their own
 // (sondrel-probe) that holds the capabilities they need. This object starts
-// it, sends it commands over one pipe and reads its packets, owner claims and
-// messages from another, on a detached reader thread. Messages are shown
-// exactly as a capture or discovery thread of the window would show them.
-// The helper ends when its command pipe closes, so none outlives its window.
+// it (HelperProcess), sends it commands over one pipe and reads its packets,
+// owner claims and messages from another on a detached reader thread
+// (HelperConnection). Messages are shown through a MessagePump exactly as a
+// capture or discovery thread of the window would show them. The helper
+// ends when its command pipe closes, so none outlives its window.
 class CaptureHelper final : public PacketSource, public OwnerSource {
 public:
     CaptureHelper(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier, std::string helperPath);
@@ -51,13 +52,5 @@ private:
 
     std::shared_ptr<Shared> m_shared;
 };
-
-// The helper beside this program, or in the libexec folder of its
-// installation (<prefix>/libexec/sondrel/); never searched on PATH. Empty
-// when neither exists.
-std::string findCaptureHelper();
-
-inline constexpr const char* kCaptureHelperName = "sondrel-probe";
-inline constexpr const char* kCaptureGroup = "sondrel";
 
 }  // namespace sondrel

@@ -60,12 +60,12 @@ void OwnerClaims::addToSlot(std::size_t index, std::int64_t since, std::uint32_t
     older.insert(at, Older{since, label, protocolRow});
 }
 
-void OwnerClaims::add(std::span<const wire::OwnerClaim> claims) {
+void OwnerClaims::add(std::span<const OwnerClaim> claims) {
     const std::scoped_lock guard(OwnerMapLock);
-    for (const wire::OwnerClaim& claim : claims) {
+    for (const OwnerClaim& claim : claims) {
         const std::uint32_t label = claim.unreadable ? kProtocolLabel : intern(claim.label);
         for (const std::uint8_t family : {std::uint8_t(4), std::uint8_t(6)}) {
-            const bool carried = (claim.carries & (family == 4 ? wire::kCarriesIpv4 : wire::kCarriesIpv6)) != 0;
+            const bool carried = (claim.carries & (family == 4 ? kCarriesIpv4 : kCarriesIpv6)) != 0;
             if (carried) addToSlot(slotIndex(family, claim.protocol, claim.localPort), claim.sinceNs, label, claim.unreadable);
         }
     }

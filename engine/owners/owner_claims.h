@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "wire/messages.h"
+#include "base/owner_claim.h"
 #include "engine/owners/owner_lookup.h"
 
 namespace sondrel {
@@ -32,7 +32,7 @@ class OwnerClaims final : public OwnerLookupService {
 public:
     OwnerClaims();
 
-    void add(std::span<const wire::OwnerClaim> claims);
+    void add(std::span<const OwnerClaim> claims);
     // Every claim about ports held up to `upToNs` has been added. Called by
     // one thread only (the one that adds the claims).
     void markComplete(std::int64_t upToNs);

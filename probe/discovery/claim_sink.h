@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "wire/messages.h"
+#include "base/owner_claim.h"
 
 namespace sondrel {
 
@@ -12,7 +12,7 @@ namespace sondrel {
 class ClaimSink {
 public:
     virtual ~ClaimSink() = default;
-    virtual void ownerClaims(std::span<const wire::OwnerClaim> claims) = 0;
+    virtual void ownerClaims(std::span<const OwnerClaim> claims) = 0;
     // Every claim about sockets that existed at `upToNs` has been sent.
     virtual void claimsComplete(std::int64_t upToNs) = 0;
     // Discovery has ended (or never ran): no more claims will come.

@@ -17,8 +17,8 @@ std::size_t slotOf(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
 
 template <typename Visit>
 void forEachSlot(const SeenSocket& socket, Visit visit) {
-    if (socket.carries & wire::kCarriesIpv4) visit(slotOf(socket.protocol, false, socket.localPort));
-    if (socket.carries & wire::kCarriesIpv6) visit(slotOf(socket.protocol, true, socket.localPort));
+    if (socket.carries & kCarriesIpv4) visit(slotOf(socket.protocol, false, socket.localPort));
+    if (socket.carries & kCarriesIpv6) visit(slotOf(socket.protocol, true, socket.localPort));
 }
 
 }  // namespace
@@ -33,19 +33,19 @@ std::uint32_t ClaimTracker::labelId(const std::u16string* label) {
 }
 
 void ClaimTracker::claim(std::size_t slot, std::uint32_t label, std::int64_t since,
-                         std::vector<wire::OwnerClaim>& out) const {
-    wire::OwnerClaim claim;
+                         std::vector<OwnerClaim>& out) const {
+    OwnerClaim claim;
     claim.sinceNs = since;
     claim.protocol = (slot >> 17) != 0 ? 17 : 6;
     claim.localPort = std::uint16_t(slot & 0xFFFF);
-    claim.carries = ((slot >> 16) & 1) != 0 ? wire::kCarriesIpv6 : wire::kCarriesIpv4;
+    claim.carries = ((slot >> 16) & 1) != 0 ? kCarriesIpv6 : kCarriesIpv4;
     claim.unreadable = label == kUnreadable;
     if (!claim.unreadable) claim.label = m_texts[label - 2];
     out.push_back(std::move(claim));
 }
 
 void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t seenAtNs,
-                               const ProcessStartTime& startTime, std::vector<wire::OwnerClaim>& out) {
+                               const ProcessStartTime& startTime, std::vector<OwnerClaim>& out) {
     ++m_pass;
     m_touched.clear();
     for (std::uint32_t i = 0; i < sockets.size(); ++i) {
@@ -81,7 +81,7 @@ void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t
     }
 }
 
-void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<wire::OwnerClaim>& out) {
+void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<OwnerClaim>& out) {
     const std::uint32_t label = labelId(socket.label);
     forEachSlot(socket, [&](std::size_t slot) {
         SlotState& state = m_slots[slot];

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "wire/messages.h"
+#include "base/owner_claim.h"
 
 namespace sondrel {
 
@@ -16,7 +16,7 @@ namespace sondrel {
 struct SeenSocket {
     std::uint16_t protocol = 0;  // 6 or 17
     std::uint16_t localPort = 0;
-    std::uint8_t carries = 0;    // wire::kCarriesIpv4 | kCarriesIpv6
+    std::uint8_t carries = 0;    // kCarriesIpv4 | kCarriesIpv6
     int pid = 0;
     const std::u16string* label = nullptr;  // nullptr: no readable process holds it
     std::uint64_t inode = 0;                // 0: not known (owner events)
@@ -46,9 +46,9 @@ public:
     // Sockets of one pass whose tables were read from `seenAtNs` on, in
     // table order (a later socket on the same port wins). Appends the claims.
     void observePass(std::span<const SeenSocket> sockets, std::int64_t seenAtNs, const ProcessStartTime& startTime,
-                     std::vector<wire::OwnerClaim>& out);
+                     std::vector<OwnerClaim>& out);
     // The process used the socket at `atNs`.
-    void observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<wire::OwnerClaim>& out);
+    void observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<OwnerClaim>& out);
 
 private:
     struct SlotState {
@@ -59,7 +59,7 @@ private:
     static constexpr std::uint32_t kUnreadable = 1;
 
     std::uint32_t labelId(const std::u16string* label);
-    void claim(std::size_t slot, std::uint32_t label, std::int64_t since, std::vector<wire::OwnerClaim>& out) const;
+    void claim(std::size_t slot, std::uint32_t label, std::int64_t since, std::vector<OwnerClaim>& out) const;
 
     std::vector<SlotState> m_slots;
     std::unordered_map<std::u16string, std::uint32_t> m_ids;

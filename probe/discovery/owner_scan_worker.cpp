@@ -33,7 +33,7 @@ struct OwnerScanWorker::State {
     // claims and its completion mark together on their way to the sink.
     std::mutex trackerLock;
     ClaimTracker tracker;
-    std::vector<wire::OwnerClaim> eventClaims;
+    std::vector<OwnerClaim> eventClaims;
 
     // Guarded by lock: requests, pass progress and the worker's life.
     mutable std::mutex lock;
@@ -102,7 +102,7 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
     OwnerTableScanner scanner(state->procRoot, state->procRoot == "/proc" ? RowSource::SocketDiagThenTableFiles
                                                                           : RowSource::TableFiles);
     std::vector<SeenSocket> seen;
-    std::vector<wire::OwnerClaim> claims;
+    std::vector<OwnerClaim> claims;
     Clock::time_point lastPass = Clock::now();
     bool first = true;
     while (first || waitForNextPass(*state, lastPass)) {
@@ -125,10 +125,7 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
         }
         // A vanished UDP table ends the worker too, silently: the owners seen stay.
         if (status == ScanStatus::UdpTableUnreadable) break;
-        for (std::size_t at = 0; at < claims.size(); at += wire::kMaxClaimsPerFrame) {
-            const std::size_t count = std::min(wire::kMaxClaimsPerFrame, claims.size() - at);
-            state->sink->ownerClaims(std::span(claims).subspan(at, count));
-        }
+        if (!claims.empty()) state->sink->ownerClaims(claims);
         state->sink->claimsComplete(seenAt);
         trackerGuard.unlock();
         {

@@ -23,7 +23,7 @@ struct OwnedPort {
     std::uint16_t localPort = 0;
     std::uint32_t labelIndex = 0;
     std::uint8_t protocol = 0;  // 6 or 17
-    std::uint8_t carries = 0;   // wire::kCarriesIpv4 | kCarriesIpv6
+    std::uint8_t carries = 0;   // kCarriesIpv4 | kCarriesIpv6
     int pid = 0;                // the owner; 0 for a socket no readable process holds
     std::uint64_t inode = 0;    // the socket
     bool operator==(const OwnedPort&) const = default;

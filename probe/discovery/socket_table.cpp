@@ -7,7 +7,7 @@
 #include <charconv>
 #include <optional>
 
-#include "wire/messages.h"
+#include "base/owner_claim.h"
 
 namespace sondrel {
 
@@ -82,13 +82,13 @@ std::optional<SocketRow> parseRow(std::string_view line, std::uint8_t protocol) 
 }  // namespace
 
 std::uint8_t socketCarries(int family, const std::uint8_t* localAddress, bool v6Only) {
-    if (family != AF_INET6) return wire::kCarriesIpv4;
-    if (v6Only) return wire::kCarriesIpv6;
+    if (family != AF_INET6) return kCarriesIpv4;
+    if (v6Only) return kCarriesIpv6;
     static constexpr std::uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
     static constexpr std::uint8_t kAny[16] = {};
-    if (std::memcmp(localAddress, kMappedPrefix, 12) == 0) return wire::kCarriesIpv4;
-    if (std::memcmp(localAddress, kAny, 16) == 0) return wire::kCarriesIpv4 | wire::kCarriesIpv6;
-    return wire::kCarriesIpv6;
+    if (std::memcmp(localAddress, kMappedPrefix, 12) == 0) return kCarriesIpv4;
+    if (std::memcmp(localAddress, kAny, 16) == 0) return kCarriesIpv4 | kCarriesIpv6;
+    return kCarriesIpv6;
 }
 
 // "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 123456 1 0000000000000000 100 0 0 10 0"

@@ -11,7 +11,7 @@ struct SocketRow {
     std::uint16_t localPort = 0;  // host order
     std::uint64_t inode = 0;      // 0 for sockets no file refers to (TIME_WAIT, not yet accepted)
     std::uint8_t protocol = 0;    // 6 (TCP) or 17 (UDP); 0 when the reader was not told
-    // Which traffic the socket can carry (wire::kCarriesIpv4, kCarriesIpv6):
+    // Which traffic the socket can carry (kCarriesIpv4, kCarriesIpv6):
     // an IPv4 socket IPv4 only; an IPv6 socket bound to an IPv4-mapped
     // address IPv4 only; one bound to another IPv6 address, or marked
     // IPV6_V6ONLY, IPv6 only; one bound to :: both.

@@ -11,8 +11,6 @@
 namespace sondrel {
 namespace {
 
-using wire::kCarriesIpv4;
-using wire::kCarriesIpv6;
 constexpr std::int64_t kBeginning = OwnerClaims::kBeginning;
 constexpr std::uint8_t kBoth = kCarriesIpv4 | kCarriesIpv6;
 
@@ -24,7 +22,7 @@ std::u16string ownerAt(const OwnerClaims& claims, std::uint8_t family, std::uint
 // Who gets a packet, by its protocol, family, port and capture time.
 TEST(OwnerClaims, CreditsTheOwnerOfThePortAtThePacketsTime) {
     OwnerClaims claims;
-    claims.add(std::vector<wire::OwnerClaim>{
+    claims.add(std::vector<OwnerClaim>{
         {kBeginning, 6, 5000, kCarriesIpv4, false, "/bin/old"},
         {100, 6, 5000, kCarriesIpv4, false, "/bin/new"},  // the port taken over at 100
         {kBeginning, 17, 5000, kCarriesIpv4, false, "/bin/udp"},
@@ -63,7 +61,7 @@ TEST(OwnerClaims, CreditsTheOwnerOfThePortAtThePacketsTime) {
 
 TEST(OwnerClaims, AClaimThatArrivesLateGoesWhereItsTimePutsIt) {
     OwnerClaims claims;
-    claims.add(std::vector<wire::OwnerClaim>{{kBeginning, 17, 9, kCarriesIpv4, false, "/a"},
+    claims.add(std::vector<OwnerClaim>{{kBeginning, 17, 9, kCarriesIpv4, false, "/a"},
                                              {300, 17, 9, kCarriesIpv4, false, "/c"},
                                              {200, 17, 9, kCarriesIpv4, false, "/b"}});
     EXPECT_EQ(ownerAt(claims, 4, 17, 9, 150), u"/a");
@@ -73,7 +71,7 @@ TEST(OwnerClaims, AClaimThatArrivesLateGoesWhereItsTimePutsIt) {
 
 TEST(OwnerClaims, PruningForgetsOnlyWhatNoWaitingPacketCanAsk) {
     OwnerClaims claims;
-    claims.add(std::vector<wire::OwnerClaim>{{kBeginning, 6, 1, kCarriesIpv4, false, "/a"},
+    claims.add(std::vector<OwnerClaim>{{kBeginning, 6, 1, kCarriesIpv4, false, "/a"},
                                              {100, 6, 1, kCarriesIpv4, false, "/b"},
                                              {200, 6, 1, kCarriesIpv4, false, "/c"}});
     claims.prune(150);
@@ -87,7 +85,7 @@ TEST(OwnerClaims, PruningForgetsOnlyWhatNoWaitingPacketCanAsk) {
 TEST(ClaimTracker, ClaimsStartWhereTheEvidencePutsThem) {
     ClaimTracker tracker;
     const std::u16string a = u"/bin/a", b = u"/bin/b";
-    std::vector<wire::OwnerClaim> out;
+    std::vector<OwnerClaim> out;
     std::optional<std::int64_t> started;
     const ProcessStartTime startTime = [&](int) { return started; };
 
@@ -129,7 +127,7 @@ TEST(ClaimTracker, ClaimsStartWhereTheEvidencePutsThem) {
 TEST(ClaimTracker, AnOwnersOwnSocketWithoutAHolderKeepsItsOwner) {
     ClaimTracker tracker;
     const std::u16string a = u"/bin/a";
-    std::vector<wire::OwnerClaim> out;
+    std::vector<OwnerClaim> out;
     tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 10, &a, 7}}, 1000, {}, out);
     out.clear();
     tracker.observePass(std::vector<SeenSocket>{{17, 53, kCarriesIpv4, 0, nullptr, 7}}, 2000, {}, out);
@@ -143,7 +141,7 @@ TEST(ClaimTracker, AnOwnersOwnSocketWithoutAHolderKeepsItsOwner) {
 TEST(ClaimTracker, TheLastSocketOnAPortInTableOrderWins) {
     ClaimTracker tracker;
     const std::u16string a = u"/bin/a", b = u"/bin/b";
-    std::vector<wire::OwnerClaim> out;
+    std::vector<OwnerClaim> out;
     tracker.observePass(std::vector<SeenSocket>{{6, 80, kCarriesIpv4, 1, &a}, {6, 80, kCarriesIpv4, 2, &b}}, 1, {}, out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].label, "/bin/b");

@@ -1,6 +1,6 @@
 // libFuzzer target for what the capture helper reads from its window: any
 // bytes at all, since the user who runs the window controls it.
-#include "wire/messages.h"
+#include "wire/commands.h"
 #include "tests/fuzz/helper_pipe_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

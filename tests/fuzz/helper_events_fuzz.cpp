@@ -2,7 +2,7 @@
 // the claim table the packets are then looked up in.
 #include <vector>
 
-#include "wire/messages.h"
+#include "wire/events.h"
 #include "engine/owners/owner_claims.h"
 #include "tests/fuzz/helper_pipe_fuzz.h"
 
@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace sondrel;
     OwnerClaims claims;
     std::vector<PacketRecord> records;
-    std::vector<wire::OwnerClaim> owners;
+    std::vector<OwnerClaim> owners;
     std::vector<Ipv6Address> addresses;
     fuzz::readFrames(data, size, wire::isEvent, [&](const wire::Frame& frame) {
         switch (frame.kind) {

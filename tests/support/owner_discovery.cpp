@@ -11,7 +11,7 @@ struct OwnerDiscovery::Shared final : ClaimSink {
     OwnerClaims claims;
     std::atomic<bool> DiscoveryEnabled{false};
 
-    void ownerClaims(std::span<const wire::OwnerClaim> batch) override { claims.add(batch); }
+    void ownerClaims(std::span<const OwnerClaim> batch) override { claims.add(batch); }
     void claimsComplete(std::int64_t upToNs) override { claims.markComplete(upToNs); }
     void discoveryEnded() override { claims.markFinal(); }
 };

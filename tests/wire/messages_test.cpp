@@ -1,11 +1,12 @@
-#include "wire/messages.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "wire/commands.h"
+#include "wire/events.h"
 
 namespace sondrel::wire {
 namespace {
@@ -67,7 +68,7 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     encodeMessage(stream, Message{MessageIcon::Error, "Error", "Unable to open the adapter!\nreason"});
     encodeCaptureState(stream, CaptureState{CaptureStateKind::Failed, 7, "eth0", "gone"});
     encodeStatistics(stream, Statistics{10, 2});
-    encodeAttribution(stream, Attribution{AttributionKind::Ebpf, "tp_btf"});
+    encodeAttribution(stream, Attribution{AttributionMode::Ebpf, "tp_btf"});
     encodeExecFailed(stream, 13);
     const std::vector<Ipv6Address> addresses = {ipv6Record().src6};
     encodeLocalAddresses(stream, addresses);
@@ -95,7 +96,7 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     EXPECT_EQ(decodeMessage(frames[6].second)->text, "Unable to open the adapter!\nreason");
     EXPECT_EQ(decodeCaptureState(frames[7].second)->interfaceName, "eth0");
     EXPECT_EQ(decodeStatistics(frames[8].second)->packetsDropped, 2u);
-    EXPECT_EQ(decodeAttribution(frames[9].second)->kind, AttributionKind::Ebpf);
+    EXPECT_EQ(decodeAttribution(frames[9].second)->mode, AttributionMode::Ebpf);
     EXPECT_EQ(decodeExecFailed(frames[10].second), 13);
     std::vector<Ipv6Address> decodedAddresses;
     ASSERT_TRUE(decodeLocalAddresses(frames[11].second, decodedAddresses));

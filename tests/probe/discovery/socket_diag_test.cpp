@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "wire/messages.h"
+#include "base/owner_claim.h"
 
 namespace sondrel {
 namespace {
@@ -56,8 +56,8 @@ Bytes attribute(std::uint16_t type, std::uint8_t value, std::uint16_t length = R
     return bytes;
 }
 
-constexpr std::uint8_t kV4 = wire::kCarriesIpv4;
-constexpr std::uint8_t kV6 = wire::kCarriesIpv6;
+constexpr std::uint8_t kV4 = kCarriesIpv4;
+constexpr std::uint8_t kV6 = kCarriesIpv6;
 
 Bytes controlRecord(std::uint16_t type, std::uint32_t length = NLMSG_LENGTH(sizeof(int))) {
     nlmsghdr header{};

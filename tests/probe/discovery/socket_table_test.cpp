@@ -1,6 +1,6 @@
 #include "probe/discovery/socket_table.h"
 
-#include "wire/messages.h"
+#include "base/owner_claim.h"
 
 #include <gtest/gtest.h>
 
@@ -33,8 +33,8 @@ const std::string kTcp6Any =
 const std::string kTcp6Mapped =
     "   3: 0000000000000000FFFF00000100007F:0016 00000000000000000000000000000000:0000 0A 00000000:00000000 "
     "00:00000000 00000000     0        0 779 1 0000000000000000 100 0 0 10 0\n";
-constexpr std::uint8_t kV4 = wire::kCarriesIpv4;
-constexpr std::uint8_t kV6 = wire::kCarriesIpv6;
+constexpr std::uint8_t kV4 = kCarriesIpv4;
+constexpr std::uint8_t kV6 = kCarriesIpv6;
 
 struct TableRow {
     const char* name;

@@ -1,81 +1,13 @@
-#include "wire/messages.h"
+#include "wire/events.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "wire/body_codec.h"
+
 namespace sondrel::wire {
 
 namespace {
-
-class BodyWriter {
-public:
-    void u8(std::uint8_t value) { m_bytes.push_back(value); }
-    void u16(std::uint16_t value) { little(value, 2); }
-    void u32(std::uint32_t value) { little(value, 4); }
-    void u64(std::uint64_t value) { little(value, 8); }
-    void i64(std::int64_t value) { u64(std::uint64_t(value)); }
-    void bytes(const std::uint8_t* data, std::size_t size) { m_bytes.insert(m_bytes.end(), data, data + size); }
-    // Cut at a character boundary, so the peer never sees half a UTF-8 sequence.
-    void text(const std::string& value, std::size_t maxBytes) {
-        std::size_t size = std::min(value.size(), maxBytes);
-        while (size < value.size() && size > 0 && (std::uint8_t(value[size]) & 0xC0) == 0x80) --size;
-        u16(std::uint16_t(size));
-        bytes(reinterpret_cast<const std::uint8_t*>(value.data()), size);
-    }
-    void finish(std::vector<std::uint8_t>& out, Kind kind) const { appendFrame(out, kind, m_bytes); }
-    void reserve(std::size_t size) { m_bytes.reserve(size); }
-
-private:
-    void little(std::uint64_t value, int size) {
-        for (int i = 0; i < size; ++i) m_bytes.push_back(std::uint8_t(value >> (8 * i)));
-    }
-    std::vector<std::uint8_t> m_bytes;
-};
-
-// Reads a body front to back; any read past its end fails the whole decode.
-class BodyReader {
-public:
-    explicit BodyReader(std::span<const std::uint8_t> body) : m_body(body) {}
-
-    bool u8(std::uint8_t& value) { return little(value); }
-    bool u16(std::uint16_t& value) { return little(value); }
-    bool u32(std::uint32_t& value) { return little(value); }
-    bool u64(std::uint64_t& value) { return little(value); }
-    bool i64(std::int64_t& value) {
-        std::uint64_t raw;
-        if (!u64(raw)) return false;
-        value = std::int64_t(raw);
-        return true;
-    }
-    bool bytes(std::uint8_t* data, std::size_t size) {
-        if (m_body.size() - m_offset < size) return false;
-        std::memcpy(data, m_body.data() + m_offset, size);
-        m_offset += size;
-        return true;
-    }
-    bool text(std::string& value, std::size_t maxBytes) {
-        std::uint16_t size;
-        if (!u16(size) || size > maxBytes || m_body.size() - m_offset < size) return false;
-        value.assign(reinterpret_cast<const char*>(m_body.data() + m_offset), size);
-        m_offset += size;
-        return true;
-    }
-    std::size_t left() const { return m_body.size() - m_offset; }
-    bool done() const { return m_offset == m_body.size(); }
-
-private:
-    template <typename T>
-    bool little(T& value) {
-        if (m_body.size() - m_offset < sizeof(T)) return false;
-        T result = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i) result |= T(T(m_body[m_offset + i]) << (8 * i));
-        value = result;
-        m_offset += sizeof(T);
-        return true;
-    }
-    std::span<const std::uint8_t> m_body;
-    std::size_t m_offset = 0;
-};
 
 // Records travel as: time, length, source port, destination port, protocol,
 // family, a zero byte, then both addresses in 16 bytes each (an IPv4 address
@@ -131,31 +63,36 @@ bool readRecord(const std::uint8_t* in, PacketRecord& record) {
     return true;
 }
 
+// The pipe's values for the attribution modes, fixed whatever the enum's order.
+std::uint8_t attributionByte(AttributionMode mode) {
+    switch (mode) {
+    case AttributionMode::Ebpf: return 1;
+    case AttributionMode::ProcPolling: return 2;
+    case AttributionMode::None: return 3;
+    case AttributionMode::Unknown: break;
+    }
+    return 0;  // the window refuses it
+}
+
+bool attributionFromByte(std::uint8_t value, AttributionMode& mode) {
+    switch (value) {
+    case 1: mode = AttributionMode::Ebpf; return true;
+    case 2: mode = AttributionMode::ProcPolling; return true;
+    case 3: mode = AttributionMode::None; return true;
+    default: return false;
+    }
+}
+
 }  // namespace
-
-void encodeHello(std::vector<std::uint8_t>& out, const Hello& hello) {
-    BodyWriter body;
-    body.u32(hello.magic);
-    body.u16(hello.version);
-    body.finish(out, Kind::Hello);
-}
-
-void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address) {
-    BodyWriter body;
-    body.bytes(reinterpret_cast<const std::uint8_t*>(&ipv4Address), 4);
-    body.finish(out, Kind::StartCapture);
-}
-
-void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind) { appendFrame(out, kind, {}); }
 
 void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records) {
     const std::size_t count = std::min(records.size(), kMaxPacketsPerFrame);
     const std::size_t length = 4 + count * kPacketRecordSize;
     out.reserve(out.size() + kHeaderSize + length);
-    out.push_back(std::uint8_t(Kind::Packets));
-    out.push_back(std::uint8_t(length >> 16));
-    out.push_back(std::uint8_t(length >> 8));
-    out.push_back(std::uint8_t(length));
+    // Records are written in place: a frame may hold thousands of them.
+    const std::size_t header = out.size();
+    out.resize(header + kHeaderSize);
+    writeHeader(out.data() + header, Kind::Packets, length);
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(count >> (8 * i)));
     const std::size_t at = out.size();
     out.resize(at + count * kPacketRecordSize);
@@ -253,15 +190,22 @@ void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statisti
 
 void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attribution) {
     BodyWriter body;
-    body.u8(std::uint8_t(attribution.kind));
+    body.u8(attributionByte(attribution.mode));
     body.text(attribution.detail, kMaxTextBytes);
     body.finish(out, Kind::Attribution);
 }
 
+ExecFailedFrame execFailedFrame(std::int32_t error) {
+    ExecFailedFrame frame;
+    writeHeader(frame.data(), Kind::ExecFailed, kExecFailedSize);
+    const auto value = std::uint32_t(error);
+    for (std::size_t i = 0; i < kExecFailedSize; ++i) frame[kHeaderSize + i] = std::uint8_t(value >> (8 * i));
+    return frame;
+}
+
 void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error) {
-    BodyWriter body;
-    body.u32(std::uint32_t(error));
-    body.finish(out, Kind::ExecFailed);
+    const ExecFailedFrame frame = execFailedFrame(error);
+    out.insert(out.end(), frame.begin(), frame.end());
 }
 
 void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses) {
@@ -270,20 +214,6 @@ void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Ad
     body.u32(std::uint32_t(count));
     for (std::size_t i = 0; i < count; ++i) body.bytes(addresses[i].data(), 16);
     body.finish(out, Kind::LocalAddresses);
-}
-
-std::optional<Hello> decodeHello(std::span<const std::uint8_t> body) {
-    BodyReader reader(body);
-    Hello hello;
-    if (!reader.u32(hello.magic) || !reader.u16(hello.version) || !reader.done()) return std::nullopt;
-    return hello;
-}
-
-std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body) {
-    if (body.size() != 4) return std::nullopt;
-    std::uint32_t address;
-    std::memcpy(&address, body.data(), 4);
-    return address;
 }
 
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body) {
@@ -327,11 +257,10 @@ std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body) {
 std::optional<Attribution> decodeAttribution(std::span<const std::uint8_t> body) {
     BodyReader reader(body);
     Attribution attribution;
-    std::uint8_t kind;
-    if (!reader.u8(kind) || kind < std::uint8_t(AttributionKind::Ebpf) || kind > std::uint8_t(AttributionKind::None) ||
+    std::uint8_t mode;
+    if (!reader.u8(mode) || !attributionFromByte(mode, attribution.mode) ||
         !reader.text(attribution.detail, kMaxTextBytes) || !reader.done())
         return std::nullopt;
-    attribution.kind = AttributionKind(kind);
     return attribution;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -7,19 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "base/attribution_mode.h"
 #include "base/notifier.h"
+#include "base/owner_claim.h"
 #include "base/packet_record.h"
 #include "wire/frames.h"
+#include "wire/hello.h"
 
 namespace sondrel::wire {
 
-// The conversation between the window and its capture helper. Both sides
-// start with Hello; a peer speaking another version is not talked to.
-// Numbers in bodies are little-endian; texts are UTF-8 with a 16-bit length.
-inline constexpr std::uint32_t kMagic = 0x52444E53;  // "SNDR" on the wire
-inline constexpr std::uint16_t kProtocolVersion = 1;
-
-inline constexpr std::size_t kHelloSize = 6;
+// What the capture helper tells its window, after its Hello. ExecFailed comes
+// from the window's own child when the helper could not be run at all.
 inline constexpr std::size_t kPacketRecordSize = 52;
 inline constexpr std::size_t kMaxPacketsPerFrame = 4096;
 inline constexpr std::size_t kClaimFixedSize = 15;
@@ -27,27 +26,7 @@ inline constexpr std::size_t kMaxClaimsPerFrame = 256;
 inline constexpr std::size_t kMaxLabelBytes = 2048;
 inline constexpr std::size_t kMaxTextBytes = 4096;
 inline constexpr std::size_t kMaxLocalAddresses = 256;
-
-struct Hello {
-    std::uint32_t magic = kMagic;
-    std::uint16_t version = kProtocolVersion;
-};
-
-// Which sockets a claim is about: those that can carry IPv4, IPv6 or both.
-inline constexpr std::uint8_t kCarriesIpv4 = 1;
-inline constexpr std::uint8_t kCarriesIpv6 = 2;
-
-// One owner of one (protocol, local port): from `sinceNs` on, packets of that
-// port belong to `label`. An empty label with `unreadable` set says that a
-// live socket holds the port whose owner cannot be named.
-struct OwnerClaim {
-    std::int64_t sinceNs = 0;
-    std::uint16_t protocol = 0;  // 6 or 17
-    std::uint16_t localPort = 0;
-    std::uint8_t carries = 0;    // kCarriesIpv4 | kCarriesIpv6, at least one
-    bool unreadable = false;
-    std::string label;           // UTF-8, the process label
-};
+inline constexpr std::size_t kExecFailedSize = 4;
 
 struct Message {
     MessageIcon icon = MessageIcon::None;
@@ -69,17 +48,16 @@ struct Statistics {
     std::uint64_t packetsDropped = 0;
 };
 
-enum class AttributionKind : std::uint8_t { Ebpf = 1, ProcPolling = 2, None = 3 };
-
+// The helper reports Ebpf, ProcPolling or None; Unknown is the window's own
+// state before any report, and never sent.
 struct Attribution {
-    AttributionKind kind = AttributionKind::None;
+    AttributionMode mode = AttributionMode::None;
     std::string detail;  // what is in use, or why not
 };
 
-// Encoders append one whole frame to out.
-void encodeHello(std::vector<std::uint8_t>& out, const Hello& hello = {});
-void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address);
-void encodeEmpty(std::vector<std::uint8_t>& out, Kind kind);
+// Encoders append one whole frame to out. CaptureLibraryMissing has an empty
+// body (encodeEmpty).
+
 // At most kMaxPacketsPerFrame records.
 void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records);
 // At most kMaxClaimsPerFrame claims; labels longer than kMaxLabelBytes are cut.
@@ -90,12 +68,14 @@ void encodeCaptureState(std::vector<std::uint8_t>& out, const CaptureState& stat
 void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statistics);
 void encodeAttribution(std::vector<std::uint8_t>& out, const Attribution& attribution);
 void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error);
+// The same frame in an array of its own: built without allocating, so the
+// child between fork and exec can report why exec failed.
+using ExecFailedFrame = std::array<std::uint8_t, kHeaderSize + kExecFailedSize>;
+ExecFailedFrame execFailedFrame(std::int32_t error);
 void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses);
 
 // Decoders take a frame's body and check every length and value; nullopt
 // (or false) for a body that is not exactly what its kind allows.
-std::optional<Hello> decodeHello(std::span<const std::uint8_t> body);
-std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body);
 bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records);
 bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims);
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body);

@@ -1,0 +1,121 @@
+#include "engine/helper/helper_connection.h"
+
+#include "wire/descriptor_io.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::size_t kReadSize = 256 * 1024;
+
+}  // namespace
+
+HelperConnection::HelperConnection(FileDescriptor pipe, HelperEvents& events)
+    : m_pipe(std::move(pipe)), m_events(events) {}
+
+bool HelperConnection::run() {
+    wire::FrameReader reader(wire::isEvent);
+    return wire::readFrames(m_pipe.get(), reader, kReadSize,
+                            [this](const wire::Frame& frame) { return handleFrame(frame); }) == wire::StreamEnd::Closed;
+}
+
+bool HelperConnection::handleFrame(const wire::Frame& frame) {
+    if (!m_greeted && frame.kind != wire::Kind::Hello && frame.kind != wire::Kind::ExecFailed) return false;
+    switch (frame.kind) {
+    case wire::Kind::Hello: return onHello(frame.body);
+    case wire::Kind::Packets: return onPackets(frame.body);
+    case wire::Kind::OwnerClaims: return onOwnerClaims(frame.body);
+    case wire::Kind::ClaimsComplete: return onClaimsComplete(frame.body);
+    case wire::Kind::Message: return onMessage(frame.body);
+    case wire::Kind::CaptureLibraryMissing: return onCaptureLibraryMissing(frame.body);
+    case wire::Kind::CaptureState: return onCaptureState(frame.body);
+    case wire::Kind::Statistics: return onStatistics(frame.body);
+    case wire::Kind::Attribution: return onAttribution(frame.body);
+    case wire::Kind::ExecFailed: return onExecFailed(frame.body);
+    case wire::Kind::LocalAddresses: return onLocalAddresses(frame.body);
+    default: return false;
+    }
+}
+
+bool HelperConnection::onHello(std::span<const std::uint8_t> body) {
+    const auto hello = wire::decodeHello(body);
+    if (!hello || hello->magic != wire::kMagic) return false;
+    if (hello->version != wire::kProtocolVersion) {
+        m_events.otherVersion();
+        return false;
+    }
+    m_greeted = true;
+    return true;
+}
+
+bool HelperConnection::onPackets(std::span<const std::uint8_t> body) {
+    m_records.clear();
+    if (!wire::decodePackets(body, m_records)) return false;
+    m_events.packets(m_records);
+    return true;
+}
+
+bool HelperConnection::onOwnerClaims(std::span<const std::uint8_t> body) {
+    m_claims.clear();
+    if (!wire::decodeOwnerClaims(body, m_claims)) return false;
+    m_events.ownerClaims(m_claims);
+    return true;
+}
+
+bool HelperConnection::onClaimsComplete(std::span<const std::uint8_t> body) {
+    const auto upTo = wire::decodeClaimsComplete(body);
+    if (!upTo) return false;
+    m_events.claimsComplete(*upTo);
+    return true;
+}
+
+bool HelperConnection::onMessage(std::span<const std::uint8_t> body) {
+    const auto message = wire::decodeMessage(body);
+    if (!message) return false;
+    m_events.message(*message);
+    return true;
+}
+
+bool HelperConnection::onCaptureLibraryMissing(std::span<const std::uint8_t> body) {
+    if (!body.empty()) return false;
+    m_events.captureLibraryMissing();
+    return true;
+}
+
+bool HelperConnection::onCaptureState(std::span<const std::uint8_t> body) {
+    const auto state = wire::decodeCaptureState(body);
+    if (!state) return false;
+    m_events.captureState(*state);
+    return true;
+}
+
+bool HelperConnection::onStatistics(std::span<const std::uint8_t> body) {
+    const auto statistics = wire::decodeStatistics(body);
+    if (!statistics) return false;
+    m_events.statistics(*statistics);
+    return true;
+}
+
+bool HelperConnection::onAttribution(std::span<const std::uint8_t> body) {
+    const auto attribution = wire::decodeAttribution(body);
+    if (!attribution) return false;
+    m_events.attribution(*attribution);
+    return true;
+}
+
+// The child that could not run the helper says why, and the conversation is over.
+bool HelperConnection::onExecFailed(std::span<const std::uint8_t> body) {
+    const auto error = wire::decodeExecFailed(body);
+    if (!error) return false;
+    m_events.execFailed(*error);
+    return false;
+}
+
+bool HelperConnection::onLocalAddresses(std::span<const std::uint8_t> body) {
+    std::vector<Ipv6Address> addresses;
+    if (!wire::decodeLocalAddresses(body, addresses)) return false;
+    m_events.localAddresses(std::move(addresses));
+    return true;
+}
+
+}  // namespace sondrel

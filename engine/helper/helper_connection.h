@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "base/file_descriptor.h"
+#include "base/owner_claim.h"
+#include "base/packet_record.h"
+#include "wire/events.h"
+
+namespace sondrel {
+
+// What the helper says, one call per frame, on the connection's reader thread.
+class HelperEvents {
+public:
+    virtual ~HelperEvents() = default;
+    // The helper belongs to another version of the program: nothing more is read.
+    virtual void otherVersion() = 0;
+    // The helper could not be run (exec failed with `error`): nothing more comes.
+    virtual void execFailed(int error) = 0;
+    virtual void packets(std::span<const PacketRecord> records) = 0;
+    virtual void ownerClaims(std::span<const OwnerClaim> claims) = 0;
+    virtual void claimsComplete(std::int64_t upToNs) = 0;
+    virtual void message(const wire::Message& message) = 0;
+    virtual void captureLibraryMissing() = 0;
+    virtual void captureState(const wire::CaptureState& state) = 0;
+    virtual void statistics(const wire::Statistics& statistics) = 0;
+    virtual void attribution(const wire::Attribution& attribution) = 0;
+    virtual void localAddresses(std::vector<Ipv6Address> addresses) = 0;
+};
+
+// The window's end of the helper's event pipe: reads its frames, checks each
+// one whole and hands what it says to `events`. Before the helper's Hello,
+// only a failed exec may be reported.
+class HelperConnection {
+public:
+    HelperConnection(FileDescriptor pipe, HelperEvents& events);
+
+    // Reads until the pipe ends. False when the helper is not to be believed
+    // any further: it broke the framing, sent what it must not, speaks
+    // another version or could not be run.
+    bool run();
+    // The helper's Hello came, with this program's version.
+    bool greeted() const { return m_greeted; }
+
+private:
+    bool handleFrame(const wire::Frame& frame);
+    bool onHello(std::span<const std::uint8_t> body);
+    bool onPackets(std::span<const std::uint8_t> body);
+    bool onOwnerClaims(std::span<const std::uint8_t> body);
+    bool onClaimsComplete(std::span<const std::uint8_t> body);
+    bool onMessage(std::span<const std::uint8_t> body);
+    bool onCaptureLibraryMissing(std::span<const std::uint8_t> body);
+    bool onCaptureState(std::span<const std::uint8_t> body);
+    bool onStatistics(std::span<const std::uint8_t> body);
+    bool onAttribution(std::span<const std::uint8_t> body);
+    bool onExecFailed(std::span<const std::uint8_t> body);
+    bool onLocalAddresses(std::span<const std::uint8_t> body);
+
+    FileDescriptor m_pipe;
+    HelperEvents& m_events;
+    std::vector<PacketRecord> m_records;  // reused from frame to frame
+    std::vector<OwnerClaim> m_claims;
+    bool m_greeted = false;
+};
+
+}  // namespace sondrel

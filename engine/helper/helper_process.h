@@ -1,0 +1,36 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+#include "base/file_descriptor.h"
+
+namespace sondrel {
+
+inline constexpr const char* kCaptureHelperName = "sondrel-probe";
+inline constexpr const char* kCaptureGroup = "sondrel";
+
+// The helper beside this program, or in the libexec folder of its
+// installation (<prefix>/libexec/sondrel/); never searched on PATH. Empty
+// when neither exists.
+std::string findCaptureHelper();
+
+// A helper that was started: its process and the window's ends of its pipes.
+struct HelperProcess {
+    pid_t pid = -1;
+    FileDescriptor commands;  // to the helper's standard input
+    FileDescriptor events;    // from its standard output
+};
+
+// Starts the helper at `path` with no environment and only its two pipes.
+// When exec fails, the child says why on the event pipe (an ExecFailed
+// frame) and ends. nullopt when no pipe or process could be made.
+std::optional<HelperProcess> spawnHelper(const std::string& path);
+// Ends a helper at once: it is not to be believed any further.
+void killHelper(pid_t pid);
+// Waits for a helper to end and collects it.
+void reapHelper(pid_t pid);
+
+}  // namespace sondrel
