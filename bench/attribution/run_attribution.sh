@@ -135,7 +135,7 @@ measure_idle() {
       wait_for_text "$dir/nethogs.out" "Refreshing:" 10 || { echo "FAIL: nethogs: $(cat "$dir/nethogs.err")"; exit 1; }
       ;;
   esac
-  ip netns exec "$ns_a" "$python" "$top/bench/discovery/idle_sockets.py" "$idle_processes" 2 \
+  ip netns exec "$ns_a" "$python" "$top/bench/probe/discovery/idle_sockets.py" "$idle_processes" 2 \
     $(( idle_seconds + 60 )) >"$dir/idle_sockets.out" &
   local idle_pid=$!
   wait_for_text "$dir/idle_sockets.out" "ready" 60 || { echo "FAIL: idle processes did not start"; exit 1; }

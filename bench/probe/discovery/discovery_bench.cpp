@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "bench/discovery/generated_proc_tree.h"
+#include "bench/probe/discovery/generated_proc_tree.h"
 #include "tests/support/owner_discovery.h"
 #include "probe/discovery/owner_table_scanner.h"
 #include "probe/discovery/process_snapshot.h"

@@ -1,4 +1,4 @@
-#include "bench/discovery/generated_proc_tree.h"
+#include "bench/probe/discovery/generated_proc_tree.h"
 
 #include <unistd.h>
 
