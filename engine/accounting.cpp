@@ -32,15 +32,16 @@ TrafficAccountant::TrafficAccountant(std::shared_ptr<RecordsState> records, cons
     : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_local(local) {}
 
 void TrafficAccountant::AccountPacket(const PacketRecord& record) {
-    const std::optional<PacketDirection> direction = m_local.classify(record);
-    if (!direction) return;
+    for (const PacketDirection& end : m_local.classify(record)) accountEnd(record, end);
+}
 
+void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirection& direction) {
     const OwnerLabel owner =
-        m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction->localPort, record.timeNs});
+        m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction.localPort, record.timeNs});
     if (owner.text->empty()) return;
 
-    const std::uint64_t ul = direction->sent ? record.length : 0;
-    const std::uint64_t dl = direction->sent ? 0 : record.length;
+    const std::uint64_t ul = direction.sent ? record.length : 0;
+    const std::uint64_t dl = direction.sent ? 0 : record.length;
 
     const std::scoped_lock guard(m_records->RecordsLock);
     AppTable& table = m_records->table;
@@ -49,15 +50,15 @@ void TrafficAccountant::AccountPacket(const PacketRecord& record) {
     app.ulBytes += ul;
     app.dlBytes += dl;
 
-    std::size_t endpointIndex = endpointRowOf(table, appIndex, *direction, record.family);
+    std::size_t endpointIndex = endpointRowOf(table, appIndex, direction, record.family);
     if (endpointIndex != AppTable::npos) {
-        countInEndpoint(app, app.endpoints[endpointIndex], record.family, direction->remote, ul, dl);
+        countInEndpoint(app, app.endpoints[endpointIndex], record.family, direction.remote, ul, dl);
     } else {
-        endpointIndex = appendEndpointRow(table, appIndex, record, *direction, ul, dl);
+        endpointIndex = appendEndpointRow(table, appIndex, record, direction, ul, dl);
     }
     m_last.endpoint = endpointIndex;
-    m_last.localPort = direction->localPort;
-    m_last.remote = direction->remote;
+    m_last.localPort = direction.localPort;
+    m_last.remote = direction.remote;
     m_last.family = record.family;
 }
 

@@ -28,6 +28,8 @@ public:
     TrafficAccountant(std::shared_ptr<RecordsState> records, const OwnerLookupService& owners,
                       ResolverStarter& resolvers, const LocalAddresses& local);
 
+    // Counts the packet for each of its local ends: a packet between two
+    // local addresses is its sender's upload and its receiver's download.
     void AccountPacket(const PacketRecord& record);
 
     // The drain step of the tick: holds QueueLock while queued records are
@@ -61,6 +63,8 @@ private:
     };
 
     // The owner's application row, appended when new; under RecordsLock.
+    // One local end of the packet: its owner's application and endpoint rows.
+    void accountEnd(const PacketRecord& record, const PacketDirection& direction);
     std::size_t appRowOf(AppTable& table, const OwnerLabel& owner);
     // The packet's endpoint row of that application: the overflow row once the
     // bound is reached, npos when a new row is to be appended.

@@ -143,12 +143,12 @@ void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& record
     if (!shared.discovery) return;
     for (const PacketRecord& record : records) {
         if (record.protocol != 6 && record.protocol != 17) continue;
-        const std::optional<PacketDirection> direction = local.classify(record);
-        if (!direction) continue;
         const bool ipv6 = record.family == kFamilyIpv6;
-        if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, direction->localPort))) {
-            shared.discovery->requestPass();
-            return;
+        for (const PacketDirection& end : local.classify(record)) {
+            if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, end.localPort))) {
+                shared.discovery->requestPass();
+                return;
+            }
         }
     }
 }

@@ -67,12 +67,59 @@ TEST_F(AccountingFixture, PacketsNotToOrFromLocalAddressChangeNothing) {
     EXPECT_TRUE(resolvers.started.empty());
 }
 
-TEST_F(AccountingFixture, PacketFromLocalToLocalCountsOnceAsSent) {
-    account({kLocal, kLocal, 77, 9000, 9001, 17});
-    ASSERT_EQ(table().size(), 1u);
-    EXPECT_EQ(table().app(0).ulBytes, 77u);
-    EXPECT_EQ(table().app(0).dlBytes, 0u);
-    EXPECT_EQ(table().app(0).endpoints[0].localPort, 9001);
+// A packet between two local addresses (loopback, or this machine to itself)
+// is the sender's upload on its port and the receiver's download on its port,
+// each once; owners unknown on both ends share one protocol row.
+TEST_F(AccountingFixture, PacketBetweenLocalAddressesIsSentByOneEndAndReceivedByTheOther) {
+    const Ipv6Address local6 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    struct Row {
+        const char* name;
+        std::uint8_t family;
+        std::uint16_t protocol;
+        bool ownersKnown;
+    };
+    const Row rows[] = {
+        {"IPv4 TCP, both programs known", kFamilyIpv4, 6, true},
+        {"IPv6 UDP, both programs known", kFamilyIpv6, 17, true},
+        {"IPv4 UDP, no owner on either end", kFamilyIpv4, 17, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        records->table.clear();
+        owners.labels.clear();
+        if (row.ownersKnown) {
+            owners.labels[40000] = u"/usr/bin/client";
+            owners.labels[8080] = u"/usr/sbin/server";
+        }
+        local.setIpv6({local6});
+        PacketRecord request{kLocal, kLocal, 120, 8080, 40000, row.protocol};
+        if (row.family == kFamilyIpv6) {
+            request = PacketRecord{0, 0, 120, 8080, 40000, row.protocol, kFamilyIpv6};
+            request.src6 = request.dst6 = local6;
+        }
+        PacketRecord reply = request;
+        reply.length = 1500;
+        std::swap(reply.srcPort, reply.dstPort);
+        accountant.AccountPacket(request);
+        accountant.AccountPacket(reply);
+
+        using Counts = std::pair<std::uint64_t, std::uint64_t>;  // UL, DL
+        std::map<std::u16string, Counts> byApp;
+        std::map<std::uint16_t, Counts> byPort;
+        for (std::size_t i = 0; i < table().size(); ++i) {
+            const AppRecord& app = table().app(i);
+            byApp[app.name] = {app.ulBytes, app.dlBytes};
+            for (const EndpointRecord& e : app.endpoints) byPort[e.localPort] = {e.ulBytes, e.dlBytes};
+        }
+        const std::u16string unknown = row.protocol == 6 ? u"TCP protocol" : u"UDP protocol";
+        const std::map<std::u16string, Counts> expectedApps =
+            row.ownersKnown ? std::map<std::u16string, Counts>{{u"/usr/bin/client", {120, 1500}},
+                                                               {u"/usr/sbin/server", {1500, 120}}}
+                            : std::map<std::u16string, Counts>{{unknown, {1620, 1620}}};
+        const std::map<std::uint16_t, Counts> expectedPorts = {{40000, {120, 1500}}, {8080, {1500, 120}}};
+        EXPECT_EQ(byApp, expectedApps);
+        EXPECT_EQ(byPort, expectedPorts);
+    }
 }
 
 TEST_F(AccountingFixture, EmptyOwnerTextDropsThePacket) {
