@@ -60,6 +60,16 @@ void add(PcapTotals& totals, const FlowKey& key, std::uint32_t length) {
     ++tally.packets;
 }
 
+// A packet between two local addresses (loopback) counts at both of its
+// ends, as the monitor counts it: sent at its source port and received at
+// its destination port.
+void addEnds(PcapTotals& totals, bool fromLocal, bool toLocal, std::uint16_t sourcePort, std::uint16_t destinationPort,
+             std::uint16_t protocol, std::uint8_t family, std::uint32_t length) {
+    if (!fromLocal && !toLocal) ++totals.foreignPackets;
+    if (fromLocal) add(totals, FlowKey{sourcePort, protocol, true, family}, length);
+    if (toLocal) add(totals, FlowKey{destinationPort, protocol, false, family}, length);
+}
+
 void tallyIpv4(std::string_view ip, std::uint32_t localAddress, PcapTotals& totals) {
     if (ip.size() < 20) return;
     const std::size_t headerLength = std::size_t(static_cast<unsigned char>(ip[0]) & 0x0f) * 4;
@@ -79,18 +89,8 @@ void tallyIpv4(std::string_view ip, std::uint32_t localAddress, PcapTotals& tota
         destinationPort = big16(ip, headerLength + 2);
     }
 
-    FlowKey key;
-    key.protocol = protocol;
-    if (source == localAddress) {
-        key.sent = true;
-        key.localPort = sourcePort;
-    } else if (destination == localAddress) {
-        key.localPort = destinationPort;
-    } else {
-        ++totals.foreignPackets;
-        return;
-    }
-    add(totals, key, totalLength);
+    addEnds(totals, source == localAddress, destination == localAddress, sourcePort, destinationPort, protocol,
+            kFamilyIpv4, totalLength);
 }
 
 bool isLocal(std::string_view address, const std::vector<Ipv6Address>& localIpv6) {
@@ -121,19 +121,8 @@ void tallyIpv6(std::string_view ip, const std::vector<Ipv6Address>& localIpv6, P
         sourcePort = big16(ip, at);
         destinationPort = big16(ip, at + 2);
     }
-    FlowKey key;
-    key.protocol = next;
-    key.family = kFamilyIpv6;
-    if (isLocal(ip.substr(8, 16), localIpv6)) {
-        key.sent = true;
-        key.localPort = sourcePort;
-    } else if (isLocal(ip.substr(24, 16), localIpv6)) {
-        key.localPort = destinationPort;
-    } else {
-        ++totals.foreignPackets;
-        return;
-    }
-    add(totals, key, 40 + std::uint32_t(big16(ip, 4)));
+    addEnds(totals, isLocal(ip.substr(8, 16), localIpv6), isLocal(ip.substr(24, 16), localIpv6), sourcePort,
+            destinationPort, next, kFamilyIpv6, 40 + std::uint32_t(big16(ip, 4)));
 }
 
 void tallyFrame(std::string_view frame, std::uint32_t linkType, std::uint32_t localAddress,

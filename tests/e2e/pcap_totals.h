@@ -45,8 +45,10 @@ struct PcapTotals {
 // (network order) and of every IPv6 packet from or to one of `localIpv6`, per
 // local port, protocol, direction and family. IPv6 packets are followed
 // through hop-by-hop, routing, fragment and destination options headers to
-// their upper-layer protocol. Records cut short at the end are left out, so
-// a file that tcpdump is still writing can be read.
+// their upper-layer protocol. A packet between two local addresses counts
+// for both ends: sent at its source port, received at its destination port.
+// Records cut short at the end are left out, so a file that tcpdump is still
+// writing can be read.
 //   d4 c3 b2 a1 02 00 04 00 ... (little-endian microsecond header, then records)
 PcapTotals sumPcapFile(std::string_view bytes, std::uint32_t localAddress,
                        const std::vector<Ipv6Address>& localIpv6 = {});

@@ -220,6 +220,28 @@ TEST(PcapTotals, SumsIpv6PacketsBy40PlusPayloadLengthPerFamily) {
     EXPECT_EQ(sumPcapFile(file, address(kLocal), kLocalIpv6).foreignPackets, 1u);
 }
 
+TEST(PcapTotals, CountsAPacketBetweenTwoLocalAddressesAtBothEnds) {
+    const std::string file = pcapFile(1, {ethernet(ipv4(kLocal, kLocal, 6, 1000, 6000, 80)),
+                                          ethernet(ipv6(kLocal6, "fd00:e2e:7::5", 17, 108, 5000, 40001), 0x86dd)});
+    const std::vector<FlowCase> cases = {
+        {"IPv4 sent at the source port", file, 6000, 6, true, 1000, 1},
+        {"IPv4 received at the destination port", file, 80, 6, false, 1000, 1},
+        {"IPv4 not received at the source port", file, 6000, 6, false, 0, 0},
+        {"IPv4 not sent from the destination port", file, 80, 6, true, 0, 0},
+        {"IPv6 sent at the source port", file, 5000, 17, true, 148, 1, 6},
+        {"IPv6 received at the destination port", file, 40001, 17, false, 148, 1, 6},
+    };
+    const PcapTotals totals = sumPcapFile(file, address(kLocal), kLocalIpv6);
+    ASSERT_TRUE(totals.readable) << totals.problem;
+    for (const FlowCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        const FlowTally tally = totals.flow(row.port, row.protocol, row.sent, row.family);
+        EXPECT_EQ(tally.bytes, row.bytes);
+        EXPECT_EQ(tally.packets, row.packets);
+    }
+    EXPECT_EQ(totals.foreignPackets, 0u);
+}
+
 TEST(PcapTotals, CountsRecordsForeignPacketsAndACutTail) {
     const std::string one = ethernet(ipv4(kLocal, kRemote, 17, 128, 5000, 40001));
     const std::string foreign = ethernet(ipv4(kStranger, kRemote, 17, 128, 5000, 40001));
