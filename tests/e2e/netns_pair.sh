@@ -4,7 +4,8 @@
 # them is routed anywhere else, so no test traffic leaves the pair.
 #
 # After netns_pair_create: ns_a, ns_b, veth_a, veth_b, addr_a, addr_b, work;
-# after netns_pair_create ipv6 also addr6_a, addr6_b.
+# after netns_pair_create ipv6 also addr6_a, addr6_b. A test of loopback
+# alone takes one namespace instead (netns_loopback_create): ns_a and work.
 
 netns_pair_cleanup() {
   local rc=$?
@@ -40,20 +41,12 @@ netns_pair_require() {
 netns_pair_create() {
   local family=${1:-ipv4}
   local n=$(( $$ % 200 ))
-  ns_a=sondrel-e2e-a-$$
   ns_b=sondrel-e2e-b-$$
   veth_a=se2e-a-$$
   veth_b=se2e-b-$$
   addr_a=10.231.$n.1
   addr_b=10.231.$n.2
-  work=$(mktemp -d /tmp/sondrel-e2e.XXXXXX)
-  trap netns_pair_cleanup EXIT
-  trap 'exit 130' INT TERM
-
-  if ! ip netns add "$ns_a" 2>"$work/netns.err"; then
-    echo "skipped: cannot create a network namespace: $(cat "$work/netns.err")"
-    exit 77
-  fi
+  netns_open sondrel-e2e-a-$$
   ip netns add "$ns_b"
   ip link add "$veth_a" netns "$ns_a" type veth peer name "$veth_b" netns "$ns_b"
   ip -n "$ns_a" addr add "$addr_a/24" dev "$veth_a"
@@ -69,6 +62,30 @@ netns_pair_create() {
   ip -n "$ns_b" link set "$veth_b" up
   [[ $family == ipv6 ]] && netns_pair_quiet_neighbours
   return 0
+}
+
+# One namespace with nothing but its loopback interface, up with 127.0.0.1
+# and ::1: traffic to those addresses never leaves it. Exits 77 (skipped)
+# when this machine cannot make namespaces at all.
+netns_loopback_create() {
+  netns_open sondrel-e2e-lo-$$
+  ip -n "$ns_a" link set lo up
+  if ! ip -n "$ns_a" -6 addr show dev lo | grep -q 'inet6 ::1/'; then
+    echo "FAIL: the namespace's loopback interface has no ::1 (IPv6 disabled?)"
+    exit 1
+  fi
+}
+
+# The work folder, the clean-up on exit and the namespace ns_a, named $1.
+netns_open() {
+  ns_a=$1
+  work=$(mktemp -d /tmp/sondrel-e2e.XXXXXX)
+  trap netns_pair_cleanup EXIT
+  trap 'exit 130' INT TERM
+  if ! ip netns add "$ns_a" 2>"$work/netns.err"; then
+    echo "skipped: cannot create a network namespace: $(cat "$work/netns.err")"
+    exit 77
+  fi
 }
 
 # Unique-local addresses on both ends, and a link on which no ICMPv6 of
