@@ -1,8 +1,6 @@
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -19,22 +17,23 @@ struct PacketDirection {
     IpAddress remote;
 };
 
-// The local ends of a packet: none, one, or two when both its addresses are
-// local (loopback, or this machine talking to itself). Then the sender's
-// program sent it and the receiver's program received it, and each is told
-// so once: sent first, received second.
-class PacketEnds {
-public:
-    void add(const PacketDirection& end) { m_ends[m_count++] = end; }
-    const PacketDirection* begin() const { return m_ends.data(); }
-    const PacketDirection* end() const { return m_ends.data() + m_count; }
-    std::size_t size() const { return m_count; }
-    bool empty() const { return m_count == 0; }
-
-private:
-    std::array<PacketDirection, 2> m_ends{};
-    std::size_t m_count = 0;
+// Which of a packet's addresses are local. Both are for loopback, or this
+// machine talking to itself: then the sender's program sent it and the
+// receiver's program received it, and each is told so once.
+struct LocalEnds {
+    bool source = false;
+    bool destination = false;
 };
+
+// The packet as its sending end sees it, and as its receiving end does.
+inline PacketDirection sentEnd(const PacketRecord& record) {
+    return {true, record.srcPort, record.dstPort,
+            record.family == kFamilyIpv4 ? IpAddress::fromIpv4(record.dstAddr) : IpAddress::fromIpv6(record.dst6)};
+}
+inline PacketDirection receivedEnd(const PacketRecord& record) {
+    return {false, record.dstPort, record.srcPort,
+            record.family == kFamilyIpv4 ? IpAddress::fromIpv4(record.srcAddr) : IpAddress::fromIpv6(record.src6)};
+}
 
 // The addresses that count as this machine's: the configured IPv4 address,
 // and the IPv6 addresses of the interface that carries it. Both programs hold
@@ -49,9 +48,16 @@ public:
     bool isLocalIpv6(const Ipv6Address& address) const;
     std::size_t ipv6Count() const { return m_ipv6.size(); }
 
-    // Which way the packet went for each of its local ends; empty when
-    // neither end is local.
-    PacketEnds classify(const PacketRecord& record) const;
+    // Which ends of the packet are local; neither for a packet between two
+    // other hosts (or of another family).
+    LocalEnds classify(const PacketRecord& record) const {
+        if (record.family == kFamilyIpv4) {
+            const std::uint32_t local = ipv4();
+            return {record.srcAddr == local, record.dstAddr == local};
+        }
+        if (record.family == kFamilyIpv6) return {isLocalIpv6(record.src6), isLocalIpv6(record.dst6)};
+        return {};
+    }
 
 private:
     const std::atomic<std::uint32_t>& m_ipv4;

@@ -32,7 +32,9 @@ TrafficAccountant::TrafficAccountant(std::shared_ptr<RecordsState> records, cons
     : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_local(local) {}
 
 void TrafficAccountant::AccountPacket(const PacketRecord& record) {
-    for (const PacketDirection& end : m_local.classify(record)) accountEnd(record, end);
+    const LocalEnds ends = m_local.classify(record);
+    if (ends.source) accountEnd(record, sentEnd(record));
+    if (ends.destination) accountEnd(record, receivedEnd(record));
 }
 
 void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirection& direction) {
@@ -45,14 +47,28 @@ void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirec
 
     const std::scoped_lock guard(m_records->RecordsLock);
     AppTable& table = m_records->table;
-    const std::size_t appIndex = appRowOf(table, owner);
+    // Labels live as long as the program, so the same label is the same pointer.
+    const std::size_t appIndex = m_last.generation == table.generation() && m_last.label == owner.text
+                                     ? m_last.app
+                                     : findAppRow(table, owner);
     AppRecord& app = table.app(appIndex);
     app.ulBytes += ul;
     app.dlBytes += dl;
 
-    std::size_t endpointIndex = endpointRowOf(table, appIndex, direction, record.family);
+    std::size_t endpointIndex = m_last.endpoint != AppTable::npos && m_last.localPort == direction.localPort &&
+                                        m_last.remote == direction.remote && m_last.family == record.family
+                                    ? m_last.endpoint
+                                    : findEndpointRow(table, appIndex, direction, record.family);
     if (endpointIndex != AppTable::npos) {
-        countInEndpoint(app, app.endpoints[endpointIndex], record.family, direction.remote, ul, dl);
+        EndpointRecord& endpoint = app.endpoints[endpointIndex];
+        endpoint.ulBytes += ul;
+        endpoint.dlBytes += dl;
+        if (endpoint.overflow) {
+            nameOverflowRemote(app, record.family, direction.remote);
+        } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
+            // The row's text is the same address text, so it also serves as the new lastRemoteHost.
+            app.lastRemoteHost.assign(endpoint.remoteIpText);
+        }
     } else {
         endpointIndex = appendEndpointRow(table, appIndex, record, direction, ul, dl);
     }
@@ -62,9 +78,7 @@ void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirec
     m_last.family = record.family;
 }
 
-std::size_t TrafficAccountant::appRowOf(AppTable& table, const OwnerLabel& owner) {
-    // Labels live as long as the program, so the same label is the same pointer.
-    if (m_last.generation == table.generation() && m_last.label == owner.text) return m_last.app;
+std::size_t TrafficAccountant::findAppRow(AppTable& table, const OwnerLabel& owner) {
     std::size_t appIndex = table.findApp(*owner.text);
     if (appIndex == AppTable::npos) appIndex = table.appendApp(*owner.text, owner.protocolRow);
     m_last.generation = table.generation();
@@ -74,15 +88,9 @@ std::size_t TrafficAccountant::appRowOf(AppTable& table, const OwnerLabel& owner
     return appIndex;
 }
 
-std::size_t TrafficAccountant::endpointRowOf(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
-                                             std::uint8_t family) {
-    std::size_t endpointIndex;
-    if (m_last.endpoint != AppTable::npos && m_last.localPort == direction.localPort &&
-        m_last.remote == direction.remote && m_last.family == family) {
-        endpointIndex = m_last.endpoint;
-    } else {
-        endpointIndex = table.findEndpoint(appIndex, direction.localPort, direction.remote, family);
-    }
+std::size_t TrafficAccountant::findEndpointRow(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
+                                               std::uint8_t family) {
+    std::size_t endpointIndex = table.findEndpoint(appIndex, direction.localPort, direction.remote, family);
     if (endpointIndex == AppTable::npos && table.endpointCount() >= m_maxEndpointRows) {
         // Counted in full all the same, in the application's "other" row.
         if (!m_overflowed) m_overflowNoticePending = true;
@@ -92,17 +100,9 @@ std::size_t TrafficAccountant::endpointRowOf(AppTable& table, std::size_t appInd
     return endpointIndex;
 }
 
-void TrafficAccountant::countInEndpoint(AppRecord& app, EndpointRecord& endpoint, std::uint8_t family,
-                                        const IpAddress& remote, std::uint64_t ul, std::uint64_t dl) {
-    endpoint.ulBytes += ul;
-    endpoint.dlBytes += dl;
-    if (endpoint.overflow) {
-        formatRemote(family, remote, m_remoteText);
-        if (!sameText(app.lastRemoteHost, m_remoteText)) app.lastRemoteHost.assign(m_remoteText);
-    } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
-        // The row's text is the same address text, so it also serves as the new lastRemoteHost.
-        app.lastRemoteHost.assign(endpoint.remoteIpText);
-    }
+void TrafficAccountant::nameOverflowRemote(AppRecord& app, std::uint8_t family, const IpAddress& remote) {
+    formatRemote(family, remote, m_remoteText);
+    if (!sameText(app.lastRemoteHost, m_remoteText)) app.lastRemoteHost.assign(m_remoteText);
 }
 
 std::size_t TrafficAccountant::appendEndpointRow(AppTable& table, std::size_t appIndex, const PacketRecord& record,

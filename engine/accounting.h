@@ -62,18 +62,18 @@ private:
         std::uint8_t family = 0;
     };
 
-    // The owner's application row, appended when new; under RecordsLock.
     // One local end of the packet: its owner's application and endpoint rows.
+    // The previous packet's rows are checked here; the look-ups below run
+    // only when the flow changes, under RecordsLock.
     void accountEnd(const PacketRecord& record, const PacketDirection& direction);
-    std::size_t appRowOf(AppTable& table, const OwnerLabel& owner);
+    // The owner's application row, appended when new.
+    std::size_t findAppRow(AppTable& table, const OwnerLabel& owner);
     // The packet's endpoint row of that application: the overflow row once the
     // bound is reached, npos when a new row is to be appended.
-    std::size_t endpointRowOf(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
-                              std::uint8_t family);
-    // Adds the bytes to an existing endpoint row and names its remote the
-    // application's last.
-    void countInEndpoint(AppRecord& app, EndpointRecord& endpoint, std::uint8_t family, const IpAddress& remote,
-                         std::uint64_t ul, std::uint64_t dl);
+    std::size_t findEndpointRow(AppTable& table, std::size_t appIndex, const PacketDirection& direction,
+                                std::uint8_t family);
+    // The overflow row stands for many remotes: the application's last one is this packet's.
+    void nameOverflowRemote(AppRecord& app, std::uint8_t family, const IpAddress& remote);
     // A new endpoint row, its reverse look-up started.
     std::size_t appendEndpointRow(AppTable& table, std::size_t appIndex, const PacketRecord& record,
                                   const PacketDirection& direction, std::uint64_t ul, std::uint64_t dl);

@@ -144,11 +144,11 @@ void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& record
     for (const PacketRecord& record : records) {
         if (record.protocol != 6 && record.protocol != 17) continue;
         const bool ipv6 = record.family == kFamilyIpv6;
-        for (const PacketDirection& end : local.classify(record)) {
-            if (!shared.known.known(KnownSlots::slot(record.protocol, ipv6, end.localPort))) {
-                shared.discovery->requestPass();
-                return;
-            }
+        const LocalEnds ends = local.classify(record);
+        if ((ends.source && !shared.known.known(KnownSlots::slot(record.protocol, ipv6, record.srcPort))) ||
+            (ends.destination && !shared.known.known(KnownSlots::slot(record.protocol, ipv6, record.dstPort)))) {
+            shared.discovery->requestPass();
+            return;
         }
     }
 }
