@@ -1,44 +1,46 @@
-// libFuzzer target for what the window reads from its capture helper, on to
-// the claim table the packets are then looked up in.
+// libFuzzer target for what the window reads from its capture helper: the
+// connection the window runs, over a pipe that hands the bytes over in chunks,
+// on to the claim table the packets are then looked up in.
 #include <vector>
 
-#include "wire/events.h"
+#include "engine/helper/helper_connection.h"
 #include "engine/owners/owner_claims.h"
 #include "tests/fuzz/helper_pipe_fuzz.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace sondrel;
-    OwnerClaims claims;
-    std::vector<PacketRecord> records;
-    std::vector<OwnerClaim> owners;
-    std::vector<Ipv6Address> addresses;
-    fuzz::readFrames(data, size, wire::isEvent, [&](const wire::Frame& frame) {
-        switch (frame.kind) {
-        case wire::Kind::Hello: (void)wire::decodeHello(frame.body); break;
-        case wire::Kind::Packets:
-            records.clear();
-            if (wire::decodePackets(frame.body, records)) {
-                for (const PacketRecord& r : records) {
-                    const OwnerLabel label = claims.lookupOwner(OwnerQuery{r.family, r.protocol, r.srcPort, r.timeNs});
-                    if (label.text == nullptr) __builtin_trap();
-                }
-            }
-            break;
-        case wire::Kind::OwnerClaims:
-            owners.clear();
-            if (wire::decodeOwnerClaims(frame.body, owners)) claims.add(owners);
-            break;
-        case wire::Kind::ClaimsComplete:
-            if (const auto upTo = wire::decodeClaimsComplete(frame.body)) claims.markComplete(*upTo);
-            break;
-        case wire::Kind::Message: (void)wire::decodeMessage(frame.body); break;
-        case wire::Kind::CaptureState: (void)wire::decodeCaptureState(frame.body); break;
-        case wire::Kind::Statistics: (void)wire::decodeStatistics(frame.body); break;
-        case wire::Kind::Attribution: (void)wire::decodeAttribution(frame.body); break;
-        case wire::Kind::ExecFailed: (void)wire::decodeExecFailed(frame.body); break;
-        case wire::Kind::LocalAddresses: (void)wire::decodeLocalAddresses(frame.body, addresses); break;
-        default: break;
+namespace {
+
+using namespace sondrel;
+
+// What the window's helper client does with each event that affects lookups.
+class ClaimTableEvents final : public HelperEvents {
+public:
+    void otherVersion() override {}
+    void execFailed(int) override {}
+    void packets(std::span<const PacketRecord> records) override {
+        for (const PacketRecord& r : records) {
+            const OwnerLabel label = m_claims.lookupOwner(OwnerQuery{r.family, r.protocol, r.srcPort, r.timeNs});
+            if (label.text == nullptr) __builtin_trap();
         }
-    });
+    }
+    void ownerClaims(std::span<const OwnerClaim> claims) override { m_claims.add(claims); }
+    void claimsComplete(std::int64_t upToNs) override { m_claims.markComplete(upToNs); }
+    void message(const wire::Message&) override {}
+    void captureLibraryMissing() override {}
+    void captureState(const wire::CaptureState&) override {}
+    void statistics(const wire::Statistics&) override {}
+    void attribution(const wire::Attribution&) override {}
+    void localAddresses(std::vector<Ipv6Address>) override {}
+
+private:
+    OwnerClaims m_claims;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::ChunkedPipe pipe(data, size);
+    ClaimTableEvents events;
+    HelperConnection connection(pipe.take(), events);
+    (void)connection.run();
     return 0;
 }
