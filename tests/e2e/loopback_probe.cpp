@@ -36,63 +36,6 @@ const std::vector<std::size_t> kUdpPayloads = {0, 1, 100, 1000, 1472};
 constexpr std::size_t kWarmUpPayload = 10;
 constexpr std::size_t kMarkerPayload = 33;
 
-struct ExpectedEndpoint {
-    std::string label;  // for the table
-    std::uint16_t localPort;
-    std::uint8_t family;
-    std::string remoteText;
-    // Bytes each way where they are known in advance (the echo returns what
-    // was sent); otherwise tcpdump's figure must at least carry the payload.
-    std::optional<std::uint64_t> known;
-    std::uint64_t payloadUl = 0;
-    std::uint64_t payloadDl = 0;
-};
-
-struct ExpectedApp {
-    std::string label;
-    std::u16string name;
-    std::uint16_t protocol;
-    std::vector<ExpectedEndpoint> endpoints;
-};
-
-void checkApplication(CheckTable& table, LiveMonitor& live, const PcapTotals& truth, const ExpectedApp& expected) {
-    const std::optional<AppRecord> app = findApplication(live.records(), expected.name);
-    const std::string& who = expected.label;
-    table.add(who + ": listed as", u16ToUtf8(expected.name), "-", app ? u16ToUtf8(app->name) : "(none)");
-    table.add(who + ": endpoint rows", expected.endpoints.size(), std::nullopt,
-              app ? std::optional<std::uint64_t>(app->endpoints.size()) : std::nullopt);
-
-    std::uint64_t fileUl = 0;
-    std::uint64_t fileDl = 0;
-    for (const ExpectedEndpoint& want : expected.endpoints) {
-        const std::string what = who + " " + want.label + " port " + std::to_string(want.localPort);
-        const FlowTally ul = truth.flow(want.localPort, expected.protocol, true, want.family);
-        const FlowTally dl = truth.flow(want.localPort, expected.protocol, false, want.family);
-        if (!want.known) {
-            table.add(what + ": tcpdump UL > payload " + std::to_string(want.payloadUl), "yes", "-",
-                      ul.bytes > want.payloadUl ? "yes" : "no");
-            table.add(what + ": tcpdump DL > payload " + std::to_string(want.payloadDl), "yes", "-",
-                      dl.bytes > want.payloadDl ? "yes" : "no");
-        }
-        fileUl += ul.bytes;
-        fileDl += dl.bytes;
-
-        const EndpointRecord* endpoint = nullptr;
-        if (app) {
-            for (const EndpointRecord& row : app->endpoints) {
-                if (row.localPort == want.localPort && u16ToUtf8(row.remoteIpText) == want.remoteText) endpoint = &row;
-            }
-        }
-        table.add(what + ": endpoint remote IP", want.remoteText, "-", endpoint ? u16ToUtf8(endpoint->remoteIpText) : "(none)");
-        table.add(what + ": UL bytes", want.known.value_or(ul.bytes), ul.bytes,
-                  endpoint ? std::optional(endpoint->ulBytes) : std::nullopt);
-        table.add(what + ": DL bytes", want.known.value_or(dl.bytes), dl.bytes,
-                  endpoint ? std::optional(endpoint->dlBytes) : std::nullopt);
-    }
-    table.add(who + ": UL bytes", fileUl, fileUl, app ? std::optional(app->ulBytes) : std::nullopt);
-    table.add(who + ": DL bytes", fileDl, fileDl, app ? std::optional(app->dlBytes) : std::nullopt);
-}
-
 // The name the owner lookup gives a server the script started: its executable's real path.
 std::u16string programName(const std::string& path) {
     std::error_code failed;
@@ -212,17 +155,19 @@ int main(int argc, char** argv) {
     table.add("tcpdump: packets dropped by kernel", 0, std::nullopt, kernelDrops(summary));
     table.add("tcpdump: packets neither from nor to a local address", 0, std::nullopt, truth.foreignPackets);
     checkApplication(table, live, truth,
-                     {"TCP client", clientPath, kTcp,
-                      {{"over 127.0.0.1", *tcpPort, kFamilyIpv4, kLoopback, std::nullopt, 0, tcpReplyBytes},
-                       {"over ::1", *tcp6Port, kFamilyIpv6, kLoopback6, std::nullopt, 0, tcp6ReplyBytes}}});
+                     {"TCP client", clientPath, kTcp, "TCP:",
+                      {{"over 127.0.0.1", *tcpPort, tcpServerPort, kFamilyIpv4, kLoopback, std::nullopt, 0, tcpReplyBytes},
+                       {"over ::1", *tcp6Port, tcp6ServerPort, kFamilyIpv6, kLoopback6, std::nullopt, 0, tcp6ReplyBytes}}});
     checkApplication(table, live, truth,
-                     {"TCP server", serverPath, kTcp,
-                      {{"over 127.0.0.1", tcpServerPort, kFamilyIpv4, kLoopback, std::nullopt, tcpReplyBytes, 0},
-                       {"over ::1", tcp6ServerPort, kFamilyIpv6, kLoopback6, std::nullopt, tcp6ReplyBytes, 0}}});
+                     {"TCP server", serverPath, kTcp, "TCP:",
+                      {{"over 127.0.0.1", tcpServerPort, *tcpPort, kFamilyIpv4, kLoopback, std::nullopt, tcpReplyBytes, 0},
+                       {"over ::1", tcp6ServerPort, *tcp6Port, kFamilyIpv6, kLoopback6, std::nullopt, tcp6ReplyBytes, 0}}});
     checkApplication(table, live, truth,
-                     {"UDP exchange", exchangePath, kUdp, {{"over 127.0.0.1", *udpPort, kFamilyIpv4, kLoopback, udpBytes}}});
+                     {"UDP exchange", exchangePath, kUdp, "UDP:",
+                      {{"over 127.0.0.1", *udpPort, udpEchoPort, kFamilyIpv4, kLoopback, udpBytes}}});
     checkApplication(table, live, truth,
-                     {"UDP echo", echoPath, kUdp, {{"over 127.0.0.1", udpEchoPort, kFamilyIpv4, kLoopback, udpBytes}}});
+                     {"UDP echo", echoPath, kUdp, "UDP:",
+                      {{"over 127.0.0.1", udpEchoPort, *udpPort, kFamilyIpv4, kLoopback, udpBytes}}});
     table.print();
     std::printf("capture file: %llu frames; TCP clients on ports %u and %u, UDP exchange on port %u\n",
                 static_cast<unsigned long long>(truth.records), *tcpPort, *tcp6Port, *udpPort);

@@ -88,4 +88,65 @@ std::optional<std::uint64_t> kernelDrops(const std::string& summary) {
     return std::nullopt;
 }
 
+void checkApplication(CheckTable& table, LiveMonitor& live, const PcapTotals& truth, const ExpectedApp& expected) {
+    const std::optional<AppRecord> app = findApplication(live.records(), expected.name);
+    const auto rows = detailTexts(live.monitor().lists(), expected.name);
+    const std::string& who = expected.label;
+    table.add(who + ": listed as", u16ToUtf8(expected.name), "-", app ? u16ToUtf8(app->name) : "(none)");
+    table.add(who + ": endpoint rows", expected.endpoints.size(), std::nullopt,
+              app ? std::optional<std::uint64_t>(app->endpoints.size()) : std::nullopt);
+    table.add(who + ": Details rows", expected.endpoints.size(), std::nullopt, rows.size());
+
+    std::uint64_t wantUl = 0;
+    std::uint64_t wantDl = 0;
+    std::uint64_t fileUl = 0;
+    std::uint64_t fileDl = 0;
+    const bool ported = expected.protocolTag != "-";
+    for (const ExpectedEndpoint& want : expected.endpoints) {
+        const std::string what = who + " " + want.label;
+        const FlowTally ul = truth.flow(want.localPort, expected.protocol, true, want.family);
+        const FlowTally dl = truth.flow(want.localPort, expected.protocol, false, want.family);
+        if (!want.known) {
+            table.add(what + ": tcpdump UL > payload " + std::to_string(want.payloadUl), "yes", "-",
+                      ul.bytes > want.payloadUl ? "yes" : "no");
+            table.add(what + ": tcpdump DL > payload " + std::to_string(want.payloadDl), "yes", "-",
+                      dl.bytes > want.payloadDl ? "yes" : "no");
+        }
+        const std::uint64_t expectUl = want.known.value_or(ul.bytes);
+        const std::uint64_t expectDl = want.known.value_or(dl.bytes);
+        wantUl += expectUl;
+        wantDl += expectDl;
+        fileUl += ul.bytes;
+        fileDl += dl.bytes;
+
+        const EndpointRecord* endpoint = nullptr;
+        if (app) {
+            for (const EndpointRecord& row : app->endpoints) {
+                if (row.localPort == want.localPort && u16ToUtf8(row.remoteIpText) == want.remoteText) endpoint = &row;
+            }
+        }
+        table.add(what + ": endpoint remote IP", want.remoteText, "-", endpoint ? u16ToUtf8(endpoint->remoteIpText) : "(none)");
+        if (endpoint) {
+            table.add(what + ": endpoint remote port", want.remotePort, std::nullopt, endpoint->remotePort);
+            table.add(what + ": endpoint protocol tag", expected.protocolTag, "-", u16ToUtf8(endpoint->protocolTag));
+            table.add(what + ": endpoint UL bytes", expectUl, ul.bytes, endpoint->ulBytes);
+            table.add(what + ": endpoint DL bytes", expectDl, dl.bytes, endpoint->dlBytes);
+        }
+
+        const std::string localCell = ported ? expected.protocolTag + std::to_string(want.localPort) : "-";
+        const std::string remoteCell = ported ? expected.protocolTag + std::to_string(want.remotePort) : "-";
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const std::vector<std::string>& cells) {
+            return cells[0] == localCell && cells[3] == want.remoteText;
+        });
+        table.add(what + ": Details \"Local port\" and \"Remote IP\"", localCell + " " + want.remoteText, "-",
+                  row != rows.end() ? (*row)[0] + " " + (*row)[3] : "(no such row)");
+        table.add(what + ": Details \"Remote port\"", remoteCell, "-", row != rows.end() ? (*row)[4] : "(no such row)");
+    }
+    table.add(who + ": UL bytes", wantUl, fileUl, app ? std::optional(app->ulBytes) : std::nullopt);
+    table.add(who + ": DL bytes", wantDl, fileDl, app ? std::optional(app->dlBytes) : std::nullopt);
+    if (app && expected.endpoints.size() == 1) {
+        table.add(who + ": last remote host", expected.endpoints.front().remoteText, "-", u16ToUtf8(app->lastRemoteHost));
+    }
+}
+
 }  // namespace sondrel::e2e

@@ -9,6 +9,7 @@
 #include "engine/main_lists.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"
+#include "tests/e2e/pcap_totals.h"
 
 namespace sondrel::e2e {
 
@@ -44,6 +45,33 @@ std::optional<std::uint16_t> announcedPort(ChildProcess& child, std::chrono::mil
 // The Details rows of one application as the list shows them, cell texts in
 // column order.
 std::vector<std::vector<std::string>> detailTexts(MainLists& lists, const std::u16string& name);
+
+struct ExpectedEndpoint {
+    std::string label;  // for the table
+    std::uint16_t localPort;
+    std::uint16_t remotePort;
+    std::uint8_t family;
+    std::string remoteText;
+    // Bytes each way where the sender makes them known (the echo returns
+    // what was sent); otherwise tcpdump's figures must at least carry the
+    // payloads.
+    std::optional<std::uint64_t> known;
+    std::uint64_t payloadUl = 0;
+    std::uint64_t payloadDl = 0;
+};
+
+struct ExpectedApp {
+    std::string label;
+    std::u16string name;
+    std::uint16_t protocol;
+    std::string protocolTag;
+    std::vector<ExpectedEndpoint> endpoints;
+};
+
+// One application's rows against tcpdump's figures for its local ports: the
+// application and endpoint rows, their bytes each way, and the Details list's
+// cells, added to the table.
+void checkApplication(CheckTable& table, LiveMonitor& live, const PcapTotals& truth, const ExpectedApp& expected);
 
 // tcpdump's closing summary line "N packets dropped by kernel".
 std::optional<std::uint64_t> kernelDrops(const std::string& summary);
