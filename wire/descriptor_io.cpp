@@ -18,21 +18,26 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-StreamEnd readFrames(int fd, FrameReader& reader, std::size_t chunkSize,
-                     const std::function<bool(const Frame&)>& onFrame) {
+StreamEnd readFrames(int fd, FrameReader& reader, std::size_t chunkSize, const FrameHandler& onFrame) {
     std::vector<std::uint8_t> buffer(chunkSize);
     for (;;) {
         const ssize_t got = read(fd, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return StreamEnd::Closed;
-        reader.feed(std::span(buffer.data(), std::size_t(got)));
-        Frame frame;
-        ReadStatus status;
-        while ((status = reader.next(frame)) == ReadStatus::Frame) {
-            if (!onFrame(frame)) return StreamEnd::Stopped;
-        }
-        if (status == ReadStatus::Invalid) return StreamEnd::Broken;
+        if (const auto end = feedFrames(reader, std::span(buffer.data(), std::size_t(got)), onFrame)) return *end;
     }
+}
+
+std::optional<StreamEnd> feedFrames(FrameReader& reader, std::span<const std::uint8_t> chunk,
+                                    const FrameHandler& onFrame) {
+    reader.feed(chunk);
+    Frame frame;
+    ReadStatus status;
+    while ((status = reader.next(frame)) == ReadStatus::Frame) {
+        if (!onFrame(frame)) return StreamEnd::Stopped;
+    }
+    if (status == ReadStatus::Invalid) return StreamEnd::Broken;
+    return std::nullopt;
 }
 
 }  // namespace sondrel::wire

@@ -14,9 +14,12 @@ HelperConnection::HelperConnection(FileDescriptor pipe, HelperEvents& events)
     : m_pipe(std::move(pipe)), m_events(events) {}
 
 bool HelperConnection::run() {
-    wire::FrameReader reader(wire::isEvent);
-    return wire::readFrames(m_pipe.get(), reader, kReadSize,
+    return wire::readFrames(m_pipe.get(), m_reader, kReadSize,
                             [this](const wire::Frame& frame) { return handleFrame(frame); }) == wire::StreamEnd::Closed;
+}
+
+bool HelperConnection::receive(std::span<const std::uint8_t> chunk) {
+    return !wire::feedFrames(m_reader, chunk, [this](const wire::Frame& frame) { return handleFrame(frame); });
 }
 
 bool HelperConnection::handleFrame(const wire::Frame& frame) {

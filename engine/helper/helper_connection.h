@@ -41,6 +41,9 @@ public:
     // any further: it broke the framing, sent what it must not, speaks
     // another version or could not be run.
     bool run();
+    // The same for one chunk of the stream, as a read() of the pipe returned
+    // it; false once nothing more is to be read.
+    bool receive(std::span<const std::uint8_t> chunk);
     // The helper's Hello came, with this program's version.
     bool greeted() const { return m_greeted; }
 
@@ -60,6 +63,7 @@ private:
 
     FileDescriptor m_pipe;
     HelperEvents& m_events;
+    wire::FrameReader m_reader{wire::isEvent};
     std::vector<PacketRecord> m_records;  // reused from frame to frame
     std::vector<OwnerClaim> m_claims;
     bool m_greeted = false;

@@ -1,6 +1,6 @@
 // libFuzzer target for what the window reads from its capture helper: the
-// connection the window runs, over a pipe that hands the bytes over in chunks,
-// on to the claim table the packets are then looked up in.
+// connection the window runs, fed in chunks as a pipe hands them over, on to
+// the claim table the packets are then looked up in.
 #include <vector>
 
 #include "engine/helper/helper_connection.h"
@@ -38,9 +38,8 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::ChunkedPipe pipe(data, size);
     ClaimTableEvents events;
-    HelperConnection connection(pipe.take(), events);
-    (void)connection.run();
+    HelperConnection connection(FileDescriptor(), events);
+    fuzz::forEachChunk(data, size, [&](std::span<const std::uint8_t> chunk) { return connection.receive(chunk); });
     return 0;
 }
