@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
+#include "base/capture_set.h"
 #include "base/packet_queue.h"
 
 namespace sondrel {
@@ -16,6 +18,8 @@ namespace sondrel {
 struct CaptureControl {
     PacketQueue queue;
     std::atomic<std::uint32_t> localAddress{0};  // network order, as in a packet
+    // Bumped whenever the capture set changes, so runs on an older one end.
+    std::atomic<std::uint32_t> setGeneration{0};
     std::atomic<bool> captureRunning{false};
     // Packets the kernel dropped on the capture handle open now (pcap_stats).
     std::atomic<std::uint64_t> packetsDropped{0};
@@ -27,6 +31,25 @@ struct CaptureControl {
     // packet's port has no owner; a request a second late finds a program
     // that lived less than that gone. Set before any capture thread starts.
     bool promptDelivery = false;
+
+    // What to capture. An Address set also stores its address in localAddress,
+    // which capture of one interface follows as before.
+    void setCaptureSet(CaptureSet set) {
+        const std::scoped_lock guard(m_setLock);
+        if (set.kind == CaptureSet::Kind::Address) localAddress.store(set.address);
+        m_set = std::move(set);
+        setGeneration.fetch_add(1);
+    }
+    CaptureSet captureSet() const {
+        const std::scoped_lock guard(m_setLock);
+        CaptureSet set = m_set;
+        if (set.kind == CaptureSet::Kind::Address) set.address = localAddress.load();
+        return set;
+    }
+
+private:
+    mutable std::mutex m_setLock;
+    CaptureSet m_set;
 };
 
 // What a capture run tells besides its packets: for the status line and the metrics.

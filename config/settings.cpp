@@ -174,7 +174,9 @@ private:
 
 // The file's bytes, or nothing when it is missing, not a regular file (a
 // directory or a FIFO, which would block) or cannot be read.
-std::optional<std::string> readSettingsBytes(const std::string& path) {
+}  // namespace
+
+std::optional<std::string> readSettingsFileBytes(const std::string& path) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.valid()) return std::nullopt;
     struct stat info {};
@@ -191,8 +193,6 @@ std::optional<std::string> readSettingsBytes(const std::string& path) {
     }
     return bytes;
 }
-
-}  // namespace
 
 void SwapSpaceHash(std::u16string& text) {
     for (char16_t& c : text) {
@@ -306,7 +306,7 @@ bool LoadSettings(Settings& settings, const std::string& folder, const SettingsD
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
 
-    if (const std::optional<std::string> bytes = readSettingsBytes(SettingsFilePath(folder))) {
+    if (const std::optional<std::string> bytes = readSettingsFileBytes(SettingsFilePath(folder))) {
         return decodeSettingsFile(*bytes, settings) && settings.localAddress != 0;
     }
     return false;

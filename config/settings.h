@@ -82,6 +82,10 @@ std::string SettingsFolder();
 
 std::string SettingsFilePath(const std::string& folder);
 
+// The first kSettingsFileReadLimit bytes of a regular file that can be
+// opened without blocking; nullopt otherwise.
+std::optional<std::string> readSettingsFileBytes(const std::string& path);
+
 // Values in effect before the file is read.
 struct SettingsDefaults {
     std::u16string reportFolder;

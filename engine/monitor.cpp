@@ -6,6 +6,7 @@
 #include "engine/accounting.h"
 #include "engine/helper/capture_helper.h"
 #include "engine/helper/helper_process.h"
+#include "config/interface_choice.h"
 #include "config/settings.h"
 #include "engine/owners/owner_source.h"
 #include "reports/csv_report.h"
@@ -53,13 +54,23 @@ Monitor::~Monitor() { stop(); }
 
 void Monitor::loadSettings() {
     m_defaultAddress.reset();
+    std::optional<CaptureSet> wider = m_interfaceOverride;
+    if (!wider) wider = loadInterfaceChoice(m_services.settingsFolder);
+    if (wider && wider->followsInterfaces()) {
+        // The address stays what the file says, for a later one-address choice.
+        LoadSettings(*m_settings, m_services.settingsFolder,
+                     m_services.settingsDefaults ? *m_services.settingsDefaults
+                                                 : SettingsDefaults{defaultReportFolder(), 0});
+        m_capture->setCaptureSet(std::move(*wider));
+        return;
+    }
     if (m_services.settingsDefaults) {
         LoadSettings(*m_settings, m_services.settingsFolder, *m_services.settingsDefaults);
     } else if (!LoadSettings(*m_settings, m_services.settingsFolder, SettingsDefaults{defaultReportFolder(), 0})) {
         // The host-name lookup can wait for DNS for seconds; the window must not.
         m_defaultAddress = std::make_unique<DefaultAddressLookup>(m_services.lookUpDefaultAddress);
     }
-    m_capture->localAddress.store(m_settings->localAddress);
+    m_capture->setCaptureSet(CaptureSet::ofAddress(m_settings->localAddress));
 }
 
 void Monitor::start() {
@@ -74,7 +85,7 @@ void Monitor::takeDefaultAddress() {
     if (!address) return;
     m_defaultAddress.reset();
     m_settings->localAddress = *address;
-    m_capture->localAddress.store(*address);
+    m_capture->setCaptureSet(CaptureSet::ofAddress(*address));
     if (m_capture->captureRunning.load()) startCapture();
 }
 
@@ -120,11 +131,12 @@ void Monitor::ResetStatistics() {
     m_lists->deleteAllRows();
 }
 
-bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
-                           std::u16string reportFolder) {
+bool Monitor::applyOptions(std::optional<CaptureSet> newSet, std::int32_t dailyReports, std::u16string reportFolder) {
     // The user's choice wins over a default address still being looked up.
-    if (newAddress) m_defaultAddress.reset();
-    if (newAddress && *newAddress != m_capture->localAddress.load()) {
+    if (newSet) m_defaultAddress.reset();
+    if (newSet && !newSet->followsInterfaces() && newSet->address == 0) newSet.reset();
+    bool interfaceChoiceSaved = true;
+    if (newSet && *newSet != m_capture->captureSet()) {
         m_capture->captureRunning.store(false);
         m_packets->stopCapture();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -132,14 +144,16 @@ bool Monitor::applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t
             const std::scoped_lock guard(m_capture->queue.QueueLock);
             ResetStatistics();
         }
-        m_capture->localAddress.store(*newAddress);
-        m_settings->localAddress = *newAddress;
+        if (!newSet->followsInterfaces()) m_settings->localAddress = newSet->address;
+        m_capture->setCaptureSet(*newSet);
+        m_interfaceOverride.reset();
         m_capture->captureRunning.store(true);
         startCapture();
     }
+    if (newSet) interfaceChoiceSaved = saveInterfaceChoice(m_services.settingsFolder, *newSet);
     m_settings->dailyReports = dailyReports;
     m_settings->reportFolder = std::move(reportFolder);
-    return SaveSettings(*m_settings, m_services.settingsFolder);
+    return SaveSettings(*m_settings, m_services.settingsFolder) && interfaceChoiceSaved;
 }
 
 void Monitor::stop() {

@@ -72,7 +72,12 @@ public:
     // LoadSettings: defaults, the settings folder, the file if readable. When
     // the file holds no capture address, the default one is looked up on a
     // worker thread; until it arrives localAddress stays 0 and no capture runs.
+    // A list of interfaces or all of them (the interface file) takes the
+    // place of the address; an override given first wins over both.
     void loadSettings();
+    // --interfaces: what this run captures, whatever the settings say; not
+    // saved unless the user confirms Options. Call before loadSettings().
+    void setInterfaceOverride(CaptureSet set) { m_interfaceOverride = std::move(set); }
     // Sets captureRunning, asks the packet source to capture (once the address
     // is known), then the owner source to find owners.
     void start();
@@ -86,8 +91,9 @@ public:
     // Options confirmed: a new interface restarts capture on empty statistics,
     // then the other two values are taken and everything is saved. Returns
     // false when the settings file could not be written (the caller says so).
-    bool applyOptions(std::optional<std::uint32_t> newAddress, std::int32_t dailyReports,
-                      std::u16string reportFolder);
+    // An Address set saves its address in the settings file and removes the
+    // interface file; a list or all writes the interface file.
+    bool applyOptions(std::optional<CaptureSet> newSet, std::int32_t dailyReports, std::u16string reportFolder);
 
     // First steps of the exit sequence: flags cleared, the packet source shut
     // down, owner discovery stopped.
@@ -100,6 +106,7 @@ public:
     const Settings& settings() const;
     const std::string& settingsFolder() const { return m_services.settingsFolder; }
     std::uint32_t localAddress() const { return m_capture->localAddress.load(); }
+    CaptureSet captureSet() const { return m_capture->captureSet(); }
     MainLists& lists() { return *m_lists; }
     CaptureControl& capture() { return *m_capture; }
     const std::shared_ptr<RecordsState>& records() const { return m_records; }
@@ -132,6 +139,7 @@ private:
     std::unique_ptr<TrafficAccountant> m_accountant;
     std::unique_ptr<DefaultAddressLookup> m_defaultAddress;
     DailyReportSchedule m_dailySchedule;
+    std::optional<CaptureSet> m_interfaceOverride;
 };
 
 }  // namespace sondrel

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QString>
 
+#include "base/capture_set.h"
 #include "config/adapters.h"
 
 namespace sondrel {
@@ -39,6 +40,10 @@ public:
     // The first IPv4 address of the chosen interface; nothing when no interface
     // was chosen or none matches, and then the capture address stays as it is.
     std::optional<std::uint32_t> interfaceAddress() const { return m_interfaceAddress; }
+    std::optional<CaptureSet> captureChoice() const {
+        if (!m_interfaceAddress) return std::nullopt;
+        return CaptureSet::ofAddress(*m_interfaceAddress);
+    }
 
     QCheckBox& dailyReportsBox() { return *m_dailyReportsBox; }
     QLineEdit& pathEdit() { return *m_pathEdit; }

@@ -372,7 +372,7 @@ void CSondrelDlg::OnOptions() {
     CDlgOpt dialog(current.dailyReports != 0, current.reportFolder, m_monitor.localAddress(),
                    m_environment.adapters ? m_environment.adapters() : listAdapters(), this);
     if (execWindowModal(dialog) != QDialog::Accepted) return;
-    if (!m_monitor.applyOptions(dialog.interfaceAddress(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
+    if (!m_monitor.applyOptions(dialog.captureChoice(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
         showWindowModalBox(this, QMessageBox::Critical, QString::fromStdU16String(kSaveSettingsFailedCaption),
                            QString::fromStdU16String(kSaveSettingsFailedText));
 }

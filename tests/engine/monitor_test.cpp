@@ -138,7 +138,7 @@ TEST_F(MonitorFixture, ResetDiscardsQueuedPacketsToo) {
 TEST_F(MonitorFixture, OptionsWithTheSameInterfaceKeepStatisticsAndSave) {
     queueSent(5000, "192.0.2.1", 100);
     monitor->tick();
-    EXPECT_TRUE(monitor->applyOptions(ip("10.0.0.1"), 0, u"/tmp/x y"));
+    EXPECT_TRUE(monitor->applyOptions(CaptureSet::ofAddress(ip("10.0.0.1")), 0, u"/tmp/x y"));
     EXPECT_EQ(monitor->lists().applications().rowCount(), 1u);
     EXPECT_EQ(monitor->settings().dailyReports, 0);
     Settings reread;
@@ -151,7 +151,7 @@ TEST_F(MonitorFixture, OptionsWithAnotherInterfaceResetAndRestartCapture) {
     monitor->start();
     queueSent(5000, "192.0.2.1", 100);
     monitor->tick();
-    EXPECT_TRUE(monitor->applyOptions(ip("10.0.0.2"), 1, u"/r"));
+    EXPECT_TRUE(monitor->applyOptions(CaptureSet::ofAddress(ip("10.0.0.2")), 1, u"/r"));
     EXPECT_EQ(monitor->lists().applications().rowCount(), 0u);
     EXPECT_EQ(monitor->localAddress(), ip("10.0.0.2"));
     EXPECT_TRUE(monitor->capture().captureRunning.load());
@@ -198,7 +198,7 @@ TEST(MonitorOptions, AnotherInterfaceEndsTheCaptureWaitingOnAnIdleOne) {
         std::unique_lock guard(idle.lock);
         ASSERT_TRUE(idle.changed.wait_for(guard, std::chrono::seconds(20), [&] { return idle.dispatching; }));
     }
-    monitor.applyOptions(ip("10.0.0.2"), 1, u"/tmp");
+    monitor.applyOptions(CaptureSet::ofAddress(ip("10.0.0.2")), 1, u"/tmp");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         {

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     for (int change = 1; change <= changes; ++change) {
         const bool toFirst = change % 2 == 0;
         const std::uint64_t sentBefore = sent;
-        if (!live.monitor().applyOptions(toFirst ? *first : *second, 0, u"")) {
+        if (!live.monitor().applyOptions(CaptureSet::ofAddress(toFirst ? *first : *second), 0, u"")) {
             std::fprintf(stderr, "change %d: the settings file was not written\n", change);
             ++failures;
         }
