@@ -33,10 +33,11 @@ struct CaptureControl {
     bool promptDelivery = false;
 
     // What to capture. An Address set also stores its address in localAddress,
-    // which capture of one interface follows as before.
+    // which capture of one interface follows as before; a wider set stores 0
+    // there, so such a capture ends and no address of its own counts as local.
     void setCaptureSet(CaptureSet set) {
         const std::scoped_lock guard(m_setLock);
-        if (set.kind == CaptureSet::Kind::Address) localAddress.store(set.address);
+        localAddress.store(set.kind == CaptureSet::Kind::Address ? set.address : 0);
         m_set = std::move(set);
         setGeneration.fetch_add(1);
     }

@@ -1,6 +1,7 @@
 #include "base/interfaces.h"
 
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <netinet/in.h>
 
 #include <cstring>
@@ -26,6 +27,10 @@ std::vector<InterfaceListRow> listInterfaces() {
                 sockaddr_in6 address;
                 std::memcpy(&address, entry->ifa_addr, sizeof address);
                 std::memcpy(row.ipv6.data(), &address.sin6_addr, row.ipv6.size());
+            } else if (row.family == AF_PACKET) {
+                sockaddr_ll link;
+                std::memcpy(&link, entry->ifa_addr, sizeof link);
+                row.index = std::uint32_t(link.sll_ifindex);
             }
         }
         rows.push_back(std::move(row));

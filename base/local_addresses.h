@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/captured_interfaces.h"
 #include "base/ip_address.h"
 #include "base/packet_record.h"
 
@@ -35,32 +36,42 @@ inline PacketDirection receivedEnd(const PacketRecord& record) {
             record.family == kFamilyIpv4 ? IpAddress::fromIpv4(record.srcAddr) : IpAddress::fromIpv6(record.src6)};
 }
 
-// The addresses that count as this machine's: the configured IPv4 address,
-// and the IPv6 addresses of the interface that carries it. Both programs hold
-// one: the window to count bytes, the helper to spot ports without an owner.
+// The addresses that count as this machine's: the configured IPv4 address
+// (followed as it changes) and the addresses of the captured interfaces. Both
+// programs hold one: the window to count bytes, the helper to spot ports
+// without an owner.
 class LocalAddresses {
 public:
-    explicit LocalAddresses(const std::atomic<std::uint32_t>& ipv4) : m_ipv4(ipv4) {}
-    std::uint32_t ipv4() const { return m_ipv4.load(std::memory_order_relaxed); }
-    // Replaced as the interface's addresses change; only the thread that
-    // classifies packets reads and writes it.
+    explicit LocalAddresses(const std::atomic<std::uint32_t>& configured) : m_configured(configured) {}
+    std::uint32_t ipv4() const { return m_configured.load(std::memory_order_relaxed); }
+    // Replaced as interfaces and their addresses change; only the thread that
+    // classifies packets reads and writes them.
     void setIpv6(std::vector<Ipv6Address> addresses) { m_ipv6 = std::move(addresses); }
+    void setInterfaces(const CapturedInterfaces& interfaces);
+    bool isLocalIpv4(std::uint32_t address) const {
+        const std::uint32_t configured = ipv4();
+        if (address == configured && configured != 0) return true;
+        for (const std::uint32_t local : m_ipv4)
+            if (local == address) return true;
+        return false;
+    }
     bool isLocalIpv6(const Ipv6Address& address) const;
     std::size_t ipv6Count() const { return m_ipv6.size(); }
 
     // Which ends of the packet are local; neither for a packet between two
-    // other hosts (or of another family).
+    // other hosts (or of another family). What the helper marked stands: it
+    // knew the addresses when the packet was captured.
     LocalEnds classify(const PacketRecord& record) const {
-        if (record.family == kFamilyIpv4) {
-            const std::uint32_t local = ipv4();
-            return {record.srcAddr == local, record.dstAddr == local};
-        }
+        if (record.localEnds & kEndsKnown)
+            return {(record.localEnds & kSourceLocal) != 0, (record.localEnds & kDestinationLocal) != 0};
+        if (record.family == kFamilyIpv4) return {isLocalIpv4(record.srcAddr), isLocalIpv4(record.dstAddr)};
         if (record.family == kFamilyIpv6) return {isLocalIpv6(record.src6), isLocalIpv6(record.dst6)};
         return {};
     }
 
 private:
-    const std::atomic<std::uint32_t>& m_ipv4;
+    const std::atomic<std::uint32_t>& m_configured;
+    std::vector<std::uint32_t> m_ipv4;
     std::vector<Ipv6Address> m_ipv6;
 };
 

@@ -54,6 +54,9 @@ void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirec
     AppRecord& app = table.app(appIndex);
     app.ulBytes += ul;
     app.dlBytes += dl;
+    InterfaceBytes& onInterface = interfaceBytes(record.interfaceIndex);
+    onInterface.ulBytes += ul;
+    onInterface.dlBytes += dl;
 
     std::size_t endpointIndex = m_last.endpoint != AppTable::npos && m_last.localPort == direction.localPort &&
                                         m_last.remote == direction.remote && m_last.family == record.family
@@ -63,6 +66,7 @@ void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirec
         EndpointRecord& endpoint = app.endpoints[endpointIndex];
         endpoint.ulBytes += ul;
         endpoint.dlBytes += dl;
+        endpoint.interfaceIndex = record.interfaceIndex;
         if (endpoint.overflow) {
             nameOverflowRemote(app, record.family, direction.remote);
         } else if (!sameText(app.lastRemoteHost, endpoint.remoteIpText)) {
@@ -76,6 +80,16 @@ void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirec
     m_last.localPort = direction.localPort;
     m_last.remote = direction.remote;
     m_last.family = record.family;
+}
+
+InterfaceBytes& TrafficAccountant::interfaceBytes(std::uint32_t index) {
+    std::vector<InterfaceBytes>& all = m_records->interfaceBytes;
+    if (m_interfaceSlot < all.size() && all[m_interfaceSlot].index == index) return all[m_interfaceSlot];
+    m_interfaceSlot = std::size_t(std::find_if(all.begin(), all.end(),
+                                               [index](const InterfaceBytes& bytes) { return bytes.index == index; }) -
+                                  all.begin());
+    if (m_interfaceSlot == all.size()) all.push_back(InterfaceBytes{index, 0, 0});
+    return all[m_interfaceSlot];
 }
 
 std::size_t TrafficAccountant::findAppRow(AppTable& table, const OwnerLabel& owner) {
@@ -116,7 +130,7 @@ std::size_t TrafficAccountant::appendEndpointRow(AppTable& table, std::size_t ap
     EndpointRecord& row = table.appendEndpoint(
         appIndex, EndpointRecord{direction.localPort, direction.remotePort, dl, ul, m_remoteText, {},
                                  record.family == kFamilyIpv4 ? remote.ipv4() : 0, protocolTagFor(record.protocol),
-                                 remote, false, record.family});
+                                 remote, false, record.family, record.interfaceIndex});
     m_resolvers.startResolver(remote, row);
     return endpointIndex;
 }

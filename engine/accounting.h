@@ -66,6 +66,8 @@ private:
     // The previous packet's rows are checked here; the look-ups below run
     // only when the flow changes, under RecordsLock.
     void accountEnd(const PacketRecord& record, const PacketDirection& direction);
+    // The interface's counters, appended when new; under RecordsLock.
+    InterfaceBytes& interfaceBytes(std::uint32_t index);
     // The owner's application row, appended when new.
     std::size_t findAppRow(AppTable& table, const OwnerLabel& owner);
     // The packet's endpoint row of that application: the overflow row once the
@@ -83,6 +85,7 @@ private:
     ResolverStarter& m_resolvers;
     const LocalAddresses& m_local;
     std::u16string m_remoteText;  // scratch, reused per packet
+    std::size_t m_interfaceSlot = 0;  // where the last packet's interface was found
     LastRows m_last;
     std::size_t m_held = 0;  // records the last drain left in the queue
     std::size_t m_maxEndpointRows = kDefaultMaxEndpointRows;

@@ -4,7 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
 #include "base/attribution_mode.h"
+#include "base/capture_set.h"
+#include "base/captured_interfaces.h"
+#include "base/text.h"
 
 namespace sondrel {
 
@@ -13,7 +18,10 @@ namespace sondrel {
 struct CaptureStatus {
     std::u16string interfaceName;      // empty while nothing is captured
     std::uint32_t ipv4Address = 0;     // network order, as in a packet
-    std::size_t ipv6AddressCount = 0;  // addresses of that interface counted as local
+    std::size_t ipv6AddressCount = 0;  // addresses of the captured interfaces counted as local
+    // A list or all: the interfaces captured now, in the helper's order.
+    CaptureSet::Kind set = CaptureSet::Kind::Address;
+    std::vector<std::u16string> interfaceNames;
     AttributionMode mode = AttributionMode::Unknown;
     bool capturing = false;
     // The last capture failure as the message box showed it ("Unable to open
@@ -22,5 +30,15 @@ struct CaptureStatus {
     std::uint64_t packetsCaptured = 0;
     std::uint64_t packetsDropped = 0;  // lost in the kernel ring or the capture helper
 };
+
+// Fills the interface fields of `status` from what the helper captures.
+inline void describeInterfaces(CaptureStatus& status, const CapturedInterfaces& interfaces) {
+    status.interfaceNames.clear();
+    status.ipv6AddressCount = 0;
+    for (const CapturedInterface& captured : interfaces) {
+        status.interfaceNames.push_back(utf8ToU16(captured.name));
+        status.ipv6AddressCount += captured.ipv6.size();
+    }
+}
 
 }  // namespace sondrel

@@ -24,6 +24,7 @@ std::vector<ColumnSpec> detailColumns() {
     columns[DetailRemoteHostName] = {u"Remote hostname", 300};
     columns[DetailUlRate] = {u"UL/s", 70, true};
     columns[DetailDlRate] = {u"DL/s", 70, true};
+    columns[DetailInterface] = {u"Interface", 80};
     return columns;
 }
 

@@ -30,7 +30,8 @@ enum DetailColumn : std::size_t {
     DetailRemoteHostName = 5,
     DetailUlRate = 6,
     DetailDlRate = 7,
-    DetailColumnCount = 8,
+    DetailInterface = 8,
+    DetailColumnCount = 9,
 };
 
 // Titles, widths and sort rules, one per column above and in that order.

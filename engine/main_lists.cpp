@@ -90,6 +90,7 @@ void MainLists::refreshDetailRows(const AppTable& table, std::vector<std::vector
         m_details.setText(row, DetailRemoteHostName, endpoint.remoteHostName);
         m_details.setText(row, DetailUlRate, FormatByteRate(rate.ul));
         m_details.setText(row, DetailDlRate, FormatByteRate(rate.dl));
+        m_details.setText(row, DetailInterface, interfaceText(endpoint.interfaceIndex));
     }
     // As in the fill, the newest endpoint ends up first.
     for (std::size_t j = endpoints.size(); j-- > m_detailsRowOf.size();) {
@@ -104,7 +105,14 @@ std::vector<std::u16string> MainLists::detailCells(std::size_t app, std::size_t 
     return {portCellText(record.protocolTag, record.localPort), FormatByteCount(record.ulBytes),
             FormatByteCount(record.dlBytes), record.remoteIpText,
             portCellText(record.protocolTag, record.remotePort), record.remoteHostName,
-            FormatByteRate(rate.ul), FormatByteRate(rate.dl)};
+            FormatByteRate(rate.ul), FormatByteRate(rate.dl), interfaceText(record.interfaceIndex)};
+}
+
+std::u16string MainLists::interfaceText(std::uint32_t index) const {
+    if (index == 0) return {};
+    const auto it = m_records->interfaceNames.find(index);
+    if (it != m_records->interfaceNames.end()) return it->second;
+    return u"#" + utf8ToU16(std::to_string(index));
 }
 
 void MainLists::FillDetails() {

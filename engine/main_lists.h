@@ -72,6 +72,8 @@ private:
     void rebuildNameIndex();
     void rebuildDetailsIndex();
     std::vector<std::u16string> detailCells(std::size_t app, std::size_t endpoint, const EndpointRecord& record) const;
+    // The interface's name, or its index when no name is known; under RecordsLock.
+    std::u16string interfaceText(std::uint32_t index) const;
     // Under RecordsLock: new texts for the followed application's Details
     // rows; its endpoints without a row yet go into newRows, newest first.
     void refreshDetailRows(const AppTable& table, std::vector<std::vector<std::u16string>>& newRows,

@@ -91,9 +91,21 @@ void Monitor::takeDefaultAddress() {
 
 void Monitor::startCapture() { m_packets->startCapture(); }
 
+void Monitor::takeInterfaces() {
+    CapturedInterfaces interfaces = m_packets->capturedInterfaces();
+    if (interfaces == m_interfaces) return;
+    m_local->setInterfaces(interfaces);
+    {
+        const std::scoped_lock guard(m_records->RecordsLock);
+        for (const CapturedInterface& captured : interfaces)
+            m_records->interfaceNames[captured.index] = utf8ToU16(captured.name);
+    }
+    m_interfaces = std::move(interfaces);
+}
+
 void Monitor::tick() {
     takeDefaultAddress();
-    m_local->setIpv6(m_packets->localIpv6Addresses());
+    takeInterfaces();
     m_accountant->drainQueue(m_capture->queue);
     noticeOverflow();
     CheckDailyReport();
@@ -126,6 +138,7 @@ void Monitor::CheckDailyReport() {
 void Monitor::ResetStatistics() {
     const std::scoped_lock guard(m_records->RecordsLock);
     m_records->table.clear();
+    m_records->interfaceBytes.clear();
     m_capture->queue.clear();
     m_accountant->queueCleared();
     m_lists->deleteAllRows();

@@ -126,6 +126,7 @@ private:
     void noticeOverflow();
     void startCapture();
     void takeDefaultAddress();
+    void takeInterfaces();
 
     MonitorServices m_services;
     std::shared_ptr<RecordsState> m_records;
@@ -140,6 +141,7 @@ private:
     std::unique_ptr<DefaultAddressLookup> m_defaultAddress;
     DailyReportSchedule m_dailySchedule;
     std::optional<CaptureSet> m_interfaceOverride;
+    CapturedInterfaces m_interfaces;  // as last taken from the packet source
 };
 
 }  // namespace sondrel

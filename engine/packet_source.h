@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/capture_status.h"
+#include "base/captured_interfaces.h"
 #include "base/packet_record.h"
 
 namespace sondrel {
@@ -23,8 +24,8 @@ public:
     virtual void shutdown() = 0;
     // What is captured and how it goes (the attribution mode is the owner side's).
     virtual CaptureStatus status() const = 0;
-    // The IPv6 addresses of the captured interface, which count as local.
-    virtual std::vector<Ipv6Address> localIpv6Addresses() const { return {}; }
+    // The interfaces captured now, with the addresses that count as local.
+    virtual CapturedInterfaces capturedInterfaces() const { return {}; }
 };
 
 }  // namespace sondrel

@@ -29,6 +29,8 @@ struct EndpointRecord {
     // Of the packet that created the row: an IPv6 packet's IPv4-mapped remote
     // reads otherwise than the IPv4 address, so it is another row.
     std::uint8_t family = kFamilyIpv4;
+    // The interface its last packet came by (the kernel's index); 0 unknown.
+    std::uint32_t interfaceIndex = 0;
 };
 
 // One application: a row of the Applications list. `name` is its identity.
@@ -122,11 +124,23 @@ private:
     std::uint64_t m_generation = 0;
 };
 
+// Bytes counted on one interface since the statistics were last reset.
+struct InterfaceBytes {
+    std::uint32_t index = 0;
+    std::uint64_t ulBytes = 0;
+    std::uint64_t dlBytes = 0;
+};
+
 // The records and the lock that guards every field of them. Resolver threads
 // hold it through a shared_ptr so that it outlives them.
 struct RecordsState {
     std::mutex RecordsLock;
     AppTable table;
+    // Names of the interfaces captured so far, by index. Kept when an
+    // interface goes, so its rows still say where their bytes went.
+    std::unordered_map<std::uint32_t, std::u16string> interfaceNames;
+    // In order of first packet; cleared with the table.
+    std::vector<InterfaceBytes> interfaceBytes;
 };
 
 }  // namespace sondrel

@@ -38,10 +38,19 @@ std::u16string errorText(std::u16string_view error) {
 }
 
 // "Capturing eth0 192.0.2.10 (+2 IPv6) · owners: eBPF", as far as it is known.
+// A list or all: "All interfaces: eth0, wg0, lo (+3 IPv6) · owners: eBPF".
 std::u16string capturingText(const CaptureStatus& status) {
-    std::u16string text = u"Capturing";
-    if (!status.interfaceName.empty()) text += u" " + status.interfaceName;
-    if (status.ipv4Address != 0) text += u" " + FormatIPv4(status.ipv4Address);
+    std::u16string text;
+    if (status.set == CaptureSet::Kind::Address) {
+        text = u"Capturing";
+        if (!status.interfaceName.empty()) text += u" " + status.interfaceName;
+        if (status.ipv4Address != 0) text += u" " + FormatIPv4(status.ipv4Address);
+    } else {
+        text = status.set == CaptureSet::Kind::All ? u"All interfaces:" : u"Interfaces:";
+        for (std::size_t i = 0; i < status.interfaceNames.size(); ++i)
+            text += (i == 0 ? u" " : u", ") + status.interfaceNames[i];
+        if (status.interfaceNames.empty()) text += status.set == CaptureSet::Kind::All ? u" none up" : u" none present";
+    }
     if (status.ipv6AddressCount != 0) text += u" (+" + decimalU16(std::uint64_t(status.ipv6AddressCount)) + u" IPv6)";
     if (const std::u16string_view mode = modeText(status.mode); !mode.empty()) {
         text += u" · ";

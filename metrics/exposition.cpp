@@ -163,14 +163,19 @@ void appendApplicationFamilies(std::string& out, const std::vector<Series>& seri
     appendSample(out, "sondrel_applications", series.size());
 }
 
-void appendInterfaceFamilies(std::string& out, const CaptureStatus& capture, const Totals& totals) {
+void appendInterfaceFamilies(std::string& out, const MetricsSnapshot& snapshot, const Totals& totals) {
+    const CaptureStatus& capture = snapshot.capture;
     const std::string device = u16ToUtf8(capture.interfaceName);
     appendFamily(out, "sondrel_network_transmit_bytes_total", "counter",
                  "Bytes counted as sent on the captured interface since the statistics were last reset.");
-    appendSample(out, "sondrel_network_transmit_bytes_total", "device", device, totals.transmit);
+    if (snapshot.devices.empty()) appendSample(out, "sondrel_network_transmit_bytes_total", "device", device, totals.transmit);
+    for (const DeviceCounters& counted : snapshot.devices)
+        appendSample(out, "sondrel_network_transmit_bytes_total", "device", counted.name, counted.transmitBytes);
     appendFamily(out, "sondrel_network_receive_bytes_total", "counter",
                  "Bytes counted as received on the captured interface since the statistics were last reset.");
-    appendSample(out, "sondrel_network_receive_bytes_total", "device", device, totals.receive);
+    if (snapshot.devices.empty()) appendSample(out, "sondrel_network_receive_bytes_total", "device", device, totals.receive);
+    for (const DeviceCounters& counted : snapshot.devices)
+        appendSample(out, "sondrel_network_receive_bytes_total", "device", counted.name, counted.receiveBytes);
     appendFamily(out, "sondrel_capture_packets_total", "counter", "Packets the capture received.");
     appendSample(out, "sondrel_capture_packets_total", "device", device, capture.packetsCaptured);
     appendFamily(out, "sondrel_capture_packets_dropped_total", "counter",
@@ -257,7 +262,7 @@ std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
     std::string out;
     out.reserve(2048 + series.size() * 2 * 100);
     appendApplicationFamilies(out, series, totals);
-    appendInterfaceFamilies(out, snapshot.capture, totals);
+    appendInterfaceFamilies(out, snapshot, totals);
     appendAttributionFamily(out, snapshot.capture.mode);
     return out;
 }

@@ -11,6 +11,8 @@
 
 #include "base/interfaces.h"
 #include "base/local_addresses.h"
+#include "probe/captured_interface_list.h"
+#include "probe/interface_watch.h"
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
@@ -55,8 +57,11 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     std::unique_ptr<OwnerScanWorker> discovery;
 
     std::mutex lock;  // guards the capture threads' bookkeeping below
-    std::vector<std::uint32_t> liveCaptures;  // the address of each capture thread still running
-    std::string interfaceName;                // of the capture open now
+    // The address of each capture thread still running; 0 for a run of a list or all.
+    std::vector<std::uint32_t> liveCaptures;
+    std::string interfaceName;  // of the capture open now ("any" for a list or all)
+    // A capture opened: the window learns its interfaces before its packets.
+    std::atomic<bool> interfacesChanged{false};
 
     // Notifier: the window shows what a capture or discovery thread would have shown.
     void showMessage(const std::u16string& caption, const std::u16string& text, MessageIcon icon) override {
@@ -76,6 +81,7 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
             const std::scoped_lock guard(lock);
             interfaceName = deviceName;
         }
+        interfacesChanged.store(true);
         sendState(wire::CaptureStateKind::Capturing, address, deviceName, {});
     }
     void captureFailed(std::uint32_t address, const std::u16string& message) override {
@@ -87,7 +93,17 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
             const auto it = std::find(liveCaptures.begin(), liveCaptures.end(), address);
             if (it != liveCaptures.end()) liveCaptures.erase(it);
         }
-        if (control->localAddress.load() == address) sendState(wire::CaptureStateKind::Stopped, address, {}, {});
+        const bool current = address == 0 ? control->captureSet().followsInterfaces() &&
+                                                std::count(liveCaptures.begin(), liveCaptures.end(), 0u) == 0
+                                          : control->localAddress.load() == address;
+        if (current) {
+            {
+                const std::scoped_lock guard(lock);
+                interfaceName.clear();
+            }
+            interfacesChanged.store(true);
+            sendState(wire::CaptureStateKind::Stopped, address, {}, {});
+        }
     }
     void sendState(wire::CaptureStateKind kind, std::uint32_t address, const std::string& name, const std::string& error) {
         std::vector<std::uint8_t> frame;
@@ -123,19 +139,70 @@ namespace {
 
 using Shared = ProbeSession::Shared;
 
-// The IPv6 addresses of the interface captured now; they count as local.
-std::vector<Ipv6Address> interfaceIpv6(std::span<const InterfaceListRow> rows, const std::string& name) {
-    std::vector<Ipv6Address> addresses;
-    for (const InterfaceListRow& row : rows) {
-        if (row.family == AF_INET6 && row.name == name) addresses.push_back(row.ipv6);
+// The helper knew the addresses when it took the packets: the window counts by its word.
+void markLocalEnds(std::vector<PacketRecord>& records, const LocalAddresses& local) {
+    for (PacketRecord& record : records) {
+        const LocalEnds ends = local.classify(record);
+        record.localEnds = std::uint8_t(kEndsKnown | (ends.source ? kSourceLocal : 0) |
+                                        (ends.destination ? kDestinationLocal : 0));
     }
-    return addresses;
 }
 
-std::vector<Ipv6Address> interfaceIpv6(const std::string& name) {
-    if (name.empty()) return {};
-    return interfaceIpv6(listInterfaces(), name);
+bool knownIndex(const CapturedInterfaces& interfaces, std::uint32_t index) {
+    return std::any_of(interfaces.begin(), interfaces.end(),
+                       [index](const CapturedInterface& captured) { return captured.index == index; });
 }
+
+// Interfaces and addresses come and go. A change reported by the kernel, a
+// capture opened, a frame from an interface not listed yet, or a second gone
+// by has the list read again.
+class InterfaceTracker {
+public:
+    explicit InterfaceTracker(Shared& shared) : m_shared(shared), m_local(shared.control->localAddress) {}
+
+    // Marks the records' local ends; a new list goes to `frames` first.
+    void mark(std::vector<PacketRecord>& records, std::vector<std::uint8_t>& frames) {
+        const auto now = std::chrono::steady_clock::now();
+        bool read = m_watch.changed() || m_shared.interfacesChanged.exchange(false) || now - m_lastRead >= kRereadPeriod;
+        if (!read && now - m_lastRead >= kUnknownIndexPause) {
+            read = std::any_of(records.begin(), records.end(), [this](const PacketRecord& record) {
+                return record.interfaceIndex != 0 && !knownIndex(m_current, record.interfaceIndex);
+            });
+        }
+        if (read) {
+            m_lastRead = now;
+            std::string device;
+            {
+                const std::scoped_lock guard(m_shared.lock);
+                device = m_shared.interfaceName;
+            }
+            CapturedInterfaces next = capturedInterfaces(listInterfaces(), m_shared.control->captureSet(), device);
+            if (next != m_current) {
+                // Packets taken before the change and after it are in this batch: the
+                // addresses of both lists count for it, so none is lost either way.
+                CapturedInterfaces both = m_current;
+                both.insert(both.end(), next.begin(), next.end());
+                m_local.setInterfaces(both);
+                markLocalEnds(records, m_local);
+                m_current = std::move(next);
+                m_local.setInterfaces(m_current);
+                wire::encodeInterfaces(frames, m_current);
+                return;
+            }
+        }
+        markLocalEnds(records, m_local);
+    }
+    const LocalAddresses& local() const { return m_local; }
+
+private:
+    static constexpr auto kRereadPeriod = std::chrono::seconds(1);
+    static constexpr auto kUnknownIndexPause = std::chrono::milliseconds(100);
+    Shared& m_shared;
+    InterfaceWatch m_watch;
+    LocalAddresses m_local;
+    CapturedInterfaces m_current;
+    std::chrono::steady_clock::time_point m_lastRead{};
+};
 
 // A TCP or UDP packet whose local port no claim has named asks for a pass:
 // its program may be gone before the next periodic one.
@@ -157,8 +224,7 @@ void forward(std::shared_ptr<Shared> shared) {
     dropEverything();
     std::vector<PacketRecord> records;
     std::vector<std::uint8_t> frames;
-    std::vector<Ipv6Address> localIpv6;
-    LocalAddresses local(shared->control->localAddress);
+    InterfaceTracker interfaces(*shared);
     std::uint64_t forwarded = 0;
     std::uint64_t lastDropped = ~std::uint64_t(0);
     std::uint64_t lastForwardedSent = ~std::uint64_t(0);
@@ -173,12 +239,13 @@ void forward(std::shared_ptr<Shared> shared) {
             queued.clear();
         }
         frames.clear();
+        interfaces.mark(records, frames);
         for (std::size_t at = 0; at < records.size(); at += wire::kMaxPacketsPerFrame) {
             const std::size_t count = std::min(wire::kMaxPacketsPerFrame, records.size() - at);
             wire::encodePackets(frames, std::span(records).subspan(at, count));
         }
         forwarded += records.size();
-        askForUnknownOwners(*shared, records, local);
+        askForUnknownOwners(*shared, records, interfaces.local());
         const auto now = std::chrono::steady_clock::now();
         if (now - lastStatistics >= kStatisticsPeriod) {
             lastStatistics = now;
@@ -187,18 +254,6 @@ void forward(std::shared_ptr<Shared> shared) {
                 wire::encodeStatistics(frames, wire::Statistics{forwarded, dropped});
                 lastDropped = dropped;
                 lastForwardedSent = forwarded;
-            }
-            std::string name;
-            {
-                const std::scoped_lock guard(shared->lock);
-                name = shared->interfaceName;
-            }
-            // Privacy addresses come and go: the set is read again every second.
-            std::vector<Ipv6Address> current = interfaceIpv6(name);
-            if (current != localIpv6) {
-                localIpv6 = std::move(current);
-                local.setIpv6(localIpv6);
-                wire::encodeLocalAddresses(frames, localIpv6);
             }
         }
         if (!frames.empty()) shared->writer->write(frames);
@@ -295,17 +350,20 @@ void ProbeSession::startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const 
 
 void ProbeSession::startForwarding() { std::thread(forward, m_shared).detach(); }
 
-void ProbeSession::startCapture(std::uint32_t address) {
+void ProbeSession::startCapture(const CaptureSet& set) {
     CaptureControl& control = *m_shared->control;
-    control.localAddress.store(address);
+    // A new set ends the runs of the old one as soon as they see it.
+    const bool changed = set != control.captureSet();
+    if (changed) control.setCaptureSet(set);
     control.captureRunning.store(true);
+    const std::uint32_t key = set.followsInterfaces() ? 0 : set.address;
     {
         const std::scoped_lock guard(m_shared->lock);
-        // A run on this address that has not ended goes on: a second would count every packet twice.
-        if (std::find(m_shared->liveCaptures.begin(), m_shared->liveCaptures.end(), address) !=
-            m_shared->liveCaptures.end())
+        // A run of this choice that has not ended goes on: a second would count every packet twice.
+        if ((key != 0 || !changed) &&
+            std::find(m_shared->liveCaptures.begin(), m_shared->liveCaptures.end(), key) != m_shared->liveCaptures.end())
             return;
-        m_shared->liveCaptures.push_back(address);
+        m_shared->liveCaptures.push_back(key);
         m_shared->interfaceName.clear();
     }
     // A run on another address ends as soon as it sees the change.
@@ -326,9 +384,9 @@ void ProbeSession::run(int commandFd) {
         }
         switch (frame.kind) {
         case wire::Kind::StartCapture: {
-            const auto address = wire::decodeStartCapture(frame.body);
-            if (!address) return false;
-            startCapture(*address);
+            const auto set = wire::decodeStartCapture(frame.body);
+            if (!set) return false;
+            startCapture(*set);
             return true;
         }
         case wire::Kind::StopCapture:

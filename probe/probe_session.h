@@ -33,7 +33,7 @@ public:
     struct Shared;
 
 private:
-    void startCapture(std::uint32_t address);
+    void startCapture(const CaptureSet& set);
     void stopCapture();
 
     std::shared_ptr<Shared> m_shared;

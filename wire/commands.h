@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "base/capture_set.h"
 #include "wire/frames.h"
 #include "wire/hello.h"
 
@@ -13,10 +14,11 @@ namespace sondrel::wire {
 
 // What the window tells its capture helper. StopCapture and Shutdown have
 // empty bodies (encodeEmpty).
-inline constexpr std::size_t kStartCaptureSize = 4;
+inline constexpr std::size_t kMaxStartCaptureSize = 1 + 4 + 1 + kMaxNamedInterfaces * (2 + kMaxInterfaceNameBytes);
 
-// Capture on the interface holding this address (network order).
-void encodeStartCapture(std::vector<std::uint8_t>& out, std::uint32_t ipv4Address);
-std::optional<std::uint32_t> decodeStartCapture(std::span<const std::uint8_t> body);
+// Capture this set: its kind, the address (network order; 0 unless Address),
+// then the names of a Names set.
+void encodeStartCapture(std::vector<std::uint8_t>& out, const CaptureSet& set);
+std::optional<CaptureSet> decodeStartCapture(std::span<const std::uint8_t> body);
 
 }  // namespace sondrel::wire

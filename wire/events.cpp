@@ -10,8 +10,8 @@ namespace sondrel::wire {
 namespace {
 
 // Records travel as: time, length, source port, destination port, protocol,
-// family, a zero byte, then both addresses in 16 bytes each (an IPv4 address
-// in the first four, the rest zero).
+// family, which ends are local, both addresses in 16 bytes each (an IPv4 address in
+// the first four, the rest zero), then the interface index.
 void writeRecord(std::uint8_t* out, const PacketRecord& record) {
     const auto put = [&out](std::uint64_t value, int size) {
         for (int i = 0; i < size; ++i) *out++ = std::uint8_t(value >> (8 * i));
@@ -22,7 +22,7 @@ void writeRecord(std::uint8_t* out, const PacketRecord& record) {
     put(record.dstPort, 2);
     put(record.protocol, 2);
     *out++ = record.family;
-    *out++ = 0;
+    *out++ = record.localEnds;
     if (record.family == kFamilyIpv6) {
         std::memcpy(out, record.src6.data(), 16);
         std::memcpy(out + 16, record.dst6.data(), 16);
@@ -31,6 +31,8 @@ void writeRecord(std::uint8_t* out, const PacketRecord& record) {
         std::memcpy(out, &record.srcAddr, 4);
         std::memcpy(out + 16, &record.dstAddr, 4);
     }
+    out += 32;
+    put(record.interfaceIndex, 4);
 }
 
 bool readRecord(const std::uint8_t* in, PacketRecord& record) {
@@ -45,8 +47,12 @@ bool readRecord(const std::uint8_t* in, PacketRecord& record) {
     record.dstPort = std::uint16_t(get(2));
     record.protocol = std::uint16_t(get(2));
     record.family = *in++;
-    record.reserved = 0;
-    if (*in++ != 0 || record.protocol > 255 || record.length > 65535 + 40) return false;
+    record.localEnds = *in++;
+    if (record.localEnds > (kEndsKnown | kSourceLocal | kDestinationLocal) || record.protocol > 255 || record.length > 65535 + 40) return false;
+    const std::uint8_t* addresses = in;
+    in += 32;
+    record.interfaceIndex = std::uint32_t(get(4));
+    in = addresses;
     if (record.family == kFamilyIpv6) {
         std::memcpy(record.src6.data(), in, 16);
         std::memcpy(record.dst6.data(), in + 16, 16);
@@ -208,12 +214,22 @@ void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error) {
     out.insert(out.end(), frame.begin(), frame.end());
 }
 
-void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses) {
-    const std::size_t count = std::min(addresses.size(), kMaxLocalAddresses);
+void encodeInterfaces(std::vector<std::uint8_t>& out, const CapturedInterfaces& interfaces) {
+    const std::size_t count = std::min(interfaces.size(), kMaxInterfaces);
     BodyWriter body;
     body.u32(std::uint32_t(count));
-    for (std::size_t i = 0; i < count; ++i) body.bytes(addresses[i].data(), 16);
-    body.finish(out, Kind::LocalAddresses);
+    for (std::size_t i = 0; i < count; ++i) {
+        const CapturedInterface& captured = interfaces[i];
+        const std::size_t ipv4 = std::min(captured.ipv4.size(), kMaxLocalAddresses);
+        const std::size_t ipv6 = std::min(captured.ipv6.size(), kMaxLocalAddresses);
+        body.u32(captured.index);
+        body.text(captured.name, kMaxInterfaceNameBytes);
+        body.u16(std::uint16_t(ipv4));
+        for (std::size_t a = 0; a < ipv4; ++a) body.bytes(reinterpret_cast<const std::uint8_t*>(&captured.ipv4[a]), 4);
+        body.u16(std::uint16_t(ipv6));
+        for (std::size_t a = 0; a < ipv6; ++a) body.bytes(captured.ipv6[a].data(), 16);
+    }
+    body.finish(out, Kind::Interfaces);
 }
 
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body) {
@@ -271,13 +287,26 @@ std::optional<std::int32_t> decodeExecFailed(std::span<const std::uint8_t> body)
     return std::int32_t(error);
 }
 
-bool decodeLocalAddresses(std::span<const std::uint8_t> body, std::vector<Ipv6Address>& addresses) {
+bool decodeInterfaces(std::span<const std::uint8_t> body, CapturedInterfaces& interfaces) {
     BodyReader reader(body);
     std::uint32_t count;
-    if (!reader.u32(count) || count > kMaxLocalAddresses || reader.left() != std::size_t(count) * 16) return false;
-    addresses.resize(count);
-    for (auto& address : addresses) reader.bytes(address.data(), 16);
-    return true;
+    if (!reader.u32(count) || count > kMaxInterfaces) return false;
+    interfaces.assign(count, {});
+    for (CapturedInterface& captured : interfaces) {
+        std::uint16_t ipv4;
+        std::uint16_t ipv6;
+        if (!reader.u32(captured.index) || !reader.text(captured.name, kMaxInterfaceNameBytes) ||
+            !validInterfaceName(captured.name) || !reader.u16(ipv4) || ipv4 > kMaxLocalAddresses)
+            return false;
+        captured.ipv4.resize(ipv4);
+        for (std::uint32_t& address : captured.ipv4)
+            if (!reader.bytes(reinterpret_cast<std::uint8_t*>(&address), 4)) return false;
+        if (!reader.u16(ipv6) || ipv6 > kMaxLocalAddresses) return false;
+        captured.ipv6.resize(ipv6);
+        for (Ipv6Address& address : captured.ipv6)
+            if (!reader.bytes(address.data(), 16)) return false;
+    }
+    return reader.done();
 }
 
 }  // namespace sondrel::wire

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "base/attribution_mode.h"
+#include "base/capture_set.h"
+#include "base/captured_interfaces.h"
 #include "base/notifier.h"
 #include "base/owner_claim.h"
 #include "base/packet_record.h"
@@ -19,13 +21,14 @@ namespace sondrel::wire {
 
 // What the capture helper tells its window, after its Hello. ExecFailed comes
 // from the window's own child when the helper could not be run at all.
-inline constexpr std::size_t kPacketRecordSize = 52;
+inline constexpr std::size_t kPacketRecordSize = 56;
 inline constexpr std::size_t kMaxPacketsPerFrame = 4096;
 inline constexpr std::size_t kClaimFixedSize = 15;
 inline constexpr std::size_t kMaxClaimsPerFrame = 256;
 inline constexpr std::size_t kMaxLabelBytes = 2048;
 inline constexpr std::size_t kMaxTextBytes = 4096;
-inline constexpr std::size_t kMaxLocalAddresses = 256;
+inline constexpr std::size_t kMaxLocalAddresses = 64;  // of each family, per interface
+inline constexpr std::size_t kMaxInterfaces = 128;
 inline constexpr std::size_t kExecFailedSize = 4;
 
 struct Message {
@@ -72,7 +75,8 @@ void encodeExecFailed(std::vector<std::uint8_t>& out, std::int32_t error);
 // child between fork and exec can report why exec failed.
 using ExecFailedFrame = std::array<std::uint8_t, kHeaderSize + kExecFailedSize>;
 ExecFailedFrame execFailedFrame(std::int32_t error);
-void encodeLocalAddresses(std::vector<std::uint8_t>& out, std::span<const Ipv6Address> addresses);
+// At most kMaxInterfaces, each with at most kMaxLocalAddresses of each family.
+void encodeInterfaces(std::vector<std::uint8_t>& out, const CapturedInterfaces& interfaces);
 
 // Decoders take a frame's body and check every length and value; nullopt
 // (or false) for a body that is not exactly what its kind allows.
@@ -84,6 +88,6 @@ std::optional<CaptureState> decodeCaptureState(std::span<const std::uint8_t> bod
 std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body);
 std::optional<Attribution> decodeAttribution(std::span<const std::uint8_t> body);
 std::optional<std::int32_t> decodeExecFailed(std::span<const std::uint8_t> body);
-bool decodeLocalAddresses(std::span<const std::uint8_t> body, std::vector<Ipv6Address>& addresses);
+bool decodeInterfaces(std::span<const std::uint8_t> body, CapturedInterfaces& interfaces);
 
 }  // namespace sondrel::wire

@@ -9,7 +9,7 @@ namespace sondrel::wire {
 std::size_t maxBodySize(Kind kind) {
     switch (kind) {
     case Kind::Hello: return kHelloSize;
-    case Kind::StartCapture: return kStartCaptureSize;
+    case Kind::StartCapture: return kMaxStartCaptureSize;
     case Kind::StopCapture:
     case Kind::Shutdown:
     case Kind::CaptureLibraryMissing: return 0;
@@ -21,7 +21,7 @@ std::size_t maxBodySize(Kind kind) {
     case Kind::Statistics: return 16;
     case Kind::Attribution: return 1 + 2 + kMaxTextBytes;
     case Kind::ExecFailed: return kExecFailedSize;
-    case Kind::LocalAddresses: return 4 + kMaxLocalAddresses * 16;
+    case Kind::Interfaces: return 4 + kMaxInterfaces * (4 + 2 + kMaxInterfaceNameBytes + 2 + kMaxLocalAddresses * 4 + 2 + kMaxLocalAddresses * 16);
     }
     return 0;
 }
@@ -48,7 +48,7 @@ bool isEvent(Kind kind) {
     case Kind::Statistics:
     case Kind::Attribution:
     case Kind::ExecFailed:
-    case Kind::LocalAddresses: return true;
+    case Kind::Interfaces: return true;
     default: return false;
     }
 }

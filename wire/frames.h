@@ -31,7 +31,7 @@ enum class Kind : std::uint8_t {
     Statistics = 38,
     Attribution = 39,
     ExecFailed = 40,
-    LocalAddresses = 41,
+    Interfaces = 41,
 };
 
 inline constexpr std::size_t kHeaderSize = 4;

@@ -56,7 +56,7 @@ struct CaptureHelper::Shared final : HelperEvents {
 
     mutable std::mutex lock;  // guards everything below
     CaptureStatus status;
-    std::vector<Ipv6Address> ipv6;
+    CapturedInterfaces captured;
     FileDescriptor commands;  // invalid while no helper runs
     pid_t pid = -1;
     bool started = false;  // a helper was started (it may have ended since)
@@ -117,10 +117,10 @@ struct CaptureHelper::Shared final : HelperEvents {
         }
         if (attribution.mode == AttributionMode::None) claims.markFinal();
     }
-    void localAddresses(std::vector<Ipv6Address> addresses) override {
+    void interfaces(CapturedInterfaces interfaces) override {
         const std::scoped_lock guard(lock);
-        ipv6 = std::move(addresses);
-        status.ipv6AddressCount = ipv6.size();
+        captured = std::move(interfaces);
+        describeInterfaces(status, captured);
     }
 };
 
@@ -186,7 +186,12 @@ bool CaptureHelper::ensureRunning() {
 void CaptureHelper::startCapture() {
     if (!ensureRunning()) return;
     std::vector<std::uint8_t> frame;
-    wire::encodeStartCapture(frame, m_shared->control->localAddress.load());
+    const CaptureSet set = m_shared->control->captureSet();
+    {
+        const std::scoped_lock guard(m_shared->lock);
+        m_shared->status.set = set.kind;
+    }
+    wire::encodeStartCapture(frame, set);
     m_shared->send(frame);
 }
 
@@ -215,9 +220,9 @@ CaptureStatus CaptureHelper::status() const {
     return m_shared->status;
 }
 
-std::vector<Ipv6Address> CaptureHelper::localIpv6Addresses() const {
+CapturedInterfaces CaptureHelper::capturedInterfaces() const {
     const std::scoped_lock guard(m_shared->lock);
-    return m_shared->ipv6;
+    return m_shared->captured;
 }
 
 int CaptureHelper::StartOwnerDiscovery() {

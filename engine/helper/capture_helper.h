@@ -34,7 +34,7 @@ public:
     void stopCapture() override;
     void shutdown() override;
     CaptureStatus status() const override;
-    std::vector<Ipv6Address> localIpv6Addresses() const override;
+    CapturedInterfaces capturedInterfaces() const override;
 
     // Discovery runs in the helper from its start; these follow the flags of the exit sequence.
     int StartOwnerDiscovery() override;

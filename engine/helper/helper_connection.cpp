@@ -35,7 +35,7 @@ bool HelperConnection::handleFrame(const wire::Frame& frame) {
     case wire::Kind::Statistics: return onStatistics(frame.body);
     case wire::Kind::Attribution: return onAttribution(frame.body);
     case wire::Kind::ExecFailed: return onExecFailed(frame.body);
-    case wire::Kind::LocalAddresses: return onLocalAddresses(frame.body);
+    case wire::Kind::Interfaces: return onInterfaces(frame.body);
     default: return false;
     }
 }
@@ -114,10 +114,10 @@ bool HelperConnection::onExecFailed(std::span<const std::uint8_t> body) {
     return false;
 }
 
-bool HelperConnection::onLocalAddresses(std::span<const std::uint8_t> body) {
-    std::vector<Ipv6Address> addresses;
-    if (!wire::decodeLocalAddresses(body, addresses)) return false;
-    m_events.localAddresses(std::move(addresses));
+bool HelperConnection::onInterfaces(std::span<const std::uint8_t> body) {
+    CapturedInterfaces interfaces;
+    if (!wire::decodeInterfaces(body, interfaces)) return false;
+    m_events.interfaces(std::move(interfaces));
     return true;
 }
 

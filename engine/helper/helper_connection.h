@@ -27,7 +27,7 @@ public:
     virtual void captureState(const wire::CaptureState& state) = 0;
     virtual void statistics(const wire::Statistics& statistics) = 0;
     virtual void attribution(const wire::Attribution& attribution) = 0;
-    virtual void localAddresses(std::vector<Ipv6Address> addresses) = 0;
+    virtual void interfaces(CapturedInterfaces interfaces) = 0;
 };
 
 // The window's end of the helper's event pipe: reads its frames, checks each
@@ -59,7 +59,7 @@ private:
     bool onStatistics(std::span<const std::uint8_t> body);
     bool onAttribution(std::span<const std::uint8_t> body);
     bool onExecFailed(std::span<const std::uint8_t> body);
-    bool onLocalAddresses(std::span<const std::uint8_t> body);
+    bool onInterfaces(std::span<const std::uint8_t> body);
 
     FileDescriptor m_pipe;
     HelperEvents& m_events;

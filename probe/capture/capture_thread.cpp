@@ -1,5 +1,6 @@
 #include "probe/capture/capture_thread.h"
 
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -116,6 +117,12 @@ bool waitForAddress(const CaptureControl& control, const CaptureLibrary& library
 
 enum class RunEnd { Stopped, Failed, InterfaceGone };
 
+void readDrops(CaptureControl& control, const CaptureLibrary& library, pcap_t* handle) {
+    pcap_stat statistics{};
+    if (library.stats != nullptr && library.stats(handle, &statistics) == 0)
+        control.packetsDropped.store(std::uint64_t(statistics.ps_drop) + statistics.ps_ifdrop);
+}
+
 // Chooses, opens and dispatches until the run ends one way or another.
 RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
                    const CaptureLibrary& library, const RunReport& report, bool quietWrongInterface) {
@@ -144,12 +151,14 @@ RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& not
         report.failed(notifier, failureText);
         return RunEnd::Failed;
     }
+    const std::uint32_t interfaceIndex = ::if_nametoindex(device->name);
     report.opened(device->name);
     deviceList.reset();
 
     pcap_t* handle = opened.release();
     const LiveCaptureHandles::Registration registration(handles, handle, library.breakloop, library.close);
     DecodeContext context{&control->queue, linkTypeFromDatalink(library.datalink(handle))};
+    context.interfaceIndex = interfaceIndex;
     auto* user = reinterpret_cast<u_char*>(&context);
 
     if (!control->captureRunning.load()) {
@@ -165,11 +174,56 @@ RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& not
         if (!control->captureRunning.load()) {
             break;
         }
-        if (library.stats != nullptr && std::chrono::steady_clock::now() - lastStatistics >= std::chrono::seconds(1)) {
+        if (std::chrono::steady_clock::now() - lastStatistics >= std::chrono::seconds(1)) {
             lastStatistics = std::chrono::steady_clock::now();
-            pcap_stat statistics{};
-            if (library.stats(handle, &statistics) == 0)
-                control->packetsDropped.store(std::uint64_t(statistics.ps_drop) + statistics.ps_ifdrop);
+            readDrops(*control, library, handle);
+        }
+    }
+    return RunEnd::Stopped;
+}
+
+constexpr char kAnyDevice[] = "any";
+
+// A list or all: libpcap's "any" device, whose one socket sees every
+// interface, those that come later included, and whose cooked frames say
+// which interface each came by. One handle instead of one per interface: one
+// kernel ring, and an interface that appears is captured from its first frame.
+RunEnd captureInterfacesOnce(const std::shared_ptr<CaptureControl>& control, Notifier& notifier,
+                             LiveCaptureHandles& handles, const CaptureLibrary& library, const RunReport& report,
+                             const CaptureSet& set, std::uint32_t generation) {
+    std::u16string failureText;
+    const int readTimeoutMs = control->promptDelivery ? kCapturePromptReadTimeoutMs : kCaptureReadTimeoutMs;
+    HandleOwner opened = openDevice(library, kAnyDevice, readTimeoutMs, failureText);
+    if (opened == nullptr) {
+        report.failed(notifier, failureText);
+        return RunEnd::Failed;
+    }
+    if (library.set_datalink == nullptr || library.set_datalink(opened.get(), DLT_LINUX_SLL2) != 0) {
+        report.failed(notifier, u"Unable to open the adapter!\nThis libpcap cannot say which interface a frame "
+                                u"came by (version 1.10 or later is needed to capture several interfaces).");
+        return RunEnd::Failed;
+    }
+    report.opened(kAnyDevice);
+
+    const LiveCaptureHandles::Registration registration(handles, opened.release(), library.breakloop, library.close);
+    pcap_t* handle = registration.handle();
+    InterfaceFilter filter(set.names);
+    DuplicateFrames duplicates;
+    DecodeContext context{&control->queue, LinkType::LinuxCooked2};
+    context.duplicates = &duplicates;
+    if (set.kind == CaptureSet::Kind::Names) context.interfaces = &filter;
+    auto* user = reinterpret_cast<u_char*>(&context);
+
+    auto lastStatistics = std::chrono::steady_clock::now();
+    while (control->captureRunning.load() && control->setGeneration.load() == generation) {
+        if (library.dispatch(handle, kCaptureFramesPerDispatch, DecodeFrame, user) == -1) {
+            report.failed(notifier, u"pcap_dispatch() failed!");
+            return RunEnd::Failed;
+        }
+        if (std::chrono::steady_clock::now() - lastStatistics >= std::chrono::seconds(1)) {
+            lastStatistics = std::chrono::steady_clock::now();
+            readDrops(*control, library, handle);
+            filter.forget();
         }
     }
     return RunEnd::Stopped;
@@ -179,7 +233,9 @@ RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& not
 
 void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
                    const CaptureLibraryLoader& loadLibrary, CaptureObserver* observer) {
-    const std::uint32_t captureAddress = control->localAddress.load();
+    const std::uint32_t generation = control->setGeneration.load();
+    const CaptureSet set = control->captureSet();
+    const std::uint32_t captureAddress = set.followsInterfaces() ? 0 : set.address;
     const RunReport report{observer, captureAddress};
 
     const CaptureLibraryLoad load = loadLibrary();
@@ -193,6 +249,11 @@ void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& not
         return;
     }
     const CaptureLibrary& library = std::get<CaptureLibrary>(load);
+    if (set.followsInterfaces()) {
+        captureInterfacesOnce(control, notifier, handles, library, report, set, generation);
+        report.ended();
+        return;
+    }
 
     // A missing address is said once; while it stays away nothing more is shown.
     bool waitingForAddress = false;

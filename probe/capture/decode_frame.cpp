@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::size_t kEthernetHeader = 14;
 constexpr std::size_t kCookedHeader = 16;
+constexpr std::size_t kCooked2Header = 20;
 constexpr std::size_t kIpv4FixedHeader = 20;
 constexpr std::size_t kIpv6FixedHeader = 40;
 constexpr std::size_t kIpv6LargestPayload = 65535;
@@ -80,6 +81,12 @@ Network networkOf(std::span<const std::uint8_t> frame, LinkType linkType, std::s
         }
         ipOffset = kCookedHeader;
         return byType(frame[14], frame[15]);
+    case LinkType::LinuxCooked2:
+        if (frame.size() < kCooked2Header) {
+            return Network::None;
+        }
+        ipOffset = kCooked2Header;
+        return byType(frame[0], frame[1]);
     case LinkType::Unsupported:
         break;
     }
@@ -175,6 +182,8 @@ LinkType linkTypeFromDatalink(int datalink) {
         return LinkType::Raw;
     case DLT_LINUX_SLL:
         return LinkType::LinuxCooked;
+    case DLT_LINUX_SLL2:
+        return LinkType::LinuxCooked2;
     default:
         return LinkType::Unsupported;
     }
@@ -183,15 +192,19 @@ LinkType linkTypeFromDatalink(int datalink) {
 bool decodeHeaders(std::span<const std::uint8_t> frame, LinkType linkType, std::size_t wireLength,
                    PacketRecord& record, FragmentFields& fragment) {
     std::size_t ipOffset = 0;
+    bool decoded = false;
     switch (networkOf(frame, linkType, ipOffset)) {
     case Network::Ipv4:
-        return decodeIpv4(frame, ipOffset, record, fragment);
+        decoded = decodeIpv4(frame, ipOffset, record, fragment);
+        break;
     case Network::Ipv6:
-        return decodeIpv6(frame, ipOffset, wireLength, record, fragment);
+        decoded = decodeIpv6(frame, ipOffset, wireLength, record, fragment);
+        break;
     case Network::None:
         break;
     }
-    return false;
+    if (decoded && linkType == LinkType::LinuxCooked2) record.interfaceIndex = bigEndian32(frame.data() + 4);
+    return decoded;
 }
 
 void DecodeFrame(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
@@ -202,11 +215,22 @@ void DecodeFrame(u_char* user, const struct pcap_pkthdr* header, const u_char* b
                        fragment)) {
         return;
     }
+    if (context.linkType == LinkType::LinuxCooked2) {
+        if (context.interfaces != nullptr && !context.interfaces->counts(record.interfaceIndex)) return;
+    } else {
+        record.interfaceIndex = context.interfaceIndex;
+    }
     // Unsigned arithmetic: a nonsensical time stamp wraps instead of overflowing.
     const std::uint64_t fraction =
         static_cast<std::uint64_t>(header->ts.tv_usec) * (context.nanosecondTimestamps ? 1u : 1000u);
     record.timeNs =
         static_cast<std::int64_t>(static_cast<std::uint64_t>(header->ts.tv_sec) * 1'000'000'000u + fraction);
+    if (context.duplicates != nullptr && context.linkType == LinkType::LinuxCooked2 &&
+        context.duplicates->seenOnOtherInterface(
+            std::span<const std::uint8_t>(bytes, header->caplen).subspan(kCooked2Header), record.interfaceIndex,
+            record.timeNs)) {
+        return;
+    }
     if (fragment.role != FragmentRole::Whole) {
         context.fragments.apply(fragment, record);
     }

@@ -8,15 +8,19 @@
 #include "base/packet_record.h"
 #include "probe/capture/fragment_ports.h"
 #include "base/packet_queue.h"
+#include "probe/capture/duplicate_frames.h"
+#include "probe/capture/interface_filter.h"
 
 namespace sondrel {
 
 // The link layers whose frames can carry the IP packets we count. VPN and
 // tunnel interfaces deliver bare IP (Raw), the "any" device delivers Linux
 // cooked frames; anything else is Unsupported and never decoded.
-enum class LinkType : std::uint8_t { Ethernet, Raw, LinuxCooked, Unsupported };
+// LinuxCooked2 is what the "any" device gives once asked (pcap_set_datalink):
+// its header carries the interface index, which the record keeps.
+enum class LinkType : std::uint8_t { Ethernet, Raw, LinuxCooked, LinuxCooked2, Unsupported };
 
-// Maps pcap_datalink()'s answer: DLT_EN10MB, DLT_RAW, DLT_LINUX_SLL.
+// Maps pcap_datalink()'s answer: DLT_EN10MB, DLT_RAW, DLT_LINUX_SLL, DLT_LINUX_SLL2.
 LinkType linkTypeFromDatalink(int datalink);
 
 // At most this many IPv6 extension headers are walked; the Next Header that
@@ -32,7 +36,8 @@ inline constexpr int kMaxIpv6ExtensionHeaders = 8;
 // caller keeps it, which halves the cost per frame.
 //
 // The network layer: EtherType 0x0800 or 0x86DD (Ethernet), the protocol field
-// (cooked), or the version nibble 4 or 6 (Raw). A VLAN tag hides the EtherType,
+// (cooked, both versions), or the version nibble 4 or 6 (Raw). A version 2
+// cooked header also gives interfaceIndex; other links leave it 0. A VLAN tag hides the EtherType,
 // so tagged frames give nothing.
 //
 // IPv4: the fixed 20-byte header must be captured. length is Total Length. TCP
@@ -66,12 +71,19 @@ struct DecodeContext {
     // nanoseconds.
     bool nanosecondTimestamps = false;
     FragmentPorts fragments{};
+    // Stamped on every record of a link without indexes in its frames.
+    std::uint32_t interfaceIndex = 0;
+    // With the "any" device: the interfaces counted (none: every one), and
+    // the frames already seen on another of them (none: no such check).
+    InterfaceFilter* interfaces = nullptr;
+    DuplicateFrames* duplicates = nullptr;
 };
 
 // The pcap_dispatch handler: user points at a DecodeContext; the captured
 // length (caplen) bounds every read. Stamps the record with the capture time,
 // lends a later fragment the ports of its first (FragmentPorts) and appends the
-// record, if any. Runs on the capture thread only.
+// record, if any, unless its interface is not counted or the same packet was
+// just seen on another interface. Runs on the capture thread only.
 void DecodeFrame(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes);
 
 }  // namespace sondrel

@@ -74,7 +74,10 @@ CaptureLibraryLoad loadCaptureLibrary(std::span<const std::string_view> fileName
                           bind(module, "pcap_activate", library.activate, failure) &&
                           bind(module, "pcap_geterr", library.geterr, failure) &&
                           bind(module, "pcap_statustostr", library.statustostr, failure);
-    if (complete) library.stats = reinterpret_cast<decltype(library.stats)>(dlsym(module, "pcap_stats"));
+    if (complete) {
+        library.stats = reinterpret_cast<decltype(library.stats)>(dlsym(module, "pcap_stats"));
+        library.set_datalink = reinterpret_cast<decltype(library.set_datalink)>(dlsym(module, "pcap_set_datalink"));
+    }
     if (!complete) {
         return failure;
     }

@@ -37,6 +37,8 @@ struct CaptureLibrary {
     decltype(&::pcap_statustostr) statustostr = nullptr;
     // Optional: the kernel's drop counters, for the status line and the metrics.
     decltype(&::pcap_stats) stats = nullptr;
+    // Optional: the "any" device's frames with interface indexes (DLT_LINUX_SLL2).
+    decltype(&::pcap_set_datalink) set_datalink = nullptr;
 
     // The file that was loaded, as it was named when loading ("libpcap.so.0.8").
     std::string fileName;

@@ -48,7 +48,8 @@ TEST_F(ListsFixture, ColumnsWidthsAndSortKinds) {
     const std::vector<Column> details = {{u"Local port", 70, false},  {u"UL", 70, true},
                                          {u"DL", 70, true},           {u"Remote IP", 150, false},
                                          {u"Remote port", 90, false}, {u"Remote hostname", 300, false},
-                                         {u"UL/s", 70, true},         {u"DL/s", 70, true}};
+                                         {u"UL/s", 70, true},         {u"DL/s", 70, true},
+                                         {u"Interface", 80, false}};
     for (const auto& [list, expected] : {std::pair{&lists.applications(), apps}, std::pair{&lists.details(), details}}) {
         ASSERT_EQ(list->columns().size(), expected.size());
         for (std::size_t c = 0; c < expected.size(); ++c) {

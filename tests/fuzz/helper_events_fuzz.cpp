@@ -29,7 +29,7 @@ public:
     void captureState(const wire::CaptureState&) override {}
     void statistics(const wire::Statistics&) override {}
     void attribution(const wire::Attribution&) override {}
-    void localAddresses(std::vector<Ipv6Address>) override {}
+    void interfaces(CapturedInterfaces) override {}
 
 private:
     OwnerClaims m_claims;

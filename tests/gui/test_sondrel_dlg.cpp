@@ -363,7 +363,7 @@ void TestSondrelDlg::listColumns_data() {
                                   << QList<int>{350, 70, 70, 250, 70, 70};
     QTest::newRow("Details") << true
                              << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname",
-                                            "UL/s", "DL/s"}
+                                            "UL/s", "DL/s", "Interface"}
                              << QList<int>{70, 70, 70, 150, 90, 300, 70, 70};
 }
 

@@ -143,6 +143,9 @@ inline Bytes ipv6(const Ipv6Packet& packet) {
 
 // Prepends the link header: Ethernet II with the given EtherType, a Linux
 // cooked header with the given protocol, or nothing for raw IP.
+// The interface index onLink writes into a version 2 cooked header.
+inline constexpr std::uint8_t kCooked2Index = 7;
+
 inline Bytes onLink(LinkType link, const Bytes& packet, std::uint16_t etherType = 0x0800) {
     Bytes frame;
     const std::uint8_t high = static_cast<std::uint8_t>(etherType >> 8);
@@ -153,6 +156,9 @@ inline Bytes onLink(LinkType link, const Bytes& packet, std::uint16_t etherType 
         break;
     case LinkType::LinuxCooked:
         frame = {0, 0, 0, 1, 0, 6, 0x02, 0, 0, 0, 0, 0x01, 0, 0, high, low};
+        break;
+    case LinkType::LinuxCooked2:
+        frame = {high, low, 0, 0, 0, 0, 0, kCooked2Index, 0, 1, 0, 6, 0x02, 0, 0, 0, 0, 0x01, 0, 0};
         break;
     case LinkType::Raw:
     case LinkType::Unsupported:
@@ -168,6 +174,8 @@ inline std::size_t linkHeaderSize(LinkType link) {
         return 14;
     case LinkType::LinuxCooked:
         return 16;
+    case LinkType::LinuxCooked2:
+        return 20;
     case LinkType::Raw:
     case LinkType::Unsupported:
         break;

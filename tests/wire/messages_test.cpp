@@ -51,15 +51,18 @@ PacketRecord ipv6Record() {
 bool sameRecord(const PacketRecord& a, const PacketRecord& b) {
     return a.srcAddr == b.srcAddr && a.dstAddr == b.dstAddr && a.length == b.length && a.dstPort == b.dstPort &&
            a.srcPort == b.srcPort && a.protocol == b.protocol && a.family == b.family && a.timeNs == b.timeNs &&
-           a.src6 == b.src6 && a.dst6 == b.dst6;
+           a.src6 == b.src6 && a.dst6 == b.dst6 && a.interfaceIndex == b.interfaceIndex && a.localEnds == b.localEnds;
 }
 
 TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     Bytes stream;
     encodeHello(stream);
-    encodeStartCapture(stream, 0x0A00E70A);
+    const CaptureSet named{CaptureSet::Kind::Names, 0, {"eth0", "wg0"}};
+    encodeStartCapture(stream, named);
     encodeEmpty(stream, Kind::StopCapture);
-    const std::vector<PacketRecord> records = {ipv4Record(), ipv6Record()};
+    std::vector<PacketRecord> records = {ipv4Record(), ipv6Record()};
+    records[0].interfaceIndex = 0xFFFFFFFE;
+    records[1].localEnds = kEndsKnown | kSourceLocal | kDestinationLocal;
     encodePackets(stream, records);
     const std::vector<OwnerClaim> claims = {{-1, 17, 53, kCarriesIpv4, false, "/usr/sbin/dnsd"},
                                             {99, 6, 443, kCarriesIpv4 | kCarriesIpv6, true, ""}};
@@ -70,15 +73,15 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     encodeStatistics(stream, Statistics{10, 2});
     encodeAttribution(stream, Attribution{AttributionMode::Ebpf, "tp_btf"});
     encodeExecFailed(stream, 13);
-    const std::vector<Ipv6Address> addresses = {ipv6Record().src6};
-    encodeLocalAddresses(stream, addresses);
+    const CapturedInterfaces interfaces = {{3, "eth0", {0x0100000A, 0x0200000A}, {ipv6Record().src6}}, {1, "lo", {}, {}}};
+    encodeInterfaces(stream, interfaces);
 
     ReadStatus last;
     const auto frames = framesOf(stream, [](Kind) { return true; }, last);
     ASSERT_EQ(frames.size(), 12u);
     EXPECT_EQ(last, ReadStatus::NeedMore);
     EXPECT_EQ(decodeHello(frames[0].second)->magic, kMagic);
-    EXPECT_EQ(decodeStartCapture(frames[1].second), 0x0A00E70Au);
+    EXPECT_EQ(decodeStartCapture(frames[1].second), named);
     EXPECT_TRUE(frames[2].second.empty());
     std::vector<PacketRecord> decoded;
     ASSERT_TRUE(decodePackets(frames[3].second, decoded));
@@ -98,16 +101,16 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     EXPECT_EQ(decodeStatistics(frames[8].second)->packetsDropped, 2u);
     EXPECT_EQ(decodeAttribution(frames[9].second)->mode, AttributionMode::Ebpf);
     EXPECT_EQ(decodeExecFailed(frames[10].second), 13);
-    std::vector<Ipv6Address> decodedAddresses;
-    ASSERT_TRUE(decodeLocalAddresses(frames[11].second, decodedAddresses));
-    EXPECT_EQ(decodedAddresses, addresses);
+    CapturedInterfaces decodedInterfaces;
+    ASSERT_TRUE(decodeInterfaces(frames[11].second, decodedInterfaces));
+    EXPECT_EQ(decodedInterfaces, interfaces);
 }
 
 // A peer that breaks the framing is not read any further.
 TEST(FrameReader, RefusesWhatItsSideMustNotReceive) {
     Bytes packets;
     encodePackets(packets, std::vector<PacketRecord>{ipv4Record()});
-    Bytes oversized = {std::uint8_t(Kind::StartCapture), 0, 0, 5, 1, 2, 3, 4, 5};
+    Bytes oversized = {std::uint8_t(Kind::StopCapture), 0, 0, 5, 1, 2, 3, 4, 5};
     Bytes unknownKind = {99, 0, 0, 0};
     Bytes hello;
     encodeHello(hello);
@@ -166,7 +169,7 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
     EXPECT_FALSE(decodePackets(cut(packets, 1), records)) << "record cut short";
     EXPECT_FALSE(decodePackets(longer(packets), records)) << "byte after the records";
     EXPECT_FALSE(decodePackets(changed(packets, 4 + 18, 5), records)) << "family 5";
-    EXPECT_FALSE(decodePackets(changed(packets, 4 + 19, 1), records)) << "reserved byte set";
+    EXPECT_FALSE(decodePackets(changed(packets, 4 + 19, 8), records)) << "local ends beyond their flags";
     EXPECT_FALSE(decodePackets(changed(packets, 4 + 17, 1), records)) << "protocol above 255";
     EXPECT_FALSE(decodePackets(changed(packets, 4 + 24, 1), records)) << "IPv4 source with bytes beyond four";
     EXPECT_FALSE(decodePackets(changed(packets, 0, 2), records)) << "count larger than the body";
@@ -181,6 +184,12 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
     EXPECT_TRUE(claims.empty());
     EXPECT_FALSE(decodeHello(Bytes(7))) << "hello with a byte too many";
     EXPECT_FALSE(decodeStartCapture(Bytes(3))) << "address of three bytes";
+    EXPECT_FALSE(decodeStartCapture(Bytes{1, 0, 0, 0, 0, 0})) << "a list of no names";
+    EXPECT_FALSE(decodeStartCapture(Bytes{2, 1, 0, 0, 0, 0})) << "all with an address";
+    EXPECT_FALSE(decodeStartCapture(Bytes{3, 0, 0, 0, 0, 0})) << "unknown kind";
+    EXPECT_FALSE(decodeStartCapture(Bytes{1, 0, 0, 0, 0, 1, 2, 0, 'a', '/'})) << "name with a slash";
+    EXPECT_FALSE(decodeStartCapture(Bytes{1, 0, 0, 0, 0, 2, 1, 0, 'a', 1, 0, 'a'})) << "name twice";
+    EXPECT_TRUE(decodeStartCapture(Bytes{1, 0, 0, 0, 0, 2, 1, 0, 'a', 1, 0, 'b'})) << "two names";
     EXPECT_FALSE(decodeMessage(Bytes{4, 0, 0, 0, 0})) << "unknown icon";
     EXPECT_FALSE(decodeAttribution(Bytes{0, 0, 0})) << "attribution kind 0";
     EXPECT_FALSE(decodeCaptureState(Bytes{3, 0, 0, 0, 0, 0, 0, 0, 0})) << "unknown capture state";

@@ -15,7 +15,7 @@ namespace sondrel {
 bool operator==(const PacketRecord& a, const PacketRecord& b) {
     return a.srcAddr == b.srcAddr && a.dstAddr == b.dstAddr && a.length == b.length && a.dstPort == b.dstPort &&
            a.srcPort == b.srcPort && a.protocol == b.protocol && a.family == b.family && a.timeNs == b.timeNs &&
-           a.src6 == b.src6 && a.dst6 == b.dst6;
+           a.src6 == b.src6 && a.dst6 == b.dst6 && a.interfaceIndex == b.interfaceIndex;
 }
 
 void PrintTo(const PacketRecord& r, std::ostream* out) {
@@ -147,6 +147,15 @@ std::vector<DecodeCase> decodeCases() {
          onLink(LinkType::LinuxCooked, ipv4({.protocol = 6, .totalLength = 60, .src = kA, .dst = kB, .srcPort = 8080,
                                               .dstPort = 35000})),
          record(kA, kB, 60, 35000, 8080, 6)},
+        {"Cooked2Tcp", LinkType::LinuxCooked2,
+         onLink(LinkType::LinuxCooked2, ipv4({.protocol = 6, .totalLength = 60, .src = kA, .dst = kB, .srcPort = 8080,
+                                               .dstPort = 35000})),
+         [] {
+             PacketRecord r = record(kA, kB, 60, 35000, 8080, 6);
+             r.interfaceIndex = test::kCooked2Index;
+             return r;
+         }()},
+        {"Cooked2Arp", LinkType::LinuxCooked2, onLink(LinkType::LinuxCooked2, ipv4({}), 0x0806), std::nullopt},
         {"CookedIcmp", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv4({.protocol = 1})),
          record(kA, {10, 200, 0, 2}, 40, 0, 0, 1)},
         {"CookedArp", LinkType::LinuxCooked, onLink(LinkType::LinuxCooked, ipv4({}), 0x0806), std::nullopt},
@@ -281,7 +290,8 @@ std::vector<Truncation> truncations() {
     };
     std::vector<Truncation> rows;
     for (const auto& [prefix, link] : {std::pair{"Ethernet", LinkType::Ethernet}, std::pair{"Raw", LinkType::Raw},
-                                       std::pair{"Cooked", LinkType::LinuxCooked}}) {
+                                       std::pair{"Cooked", LinkType::LinuxCooked},
+                                       std::pair{"Cooked2", LinkType::LinuxCooked2}}) {
         const std::string name = prefix;
         rows.push_back({name + "TcpIhl5", link, ipv4({.protocol = 6, .payload = 80}), 24});
         rows.push_back({name + "UdpIhl5", link, ipv4({.protocol = 17, .payload = 80}), 24});
@@ -362,6 +372,43 @@ TEST(DecodeFrameHandler, CapturedLengthNotWireLengthBoundsTheRead) {
     EXPECT_TRUE(queue.records().empty());
 }
 
+// The "any" device: frames of interfaces not named are left out, and a packet
+// that a second interface shows again moments later (a bridge and its port)
+// is counted once; the same interface repeating it is a new packet.
+TEST(DecodeFrameHandler, AnyDeviceCountsNamedInterfacesAndEachPacketOnce) {
+    const auto nameOf = [](std::uint32_t index) -> std::optional<std::string> {
+        if (index == 0 || index > 3) return std::nullopt;
+        return std::string(1, char('a' + index - 1));
+    };
+    const struct {
+        std::uint32_t index;
+        std::uint16_t srcPort;  // tells packets apart
+        std::int64_t timeUs;
+        bool counted;
+    } steps[] = {
+        {1, 1, 0, true},       {2, 1, 10, false},   {1, 1, 20, true},  {3, 2, 30, false},
+        {2, 1, 10'000, true},  {2, 3, 10'010, true}, {1, 3, 10'020, false},
+    };
+    InterfaceFilter filter({"a", "b"}, nameOf);
+    DuplicateFrames duplicates;
+    PacketQueue queue;
+    DecodeContext context{&queue, LinkType::LinuxCooked2};
+    context.interfaces = &filter;
+    context.duplicates = &duplicates;
+    std::vector<std::uint32_t> expected;
+    for (const auto& step : steps) {
+        Bytes frame = onLink(LinkType::LinuxCooked2, ipv4({.protocol = 17, .srcPort = step.srcPort}));
+        frame[7] = std::uint8_t(step.index);
+        pcap_pkthdr header{{}, static_cast<bpf_u_int32>(frame.size()), static_cast<bpf_u_int32>(frame.size())};
+        header.ts.tv_usec = step.timeUs;
+        DecodeFrame(reinterpret_cast<u_char*>(&context), &header, frame.data());
+        if (step.counted) expected.push_back(step.index);
+    }
+    std::vector<std::uint32_t> counted;
+    for (const PacketRecord& record : queue.records()) counted.push_back(record.interfaceIndex);
+    EXPECT_EQ(counted, expected);
+}
+
 struct DatalinkCase {
     std::string name;
     int datalink;
@@ -382,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(Datalinks, DatalinkMapping,
                          testing::Values(DatalinkCase{"Ethernet", DLT_EN10MB, LinkType::Ethernet},
                                          DatalinkCase{"RawIp", DLT_RAW, LinkType::Raw},
                                          DatalinkCase{"LinuxCooked", DLT_LINUX_SLL, LinkType::LinuxCooked},
-                                         DatalinkCase{"LinuxCookedV2", DLT_LINUX_SLL2, LinkType::Unsupported},
+                                         DatalinkCase{"LinuxCookedV2", DLT_LINUX_SLL2, LinkType::LinuxCooked2},
                                          DatalinkCase{"Null", DLT_NULL, LinkType::Unsupported},
                                          DatalinkCase{"Radiotap", DLT_IEEE802_11_RADIO, LinkType::Unsupported}),
                          [](const auto& info) { return info.param.name; });

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "base/file_descriptor.h"
+
+namespace sondrel::probe {
+
+// Tells when interfaces or their addresses change: a route netlink socket
+// joined to the link and address groups, which any user may join. The
+// messages are not read for their content, only drained: whoever asks reads
+// the interface list afresh, so nothing in them needs to be trusted.
+class InterfaceWatch {
+public:
+    InterfaceWatch();
+    bool valid() const { return m_socket.valid(); }
+    // Something changed since the last call (or the kernel's queue overflowed,
+    // which may hide a change). Never blocks.
+    bool changed();
+
+private:
+    FileDescriptor m_socket;
+};
+
+}  // namespace sondrel::probe
