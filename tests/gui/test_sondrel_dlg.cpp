@@ -364,7 +364,7 @@ void TestSondrelDlg::listColumns_data() {
     QTest::newRow("Details") << true
                              << QStringList{"Local port", "UL", "DL", "Remote IP", "Remote port", "Remote hostname",
                                             "UL/s", "DL/s", "Interface"}
-                             << QList<int>{70, 70, 70, 150, 90, 300, 70, 70};
+                             << QList<int>{70, 70, 70, 150, 90, 300, 70, 70, 80};
 }
 
 void TestSondrelDlg::listColumns() {
