@@ -63,6 +63,15 @@ public:
                 ListenAddressParse address = parseListenAddress(*value);
                 if (!address.address) return fail("--metrics: " + address.error);
                 m_result.metrics = std::move(address.address);
+            } else if (isOption(argument, "--interfaces")) {
+                if (m_result.interfaces) return fail("--interfaces given twice");
+                const std::optional<std::string_view> value = optionValue(argument, "--interfaces", "all or NAME[,NAME...]");
+                if (!value) return m_result;
+                m_result.interfaces = parseInterfaceList(*value);
+                if (!m_result.interfaces) {
+                    return fail("--interfaces needs all or interface names separated by commas, got \"" +
+                                std::string(*value) + "\"");
+                }
             } else if (isOption(argument, "--metrics-max-applications")) {
                 if (maxSeries) return fail("--metrics-max-applications given twice");
                 const std::optional<std::string_view> value = optionValue(argument, "--metrics-max-applications", "N");
@@ -148,12 +157,18 @@ private:
 CommandLine parseCommandLine(std::span<const std::string_view> arguments) { return Parser(arguments).parse(); }
 
 std::string_view usageText() {
-    return "usage: sondrel [--metrics HOST:PORT [--metrics-max-applications N]] [Qt options]\n"
-           "       sondrel --headless [--metrics HOST:PORT [--metrics-max-applications N]]\n"
+    return "usage: sondrel [--interfaces LIST] [--metrics HOST:PORT [--metrics-max-applications N]]\n"
+           "               [Qt options]\n"
+           "       sondrel --headless [--interfaces LIST]\n"
+           "               [--metrics HOST:PORT [--metrics-max-applications N]]\n"
            "\n"
            "  --headless      run without a window: count, write the daily reports as\n"
            "                  configured and print every message on stderr; ends on\n"
            "                  SIGTERM or SIGINT\n"
+           "  --interfaces all | NAME[,NAME...]\n"
+           "                  capture every interface that is up, or the interfaces of\n"
+           "                  these names as they come and go, instead of the configured\n"
+           "                  one; for this run only\n"
            "  --metrics HOST:PORT\n"
            "                  serve Prometheus metrics at http://HOST:PORT/metrics; HOST is\n"
            "                  an IPv4 address, an IPv6 address in brackets or localhost;\n"

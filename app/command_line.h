@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/capture_set.h"
 #include "metrics/exposition.h"
 #include "metrics/listen_address.h"
 
@@ -20,6 +21,8 @@ struct CommandLine {
     Mode mode = Mode::Window;
     std::optional<ListenAddress> metrics;
     std::size_t maxApplicationSeries = kDefaultMaxApplicationSeries;
+    // --interfaces: what this run captures instead of the settings' choice.
+    std::optional<CaptureSet> interfaces;
     // Window only: Qt's own options (-platform offscreen, -style fusion ...)
     // with their values, in the order given, for the QApplication.
     std::vector<std::string> qtArguments;
@@ -27,7 +30,7 @@ struct CommandLine {
 };
 
 // The arguments after the program name.
-//   --headless --metrics 127.0.0.1:9100 --metrics-max-applications 50
+//   --headless --interfaces eth0,wg0 --metrics 127.0.0.1:9100 --metrics-max-applications 50
 CommandLine parseCommandLine(std::span<const std::string_view> arguments);
 
 // The text for --help and for usage errors.

@@ -48,6 +48,23 @@ int secondTimer() {
     return fd;
 }
 
+// The first line of the log: what is captured, and where the metrics are.
+std::string startedText(const CaptureSet& set, const MetricsServer* metrics) {
+    std::string text = "running without a window, capturing ";
+    if (set.kind == CaptureSet::Kind::All) {
+        text += "all interfaces";
+    } else if (set.kind == CaptureSet::Kind::Names) {
+        for (std::size_t i = 0; i < set.names.size(); ++i) text += (i == 0 ? "" : ", ") + set.names[i];
+    } else if (set.address != 0) {
+        text += u16ToUtf8(FormatIPv4(set.address));
+    } else {
+        // Without an address in the settings file the default one is still being looked up.
+        text += "the default address once it is known";
+    }
+    if (metrics) text += ", metrics at http://" + metrics->addressText() + "/metrics";
+    return text;
+}
+
 }  // namespace
 
 TerminationSignals::TerminationSignals() {
@@ -89,12 +106,9 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
     services.notifier = notifier;
     services.clock = clock;
     Monitor monitor(std::move(services));
+    if (options.interfaces) monitor.setInterfaceOverride(*options.interfaces);
     monitor.loadSettings();
-    std::string started = "running without a window, ";
-    // Without an address in the settings file the default one is still being looked up.
-    started += monitor.localAddress() != 0 ? "capturing " + u16ToUtf8(FormatIPv4(monitor.localAddress()))
-                                           : std::string("capturing the default address once it is known");
-    if (options.metrics) started += ", metrics at http://" + options.metrics->addressText() + "/metrics";
+    const std::string started = startedText(monitor.captureSet(), options.metrics);
     notifier->log(started);
     monitor.start();
     if (options.metrics) options.metrics->start(engineMetricsSource(monitor, options.maxApplicationSeries));

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 
+#include "base/capture_set.h"
 #include "metrics/exposition.h"
 
 namespace sondrel {
@@ -31,6 +33,7 @@ private:
 struct HeadlessOptions {
     MetricsServer* metrics = nullptr;  // listening already; served while the engine runs
     std::size_t maxApplicationSeries = kDefaultMaxApplicationSeries;
+    std::optional<CaptureSet> interfaces;  // --interfaces: instead of the settings' choice
     std::chrono::milliseconds exitWait{500};  // as the window's exit sequence
 };
 

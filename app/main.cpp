@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
         sondrel::HeadlessOptions options;
         options.metrics = metrics ? &*metrics : nullptr;
         options.maxApplicationSeries = commandLine.maxApplicationSeries;
+        options.interfaces = commandLine.interfaces;
         return sondrel::runHeadless(terminationSignals, options);
     }
 
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     int qtArgc = int(qtArguments.size());
 
     sondrel::CSondrelApp app(qtArgc, qtArgv.data());
+    if (commandLine.interfaces) app.overrideInterfaces(*commandLine.interfaces);
     if (metrics) {
         const std::size_t maxApplicationSeries = commandLine.maxApplicationSeries;
         app.serveMetrics(&*metrics, [maxApplicationSeries](sondrel::Monitor& monitor) {

@@ -42,6 +42,18 @@ bool sortsBefore(const QString& a, const QString& b)
     return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
 }
 
+// Each item tells what it stands for, since a one-name list reads as that interface does.
+constexpr int kKindRole = Qt::UserRole;
+
+QString listItemText(const CaptureSet& set)
+{
+    QStringList names;
+    for (const std::string& name : set.names) {
+        names << QString::fromStdString(name);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 void colourCaption(QGroupBox& frame, const QColor& colour)
 {
     QPalette palette = frame.palette();
@@ -53,13 +65,14 @@ void colourCaption(QGroupBox& frame, const QColor& colour)
 
 }  // namespace
 
-CDlgOpt::CDlgOpt(bool dailyReports, const std::u16string& reportFolder, std::uint32_t localAddress,
+CDlgOpt::CDlgOpt(bool dailyReports, const std::u16string& reportFolder, CaptureSet current,
                  std::vector<AdapterEntry> adapters, QWidget* parent)
     : QDialog(parent),
       m_adapters(std::move(adapters)),
       m_chooseFolder(chooseFolderWithDialog),
       m_dailyReports(dailyReports),
       m_reportFolder(reportFolder),
+      m_current(std::move(current)),
       m_generalFrame(new QGroupBox(QStringLiteral("General settings"), this)),
       m_dailyReportsBox(new QCheckBox(QStringLiteral("Save daily reports (at 00:00)"), this)),
       m_pathEdit(new QLineEdit(this)),
@@ -105,7 +118,7 @@ CDlgOpt::CDlgOpt(bool dailyReports, const std::u16string& reportFolder, std::uin
     connect(m_okButton, &QPushButton::clicked, this, &CDlgOpt::accept);
     connect(m_cancelButton, &QPushButton::clicked, this, &CDlgOpt::reject);
 
-    fillInterfaces(localAddress);
+    fillInterfaces();
     m_dailyReportsBox->setChecked(dailyReports);
     m_pathEdit->setText(QString::fromStdU16String(reportFolder));
 }
@@ -115,8 +128,14 @@ void CDlgOpt::setFolderChooser(FolderChooser chooser)
     m_chooseFolder = std::move(chooser);
 }
 
-void CDlgOpt::fillInterfaces(std::uint32_t localAddress)
+void CDlgOpt::fillInterfaces()
 {
+    m_interfaceBox->addItem(QStringLiteral("All interfaces"), int(CaptureSet::Kind::All));
+    if (m_current.kind == CaptureSet::Kind::Names) {
+        m_interfaceBox->addItem(listItemText(m_current), int(CaptureSet::Kind::Names));
+    }
+    const int firstInterface = m_interfaceBox->count();
+
     std::vector<QString> items;
     items.reserve(m_adapters.size());
     for (const AdapterEntry& adapter : m_adapters) {
@@ -124,7 +143,12 @@ void CDlgOpt::fillInterfaces(std::uint32_t localAddress)
     }
     std::stable_sort(items.begin(), items.end(), sortsBefore);
     for (const QString& item : items) {
-        m_interfaceBox->addItem(item);
+        m_interfaceBox->addItem(item, int(CaptureSet::Kind::Address));
+    }
+
+    if (m_current.followsInterfaces()) {
+        m_interfaceBox->setCurrentIndex(m_current.kind == CaptureSet::Kind::All ? 0 : 1);
+        return;
     }
     if (items.empty()) {
         m_interfaceBox->setCurrentIndex(-1);
@@ -132,13 +156,13 @@ void CDlgOpt::fillInterfaces(std::uint32_t localAddress)
     }
 
     // Start on the interface in use, so that OK alone never moves capture elsewhere.
-    int start = 0;
-    const std::string configured = dottedAddress(localAddress);
+    int start = firstInterface;
+    const std::string configured = dottedAddress(m_current.address);
     const auto inUse = std::find_if(m_adapters.begin(), m_adapters.end(),
                                     [&](const AdapterEntry& adapter) { return adapter.addressText == configured; });
     if (inUse != m_adapters.end()) {
-        start = std::max(0, m_interfaceBox->findText(QString::fromStdU16String(inUse->description),
-                                                     Qt::MatchExactly | Qt::MatchCaseSensitive));
+        start = std::max(firstInterface, m_interfaceBox->findText(QString::fromStdU16String(inUse->description),
+                                                                  Qt::MatchExactly | Qt::MatchCaseSensitive));
     }
     m_interfaceBox->setCurrentIndex(start);
 }
@@ -153,21 +177,32 @@ void CDlgOpt::browseForFolder()
     }
 }
 
+std::optional<CaptureSet> CDlgOpt::choiceAt(int index) const
+{
+    switch (CaptureSet::Kind(m_interfaceBox->itemData(index, kKindRole).toInt())) {
+    case CaptureSet::Kind::All:
+        return CaptureSet::all();
+    case CaptureSet::Kind::Names:
+        return m_current;
+    case CaptureSet::Kind::Address:
+        break;
+    }
+    const std::u16string chosen = m_interfaceBox->itemText(index).toStdU16String();
+    const auto match = std::find_if(m_adapters.begin(), m_adapters.end(),
+                                    [&](const AdapterEntry& adapter) { return adapter.description == chosen; });
+    if (match == m_adapters.end() || inetAddr(match->addressText) == 0) {
+        return std::nullopt;
+    }
+    return CaptureSet::ofAddress(inetAddr(match->addressText));
+}
+
 void CDlgOpt::accept()
 {
     m_dailyReports = m_dailyReportsBox->isChecked();
     m_reportFolder = m_pathEdit->text().toStdU16String();
 
-    m_interfaceAddress.reset();
     const int selected = m_interfaceBox->currentIndex();
-    if (selected >= 0) {
-        const std::u16string chosen = m_interfaceBox->itemText(selected).toStdU16String();
-        const auto match = std::find_if(m_adapters.begin(), m_adapters.end(),
-                                        [&](const AdapterEntry& adapter) { return adapter.description == chosen; });
-        if (match != m_adapters.end()) {
-            m_interfaceAddress = inetAddr(match->addressText);
-        }
-    }
+    m_captureChoice = selected >= 0 ? choiceAt(selected) : std::nullopt;
     QDialog::accept();
 }
 

@@ -28,8 +28,10 @@ public:
     using FolderChooser = std::function<std::optional<QString>(QWidget* parent)>;
 
     // adapters: the interface list read just before opening (listAdapters()),
-    // in its own order. localAddress (network order) picks the starting item.
-    CDlgOpt(bool dailyReports, const std::u16string& reportFolder, std::uint32_t localAddress,
+    // in its own order. current, what is captured now, picks the starting item:
+    // "All interfaces", the list of names (an item of its own), or the
+    // interface that carries the address.
+    CDlgOpt(bool dailyReports, const std::u16string& reportFolder, CaptureSet current,
             std::vector<AdapterEntry> adapters, QWidget* parent = nullptr);
 
     void setFolderChooser(FolderChooser chooser);
@@ -37,13 +39,10 @@ public:
     // The choice, valid once the dialog was confirmed with OK.
     bool dailyReports() const { return m_dailyReports; }
     const std::u16string& reportFolder() const { return m_reportFolder; }
-    // The first IPv4 address of the chosen interface; nothing when no interface
-    // was chosen or none matches, and then the capture address stays as it is.
-    std::optional<std::uint32_t> interfaceAddress() const { return m_interfaceAddress; }
-    std::optional<CaptureSet> captureChoice() const {
-        if (!m_interfaceAddress) return std::nullopt;
-        return CaptureSet::ofAddress(*m_interfaceAddress);
-    }
+    // All interfaces, the list shown, or the first IPv4 address of the chosen
+    // interface; nothing when no item was chosen or the interface has no IPv4
+    // address, and then capture stays as it is.
+    const std::optional<CaptureSet>& captureChoice() const { return m_captureChoice; }
 
     QCheckBox& dailyReportsBox() { return *m_dailyReportsBox; }
     QLineEdit& pathEdit() { return *m_pathEdit; }
@@ -61,14 +60,16 @@ public:
 
 private:
     void browseForFolder();
-    void fillInterfaces(std::uint32_t localAddress);
+    void fillInterfaces();
+    std::optional<CaptureSet> choiceAt(int index) const;
 
     std::vector<AdapterEntry> m_adapters;
     FolderChooser m_chooseFolder;
 
     bool m_dailyReports;
     std::u16string m_reportFolder;
-    std::optional<std::uint32_t> m_interfaceAddress;
+    CaptureSet m_current;
+    std::optional<CaptureSet> m_captureChoice;
 
     QGroupBox* m_generalFrame;
     QCheckBox* m_dailyReportsBox;

@@ -44,6 +44,7 @@ int CSondrelApp::InitInstance() {
     MonitorServices services;
     services.notifier = m_notifier;
     m_monitor = std::make_unique<Monitor>(std::move(services));
+    if (m_interfaces) m_monitor->setInterfaceOverride(*m_interfaces);
     if (m_metrics) m_metrics->start(m_metricsBody(*m_monitor));
     m_dialog = std::make_unique<CSondrelDlg>(*m_monitor);
     connect(m_dialog.get(), &CSondrelDlg::ended, this, &QCoreApplication::quit);

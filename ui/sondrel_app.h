@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "base/capture_set.h"
 #include "metrics/metrics_server.h"
 
 namespace sondrel {
@@ -27,6 +29,8 @@ public:
     // Before InitInstance: serve the engine's metrics on this server (already
     // listening) while the engine lives.
     void serveMetrics(MetricsServer* server, MetricsBody body);
+    // Before InitInstance: capture this set for this run instead of the settings' choice.
+    void overrideInterfaces(CaptureSet set) { m_interfaces = std::move(set); }
 
     // Builds the engine and the main window, runs the start-up sequence and
     // the event loop until "Exit"; returns the exit code.
@@ -38,6 +42,7 @@ private:
     std::unique_ptr<CSondrelDlg> m_dialog;
     MetricsServer* m_metrics = nullptr;
     MetricsBody m_metricsBody;
+    std::optional<CaptureSet> m_interfaces;
 };
 
 }  // namespace sondrel

@@ -369,7 +369,7 @@ void CSondrelDlg::finishExit() {
 
 void CSondrelDlg::OnOptions() {
     const Settings& current = m_monitor.settings();
-    CDlgOpt dialog(current.dailyReports != 0, current.reportFolder, m_monitor.localAddress(),
+    CDlgOpt dialog(current.dailyReports != 0, current.reportFolder, m_monitor.captureSet(),
                    m_environment.adapters ? m_environment.adapters() : listAdapters(), this);
     if (execWindowModal(dialog) != QDialog::Accepted) return;
     if (!m_monitor.applyOptions(dialog.captureChoice(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))

@@ -16,24 +16,30 @@ struct Row {
     const char* metrics;  // the address as shown; empty: none
     std::size_t maxSeries;
     std::vector<std::string> qtArguments;
+    const char* interfaces;  // as interfaceListText gives it; empty: none
 };
 
 TEST(CommandLine, Accepted) {
     const Row rows[] = {
-        {"nothing: the window", {}, Mode::Window, "", 200, {}},
-        {"headless", {"--headless"}, Mode::Headless, "", 200, {}},
-        {"headless with metrics", {"--headless", "--metrics", "127.0.0.1:9100"}, Mode::Headless, "127.0.0.1:9100", 200, {}},
-        {"metrics with =", {"--metrics=[::1]:9100", "--headless"}, Mode::Headless, "[::1]:9100", 200, {}},
-        {"series limit", {"--metrics", "9100", "--metrics-max-applications", "50"}, Mode::Window, "127.0.0.1:9100", 50, {}},
-        {"series limit 0 with =", {"--metrics-max-applications=0", "--metrics", "9100"}, Mode::Window, "127.0.0.1:9100", 0, {}},
+        {"nothing: the window", {}, Mode::Window, "", 200, {}, ""},
+        {"headless", {"--headless"}, Mode::Headless, "", 200, {}, ""},
+        {"headless with metrics", {"--headless", "--metrics", "127.0.0.1:9100"}, Mode::Headless, "127.0.0.1:9100", 200, {}, ""},
+        {"metrics with =", {"--metrics=[::1]:9100", "--headless"}, Mode::Headless, "[::1]:9100", 200, {}, ""},
+        {"series limit", {"--metrics", "9100", "--metrics-max-applications", "50"}, Mode::Window, "127.0.0.1:9100", 50, {}, ""},
+        {"series limit 0 with =", {"--metrics-max-applications=0", "--metrics", "9100"}, Mode::Window, "127.0.0.1:9100", 0, {}, ""},
         {"Qt options pass to the window",
          {"-platform", "offscreen", "--style", "fusion", "-reverse", "-stylesheet=a.qss"},
          Mode::Window, "", 200,
-         {"-platform", "offscreen", "--style", "fusion", "-reverse", "-stylesheet=a.qss"}},
+         {"-platform", "offscreen", "--style", "fusion", "-reverse", "-stylesheet=a.qss"}, ""},
         {"window with metrics and a Qt option",
-         {"--metrics", "localhost:9100", "-platform", "xcb"}, Mode::Window, "127.0.0.1:9100", 200, {"-platform", "xcb"}},
-        {"help wins", {"--headless", "--help", "--bogus"}, Mode::Help, "", 200, {}},
-        {"short help", {"-h"}, Mode::Help, "", 200, {}},
+         {"--metrics", "localhost:9100", "-platform", "xcb"}, Mode::Window, "127.0.0.1:9100", 200, {"-platform", "xcb"}, ""},
+        {"all interfaces in the window", {"--interfaces", "all"}, Mode::Window, "", 200, {}, "all"},
+        {"interface names headless, with =", {"--headless", "--interfaces=eth0,wg0"}, Mode::Headless, "", 200, {},
+         "eth0,wg0"},
+        {"interfaces with a Qt option", {"-platform", "xcb", "--interfaces", "wg0,wg0"}, Mode::Window, "", 200,
+         {"-platform", "xcb"}, "wg0"},
+        {"help wins", {"--headless", "--help", "--bogus"}, Mode::Help, "", 200, {}, ""},
+        {"short help", {"-h"}, Mode::Help, "", 200, {}, ""},
     };
     for (const Row& row : rows) {
         const CommandLine parsed = parseCommandLine(row.arguments);
@@ -42,6 +48,7 @@ TEST(CommandLine, Accepted) {
         EXPECT_EQ(parsed.metrics ? parsed.metrics->text : "", row.metrics) << row.name;
         EXPECT_EQ(parsed.maxApplicationSeries, row.maxSeries) << row.name;
         EXPECT_EQ(parsed.qtArguments, row.qtArguments) << row.name;
+        EXPECT_EQ(parsed.interfaces ? interfaceListText(*parsed.interfaces) : "", row.interfaces) << row.name;
     }
 }
 
@@ -64,6 +71,12 @@ TEST(CommandLine, Refused) {
         {"Qt option with headless", {"--headless", "-platform", "offscreen"}},
         {"Qt option without its value", {"-platform"}},
         {"Qt option in a form Qt does not read", {"-platform=offscreen"}},
+        {"interfaces without a value", {"--interfaces"}},
+        {"interfaces empty", {"--interfaces="}},
+        {"interfaces with an empty name", {"--interfaces", "eth0,,wg0"}},
+        {"interfaces with a name too long", {"--interfaces", "a23456789012345x"}},
+        {"interfaces with a space", {"--headless", "--interfaces", "eth0, wg0"}},
+        {"interfaces twice", {"--interfaces", "all", "--interfaces", "eth0"}},
         {"prefix of an option", {"--head"}},
         {"option glued to its prefix", {"--metricsx"}},
     };

@@ -10,6 +10,7 @@
 #include "tests/support/in_process_sources.h"
 #include "engine/monitor.h"
 #include "tests/support/stepped_clock.h"
+#include "config/interface_choice.h"
 #include "config/settings.h"
 #include "tests/support/engine_fakes.h"
 #include "tests/support/idle_capture_library.h"
@@ -167,6 +168,43 @@ TEST_F(MonitorFixture, NoNewAddressKeepsTheInterface) {
     EXPECT_TRUE(monitor->applyOptions(std::nullopt, 1, u"/r"));
     EXPECT_EQ(monitor->localAddress(), ip("10.0.0.1"));
     EXPECT_EQ(monitor->lists().applications().rowCount(), 1u);
+}
+
+TEST_F(MonitorFixture, AWiderChoiceLivesBesideTheUnchangedSettingsFile) {
+    const std::string folder = monitor->settingsFolder();
+    const auto settingsBytes = [&] {
+        std::ifstream in(SettingsFilePath(folder), std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    const CaptureSet address = CaptureSet::ofAddress(ip("10.0.0.1"));
+    ASSERT_TRUE(monitor->applyOptions(address, 1, u"/r"));
+    const std::string oneAddress = settingsBytes();
+    ASSERT_FALSE(oneAddress.empty());
+
+    const struct {
+        const char* name;
+        CaptureSet chosen;
+        std::optional<CaptureSet> saved;  // what the interface file holds
+    } steps[] = {
+        {"all", CaptureSet::all(), CaptureSet::all()},
+        {"a list", {CaptureSet::Kind::Names, 0, {"eth0", "wg0"}}, CaptureSet{CaptureSet::Kind::Names, 0, {"eth0", "wg0"}}},
+        {"the address again", address, std::nullopt},
+    };
+    for (const auto& step : steps) {
+        EXPECT_TRUE(monitor->applyOptions(step.chosen, 1, u"/r")) << step.name;
+        EXPECT_EQ(settingsBytes(), oneAddress) << step.name;
+        EXPECT_EQ(loadInterfaceChoice(folder), step.saved) << step.name;
+        EXPECT_EQ(fs::exists(interfaceChoicePath(folder)), step.saved.has_value()) << step.name;
+        monitor->loadSettings();
+        EXPECT_EQ(monitor->captureSet(), step.chosen) << step.name;
+    }
+
+    // --interfaces holds for the run and writes nothing.
+    monitor->setInterfaceOverride(CaptureSet::all());
+    monitor->loadSettings();
+    EXPECT_EQ(monitor->captureSet(), CaptureSet::all());
+    EXPECT_FALSE(fs::exists(interfaceChoicePath(folder)));
+    EXPECT_EQ(settingsBytes(), oneAddress);
 }
 
 TEST_F(MonitorFixture, UnwritableSettingsFolderIsReported) {

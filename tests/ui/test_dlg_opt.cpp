@@ -7,11 +7,14 @@
 #include "ui/dlg_opt.h"
 
 using sondrel::AdapterEntry;
+using sondrel::CaptureSet;
 using sondrel::CDlgOpt;
 
 using Adapters = std::vector<AdapterEntry>;
+using Choice = std::optional<CaptureSet>;
 Q_DECLARE_METATYPE(Adapters)
-Q_DECLARE_METATYPE(std::optional<std::uint32_t>)
+Q_DECLARE_METATYPE(CaptureSet)
+Q_DECLARE_METATYPE(Choice)
 
 namespace {
 
@@ -25,6 +28,27 @@ Adapters machine()
 {
     return {{u"lo", "127.0.0.1"}, {u"wlan0", "192.168.1.20"}, {u"eth0", "10.0.0.5"}, {u"docker0", "172.17.0.1"},
             {u"tun0", "0.0.0.0"}};
+}
+
+CaptureSet at(const char* dotted)
+{
+    return CaptureSet::ofAddress(address(dotted));
+}
+
+CaptureSet named(std::vector<std::string> names)
+{
+    return {CaptureSet::Kind::Names, 0, std::move(names)};
+}
+
+QString describe(const Choice& choice)
+{
+    if (!choice) {
+        return QStringLiteral("nothing");
+    }
+    if (!choice->followsInterfaces()) {
+        return QStringLiteral("address %1").arg(choice->address, 8, 16, QLatin1Char('0'));
+    }
+    return QString::fromStdString(sondrel::interfaceListText(*choice));
 }
 
 QStringList items(QComboBox& box)
@@ -44,9 +68,8 @@ private slots:
     void controlsAndTexts();
     void captionsInTheirColour();
     void itemsAreSorted();
-    void okAtOnce_data();
-    void okAtOnce();
-    void choosingAnotherInterface();
+    void okTakesTheChoice_data();
+    void okTakesTheChoice();
     void okTakesFlagAndPathAsTyped();
     void browsingKeepsTheCheckBox();
     void cancelledBrowsingChangesNothing();
@@ -55,7 +78,7 @@ private slots:
 
 void TestDlgOpt::controlsAndTexts()
 {
-    CDlgOpt dialog(true, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt dialog(true, u"/srv/reports", at("10.0.0.5"), machine());
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Options"));
     QCOMPARE(dialog.generalFrame().title(), QStringLiteral("General settings"));
     QCOMPARE(dialog.interfaceFrame().title(), QStringLiteral("Network interface to snoop: "));
@@ -75,14 +98,14 @@ void TestDlgOpt::controlsAndTexts()
     QVERIFY(labels.contains(QStringLiteral("Also reset data after saving")));
     QVERIFY(labels.contains(QStringLiteral("Path for the reports:")));
 
-    CDlgOpt off(false, u"", 0, {});
+    CDlgOpt off(false, u"", at("0.0.0.0"), {});
     QVERIFY(!off.dailyReportsBox().isChecked());
     QCOMPARE(off.pathEdit().text(), QString());
 }
 
 void TestDlgOpt::captionsInTheirColour()
 {
-    CDlgOpt dialog(true, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt dialog(true, u"/srv/reports", at("10.0.0.5"), machine());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const QColor caption(50, 0, 225);
@@ -108,71 +131,87 @@ void TestDlgOpt::captionsInTheirColour()
 
 void TestDlgOpt::itemsAreSorted()
 {
-    CDlgOpt dialog(true, u"", 0, machine());
+    CDlgOpt dialog(true, u"", at("0.0.0.0"), machine());
     QCOMPARE(items(dialog.interfaceBox()),
-             (QStringList{"docker0", "eth0", "lo", "tun0", "wlan0"}));
+             (QStringList{"All interfaces", "docker0", "eth0", "lo", "tun0", "wlan0"}));
 
-    CDlgOpt mixedCase(true, u"", 0, {{u"b", "1.1.1.1"}, {u"B2", "1.1.1.2"}, {u"a", "1.1.1.3"}, {u"A", "1.1.1.4"}});
-    QCOMPARE(items(mixedCase.interfaceBox()), (QStringList{"A", "a", "b", "B2"}));
+    CDlgOpt mixedCase(true, u"", at("0.0.0.0"),
+                      {{u"b", "1.1.1.1"}, {u"B2", "1.1.1.2"}, {u"a", "1.1.1.3"}, {u"A", "1.1.1.4"}});
+    QCOMPARE(items(mixedCase.interfaceBox()), (QStringList{"All interfaces", "A", "a", "b", "B2"}));
 }
 
-void TestDlgOpt::okAtOnce_data()
+void TestDlgOpt::okTakesTheChoice_data()
 {
     QTest::addColumn<Adapters>("adapters");
-    QTest::addColumn<QString>("configured");
+    QTest::addColumn<CaptureSet>("current");
+    QTest::addColumn<QStringList>("leadingItems");  // those before the interfaces
     QTest::addColumn<QString>("startItem");
-    QTest::addColumn<std::optional<std::uint32_t>>("chosen");
+    QTest::addColumn<QString>("picked");  // empty: OK at once
+    QTest::addColumn<Choice>("chosen");
 
+    const QStringList all{"All interfaces"};
     QTest::newRow("configured interface kept although not first")
-        << machine() << "10.0.0.5" << "eth0" << std::optional<std::uint32_t>(address("10.0.0.5"));
+        << machine() << at("10.0.0.5") << all << "eth0" << "" << Choice(at("10.0.0.5"));
     QTest::newRow("configured last in sort order")
-        << machine() << "192.168.1.20" << "wlan0" << std::optional<std::uint32_t>(address("192.168.1.20"));
-    QTest::newRow("unknown address takes the alphabetically first")
-        << machine() << "10.9.9.9" << "docker0" << std::optional<std::uint32_t>(address("172.17.0.1"));
-    QTest::newRow("address 0 finds the interface without IPv4")
-        << machine() << "0.0.0.0" << "tun0" << std::optional<std::uint32_t>(0);
+        << machine() << at("192.168.1.20") << all << "wlan0" << "" << Choice(at("192.168.1.20"));
+    QTest::newRow("unknown address takes the alphabetically first interface")
+        << machine() << at("10.9.9.9") << all << "docker0" << "" << Choice(at("172.17.0.1"));
+    QTest::newRow("address 0 finds the interface without IPv4, which chooses nothing")
+        << machine() << at("0.0.0.0") << all << "tun0" << "" << Choice();
     QTest::newRow("two interfaces with one address: the earlier in the list")
-        << Adapters{{u"veth1", "10.1.1.1"}, {u"br0", "10.2.2.2"}, {u"br1", "10.2.2.2"}} << "10.2.2.2" << "br0"
-        << std::optional<std::uint32_t>(address("10.2.2.2"));
+        << Adapters{{u"veth1", "10.1.1.1"}, {u"br0", "10.2.2.2"}, {u"br1", "10.2.2.2"}} << at("10.2.2.2") << all
+        << "br0" << "" << Choice(at("10.2.2.2"));
     QTest::newRow("two adapters with one description: the earlier one's address")
-        << Adapters{{u"eth0", "10.0.0.5"}, {u"eth0", "10.0.0.6"}, {u"lo", "127.0.0.1"}} << "10.0.0.6" << "eth0"
-        << std::optional<std::uint32_t>(address("10.0.0.5"));
-    QTest::newRow("no adapters: no new address") << Adapters{} << "10.0.0.5" << "" << std::optional<std::uint32_t>();
+        << Adapters{{u"eth0", "10.0.0.5"}, {u"eth0", "10.0.0.6"}, {u"lo", "127.0.0.1"}} << at("10.0.0.6") << all
+        << "eth0" << "" << Choice(at("10.0.0.5"));
+    QTest::newRow("no adapters: no new address") << Adapters{} << at("10.0.0.5") << all << "" << "" << Choice();
+    QTest::newRow("another interface")
+        << machine() << at("10.0.0.5") << all << "eth0" << "wlan0" << Choice(at("192.168.1.20"));
+    QTest::newRow("all interfaces picked") << machine() << at("10.0.0.5") << all << "eth0" << "All interfaces"
+                                           << Choice(CaptureSet::all());
+    QTest::newRow("all interfaces kept")
+        << machine() << CaptureSet::all() << all << "All interfaces" << "" << Choice(CaptureSet::all());
+    QTest::newRow("all interfaces without adapters")
+        << Adapters{} << CaptureSet::all() << all << "All interfaces" << "" << Choice(CaptureSet::all());
+    QTest::newRow("a list kept") << machine() << named({"eth0", "wg0"}) << QStringList{"All interfaces", "eth0, wg0"}
+                                 << "eth0, wg0" << "" << Choice(named({"eth0", "wg0"}));
+    QTest::newRow("a list of one name is not that interface's address")
+        << machine() << named({"eth0"}) << QStringList{"All interfaces", "eth0"} << "eth0" << ""
+        << Choice(named({"eth0"}));
+    QTest::newRow("from a list to an interface")
+        << machine() << named({"eth0", "wg0"}) << QStringList{"All interfaces", "eth0, wg0"} << "eth0, wg0" << "lo"
+        << Choice(at("127.0.0.1"));
 }
 
-void TestDlgOpt::okAtOnce()
+void TestDlgOpt::okTakesTheChoice()
 {
     QFETCH(Adapters, adapters);
-    QFETCH(QString, configured);
+    QFETCH(CaptureSet, current);
+    QFETCH(QStringList, leadingItems);
     QFETCH(QString, startItem);
-    QFETCH(std::optional<std::uint32_t>, chosen);
+    QFETCH(QString, picked);
+    QFETCH(Choice, chosen);
 
-    CDlgOpt dialog(true, u"/srv/reports", address(configured.toLatin1().constData()), adapters);
+    CDlgOpt dialog(true, u"/srv/reports", current, adapters);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.interfaceBox().currentText(), startItem);
-    QTest::mouseClick(&dialog.okButton(), Qt::LeftButton);
+    QComboBox& box = dialog.interfaceBox();
+    QCOMPARE(items(box).mid(0, box.count() - int(adapters.size())), leadingItems);
+    QCOMPARE(box.currentText(), startItem);
+    if (!picked.isEmpty()) {
+        // The last item of that text is the interface, where a one-name list reads the same.
+        box.setCurrentIndex(int(items(box).lastIndexOf(picked)));
+    }
+    QTest::keyClick(&dialog, Qt::Key_Return);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.interfaceAddress(), chosen);
+    QCOMPARE(describe(dialog.captureChoice()), describe(chosen));
     QVERIFY(dialog.dailyReports());
     QCOMPARE(dialog.reportFolder(), std::u16string(u"/srv/reports"));
 }
 
-void TestDlgOpt::choosingAnotherInterface()
-{
-    CDlgOpt dialog(true, u"", address("10.0.0.5"), machine());
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QComboBox& box = dialog.interfaceBox();
-    box.setCurrentIndex(box.findText(QStringLiteral("wlan0")));
-    QTest::keyClick(&dialog, Qt::Key_Return);
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.interfaceAddress(), std::optional<std::uint32_t>(address("192.168.1.20")));
-}
-
 void TestDlgOpt::okTakesFlagAndPathAsTyped()
 {
-    CDlgOpt dialog(true, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt dialog(true, u"/srv/reports", at("10.0.0.5"), machine());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTest::mouseClick(&dialog.dailyReportsBox(), Qt::LeftButton);
@@ -186,7 +225,7 @@ void TestDlgOpt::okTakesFlagAndPathAsTyped()
 
 void TestDlgOpt::browsingKeepsTheCheckBox()
 {
-    CDlgOpt dialog(true, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt dialog(true, u"/srv/reports", at("10.0.0.5"), machine());
     QWidget* askedBy = nullptr;
     dialog.setFolderChooser([&askedBy](QWidget* parent) {
         askedBy = parent;
@@ -207,7 +246,7 @@ void TestDlgOpt::browsingKeepsTheCheckBox()
 
 void TestDlgOpt::cancelledBrowsingChangesNothing()
 {
-    CDlgOpt dialog(false, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt dialog(false, u"/srv/reports", at("10.0.0.5"), machine());
     dialog.setFolderChooser([](QWidget*) { return std::optional<QString>(); });
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -218,7 +257,7 @@ void TestDlgOpt::cancelledBrowsingChangesNothing()
 
 void TestDlgOpt::cancelLeavesTheChoiceUnread()
 {
-    CDlgOpt dialog(true, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt dialog(true, u"/srv/reports", at("10.0.0.5"), machine());
     dialog.setFolderChooser([](QWidget*) { return std::optional<QString>(QStringLiteral("/tmp/elsewhere")); });
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -230,9 +269,9 @@ void TestDlgOpt::cancelLeavesTheChoiceUnread()
     // The owner reads nothing after Cancel; the dialog still holds what it was given.
     QVERIFY(dialog.dailyReports());
     QCOMPARE(dialog.reportFolder(), std::u16string(u"/srv/reports"));
-    QCOMPARE(dialog.interfaceAddress(), std::optional<std::uint32_t>());
+    QCOMPARE(describe(dialog.captureChoice()), describe(Choice()));
 
-    CDlgOpt escaped(true, u"/srv/reports", address("10.0.0.5"), machine());
+    CDlgOpt escaped(true, u"/srv/reports", at("10.0.0.5"), machine());
     escaped.show();
     QVERIFY(QTest::qWaitForWindowExposed(&escaped));
     QTest::keyClick(&escaped, Qt::Key_Escape);
