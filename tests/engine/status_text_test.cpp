@@ -34,6 +34,12 @@ TEST(CaptureStatusText, SaysWhatIsCapturedAndHowItGoes) {
     dropping.packetsDropped = 42;
     CaptureStatus stopped = capturing(u"eth0", "192.0.2.10", 0, AttributionMode::Ebpf);
     stopped.capturing = false;
+    const auto ofSet = [](CaptureSet::Kind kind, std::vector<std::u16string> names, std::size_t ipv6) {
+        CaptureStatus status = capturing(u"any", nullptr, ipv6, AttributionMode::Ebpf);
+        status.set = kind;
+        status.interfaceNames = std::move(names);
+        return status;
+    };
     const StatusCase rows[] = {
         {"everything known", capturing(u"eth0", "192.0.2.10", 2, AttributionMode::Ebpf), {12 * 1024 + 5, 1 << 20},
          u"Capturing eth0 192.0.2.10 (+2 IPv6) · owners: eBPF · ↑ 12 KB/s ↓ 1 MB/s"},
@@ -43,6 +49,12 @@ TEST(CaptureStatusText, SaysWhatIsCapturedAndHowItGoes) {
          u"Capturing 192.0.2.10 · ↑ 0 B/s ↓ 0 B/s"},
         {"no owner tables", capturing(u"eth0", nullptr, 0, AttributionMode::None), {},
          u"Capturing eth0 · owners unknown: protocol names only · ↑ 0 B/s ↓ 0 B/s"},
+        {"all interfaces", ofSet(CaptureSet::Kind::All, {u"eth0", u"wg0", u"lo"}, 3), {},
+         u"All interfaces: eth0, wg0, lo (+3 IPv6) · owners: eBPF · ↑ 0 B/s ↓ 0 B/s"},
+        {"all, none up", ofSet(CaptureSet::Kind::All, {}, 0), {},
+         u"All interfaces: none up · owners: eBPF · ↑ 0 B/s ↓ 0 B/s"},
+        {"a list", ofSet(CaptureSet::Kind::Names, {u"wg0"}, 0), {},
+         u"Interfaces: wg0 · owners: eBPF · ↑ 0 B/s ↓ 0 B/s"},
         {"stopped", stopped, {}, u"Not capturing"},
         {"open failed with its reason", failed(u"Unable to open the adapter!\nsocket: Operation not permitted"),
          {5, 5}, u"Not capturing: Unable to open the adapter! (socket: Operation not permitted)"},
