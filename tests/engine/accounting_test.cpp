@@ -1,3 +1,5 @@
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "engine/accounting.h"
@@ -120,6 +122,34 @@ TEST_F(AccountingFixture, PacketBetweenLocalAddressesIsSentByOneEndAndReceivedBy
         EXPECT_EQ(byApp, expectedApps);
         EXPECT_EQ(byPort, expectedPorts);
     }
+}
+
+// The helper marks the local ends by the addresses of every captured
+// interface when it forwards a packet; its word stands over the window's own
+// addresses. Bytes are summed per interface, and each endpoint row names the
+// interface of its last packet.
+TEST_F(AccountingFixture, HelperMarkedEndsStandAndBytesAreSummedPerInterface) {
+    owners.labels[5000] = u"/usr/bin/app";
+    const auto marked = [](PacketRecord record, std::uint8_t ends, std::uint32_t interfaceIndex) {
+        record.localEnds = ends;
+        record.interfaceIndex = interfaceIndex;
+        return record;
+    };
+    accountant.AccountPacket(marked({kRemoteB, kRemoteA, 100, 80, 5000, 6}, kEndsKnown | kSourceLocal, 3));
+    accountant.AccountPacket(marked({kLocal, kRemoteA, 1000, 80, 5000, 6}, kEndsKnown, 3));
+    accountant.AccountPacket(marked({kRemoteA, kLocal, 40, 5000, 80, 6}, 0, 7));
+    accountant.AccountPacket(marked({kRemoteA, kRemoteB, 20, 5000, 80, 6}, kEndsKnown | kDestinationLocal, 7));
+
+    ASSERT_EQ(table().size(), 1u);
+    EXPECT_EQ(table().app(0).ulBytes, 100u);
+    EXPECT_EQ(table().app(0).dlBytes, 60u);
+    std::vector<std::uint32_t> lastInterface;
+    for (const EndpointRecord& e : table().app(0).endpoints) lastInterface.push_back(e.interfaceIndex);
+    EXPECT_EQ(lastInterface, std::vector<std::uint32_t>{7});
+    std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> perInterface;
+    for (const InterfaceBytes& bytes : records->interfaceBytes)
+        perInterface.emplace_back(bytes.index, bytes.ulBytes, bytes.dlBytes);
+    EXPECT_EQ(perInterface, (std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>>{{3, 100, 0}, {7, 0, 60}}));
 }
 
 TEST_F(AccountingFixture, EmptyOwnerTextDropsThePacket) {
