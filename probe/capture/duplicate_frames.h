@@ -27,7 +27,7 @@ public:
     bool seenOnOtherInterface(std::span<const std::uint8_t> packet, std::uint32_t interfaceIndex, std::int64_t timeNs);
 
 private:
-    static constexpr std::size_t kSlots = 4096;
+    static constexpr std::size_t kSlots = 1024;
     struct Slot {
         std::uint64_t digest = 0;
         std::int64_t timeNs = 0;

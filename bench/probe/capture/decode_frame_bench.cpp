@@ -207,3 +207,42 @@ BENCHMARK(BM_DecodeFrameHandlerFragmentsWithPush);
 
 }  // namespace
 BENCHMARK_MAIN();
+
+namespace {
+
+// The whole handler as the capture thread runs it, queue included: one
+// interface's Ethernet frames against the "any" device's cooked frames with
+// the duplicate check (and, with a list, the interface filter).
+void runHandler(benchmark::State& state, sondrel::LinkType link, bool named) {
+    std::vector<Frame> frames;
+    for (std::uint16_t port = 0; port < 64; ++port)
+        frames.push_back(sondrel::test::onLink(link, sondrel::test::ipv4({.protocol = 6, .totalLength = 1500, .srcPort = port,
+                                                                           .identification = port})));
+    sondrel::PacketQueue queue;
+    sondrel::InterfaceFilter filter({"a"}, [](std::uint32_t) -> std::optional<std::string> { return "a"; });
+    sondrel::DuplicateFrames duplicates;
+    sondrel::DecodeContext context{&queue, link};
+    if (link == sondrel::LinkType::LinuxCooked2) {
+        context.duplicates = &duplicates;
+        if (named) context.interfaces = &filter;
+    }
+    std::size_t next = 0;
+    std::int64_t time = 0;
+    for (auto _ : state) {
+        const Frame& frame = frames[next++ % frames.size()];
+        pcap_pkthdr header{{}, static_cast<bpf_u_int32>(frame.size()), static_cast<bpf_u_int32>(frame.size())};
+        header.ts.tv_usec = (time += 3) % 1'000'000;
+        sondrel::DecodeFrame(reinterpret_cast<u_char*>(&context), &header, frame.data());
+        if (queue.records().size() >= 4096) queue.records().clear();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_HandlerOneInterface(benchmark::State& state) { runHandler(state, sondrel::LinkType::Ethernet, false); }
+BENCHMARK(BM_HandlerOneInterface);
+void BM_HandlerAllInterfaces(benchmark::State& state) { runHandler(state, sondrel::LinkType::LinuxCooked2, false); }
+BENCHMARK(BM_HandlerAllInterfaces);
+void BM_HandlerNamedInterfaces(benchmark::State& state) { runHandler(state, sondrel::LinkType::LinuxCooked2, true); }
+BENCHMARK(BM_HandlerNamedInterfaces);
+
+}  // namespace
