@@ -272,6 +272,11 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
     pollfd ready{events->pollFd(), POLLIN, 0};
     const auto deliver = [&](const OwnerEvent& event) {
         if (const auto* socket = std::get_if<SocketClaim>(&event.detail)) {
+            // No file: the kernel's own socket (a tunnel's), bound in the context of the process that configured it.
+            if (socket->inode == 0 && socket->protocol == 17) {
+                shared->discovery->observeKernelSocket(socket->protocol, event.timeNs);
+                return;
+            }
             if (!labels.known(event.tgid)) {
                 const ScopedPrivilege reading(Privilege::ReadProcesses);
                 labels.labelOf(event.tgid, event.comm);

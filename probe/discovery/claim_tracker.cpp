@@ -61,6 +61,11 @@ void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t
         const SeenSocket& socket = sockets[m_passWinner[slot]];
         const std::uint32_t label = labelId(socket.label);
         SlotState& state = m_slots[slot];
+        if (state.tunnel) {
+            // Known by its inode, the tunnel's socket keeps the claim while it lingers after the tunnel.
+            if (socket.label == nullptr) state.inode = socket.inode;
+            continue;
+        }
         const bool ownersLastSocket = label == kUnreadable && state.label > kUnreadable && socket.inode != 0 &&
                                       socket.inode == state.inode;
         if (state.label != label && !ownersLastSocket) {
@@ -85,6 +90,7 @@ void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std
     const std::uint32_t label = labelId(socket.label);
     forEachSlot(socket, [&](std::size_t slot) {
         SlotState& state = m_slots[slot];
+        if (state.tunnel) return;
         if (state.label != label) {
             claim(slot, label, state.label == 0 ? kBeginning : atNs, out);
             state.label = label;
@@ -92,6 +98,34 @@ void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std
         }
         state.lastSeenNs = std::max(state.lastSeenNs, atNs);
     });
+}
+
+bool ClaimTracker::observeTunnels(std::span<const TunnelPort> tunnels, std::int64_t seenAtNs, std::int64_t notBeforeNs,
+                                  std::vector<OwnerClaim>& out) {
+    bool released = false;
+    for (const std::uint16_t port : m_tunnelPorts) {
+        if (std::any_of(tunnels.begin(), tunnels.end(), [&](const TunnelPort& tunnel) { return tunnel.port == port; }))
+            continue;
+        m_slots[slotOf(17, false, port)].tunnel = false;
+        m_slots[slotOf(17, true, port)].tunnel = false;
+        released = true;
+    }
+    m_tunnelPorts.clear();
+    for (const TunnelPort& tunnel : tunnels) {
+        const std::uint32_t label = labelId(&tunnel.label);
+        for (const bool ipv6 : {false, true}) {
+            const std::size_t slot = slotOf(17, ipv6, tunnel.port);
+            SlotState& state = m_slots[slot];
+            if (state.label != label) {
+                claim(slot, label, state.label == 0 ? kBeginning : std::max(state.lastSeenNs, notBeforeNs), out);
+                state.label = label;
+            }
+            state.tunnel = true;
+            state.lastSeenNs = std::max(state.lastSeenNs, seenAtNs);
+        }
+        m_tunnelPorts.push_back(tunnel.port);
+    }
+    return released;
 }
 
 }  // namespace sondrel

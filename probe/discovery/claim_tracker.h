@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/owner_claim.h"
+#include "probe/discovery/tunnel_ports.h"
 
 namespace sondrel {
 
@@ -39,6 +40,10 @@ using ProcessStartTime = std::function<std::optional<std::int64_t>(int pid)>;
 // holder, changes nothing: a process on its way out closes its descriptors
 // before the kernel drops its sockets, and a pass that reads the tables in
 // between would otherwise take the owner's last packets from it.
+//
+// A tunnel's port is the tunnel's on both families while the tunnel is up:
+// its kernel socket shows in every pass without an owner, and nothing a
+// pass or an event says of that port moves the claim (see observeTunnels).
 class ClaimTracker {
 public:
     ClaimTracker();
@@ -49,11 +54,19 @@ public:
                      std::vector<OwnerClaim>& out);
     // The process used the socket at `atNs`.
     void observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<OwnerClaim>& out);
+    // The tunnels' UDP ports at `seenAtNs`. A port newly held, or by another
+    // tunnel, is claimed from when its previous holder was last seen, and not
+    // before `notBeforeNs` (when the kernel opened the socket, where known).
+    // A port no longer listed is released as a closed socket is: its claim
+    // stands until a pass or an event sees another holder. True when one was.
+    bool observeTunnels(std::span<const TunnelPort> tunnels, std::int64_t seenAtNs, std::int64_t notBeforeNs,
+                        std::vector<OwnerClaim>& out);
 
 private:
     struct SlotState {
         std::int64_t lastSeenNs = 0;
         std::uint32_t label = 0;  // 0: never seen; 1: no readable owner; others: m_texts index + 2
+        bool tunnel = false;      // held by a tunnel now
         std::uint64_t inode = 0;  // the socket a pass last saw there; 0: not known
     };
     static constexpr std::uint32_t kUnreadable = 1;
@@ -64,6 +77,7 @@ private:
     std::vector<SlotState> m_slots;
     std::unordered_map<std::u16string, std::uint32_t> m_ids;
     std::vector<std::string> m_texts;  // UTF-8, as claims carry them
+    std::vector<std::uint16_t> m_tunnelPorts;
     // Per pass: the winning socket of each slot it touched.
     std::vector<std::uint32_t> m_passWinner;
     std::vector<std::uint32_t> m_passStamp;

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "probe/discovery/claim_tracker.h"
 #include "probe/discovery/owner_table_scanner.h"
 #include "probe/discovery/process_snapshot.h"
+#include "probe/discovery/tunnel_links.h"
+#include "probe/discovery/tunnel_ports.h"
 
 namespace sondrel {
 
@@ -34,6 +37,13 @@ struct OwnerScanWorker::State {
     std::mutex trackerLock;
     ClaimTracker tracker;
     std::vector<OwnerClaim> eventClaims;
+    // Also under trackerLock: the worker and the owner events both read the
+    // tunnels. Only the live kernel has them, not a tree standing in for /proc.
+    const bool readTunnels = procRoot == "/proc";
+    TunnelLinkReader tunnelReader;
+    std::vector<TunnelLink> tunnelLinks;
+    TunnelPorts tunnels;
+    std::int64_t tunnelsReadNs = std::numeric_limits<std::int64_t>::min();
 
     // Guarded by lock: requests, pass progress and the worker's life.
     mutable std::mutex lock;
@@ -74,19 +84,32 @@ void collectSeen(const OwnerTableScanner& scanner, std::vector<SeenSocket>& seen
         seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, port.pid, &scanner.label(port), port.inode});
 }
 
+void askForPass(OwnerScanWorker::State& state) {
+    {
+        const std::scoped_lock guard(state.lock);
+        if (state.passRequested) return;
+        state.passRequested = true;
+    }
+    state.changed.notify_all();
+}
+
+enum class Wake { Pass, Tunnels, End };
+
 // Waits for the next pass: the period, a request (no sooner than the
-// on-demand gap after the last pass), or the end. False when the worker must end.
-bool waitForNextPass(OwnerScanWorker::State& state, Clock::time_point lastPass) {
+// on-demand gap after the last pass), or the end; or for the tunnels' turn.
+Wake waitForWork(OwnerScanWorker::State& state, Clock::time_point lastPass, Clock::time_point tunnelsDue) {
     std::unique_lock lock(state.lock);
     for (;;) {
-        if (!state.DiscoveryEnabled) return false;
+        if (!state.DiscoveryEnabled) return Wake::End;
         const Clock::time_point now = Clock::now();
         const auto gap = state.periodic ? OwnerScanWorker::kMinOnDemandGap : OwnerScanWorker::kMinOnDemandGapWithEvents;
         if (state.passRequested && now >= lastPass + gap) break;
         if (state.periodic && now >= lastPass + OwnerScanWorker::kPassPeriod) break;
+        if (state.readTunnels && now >= tunnelsDue) return Wake::Tunnels;
         Clock::time_point until = Clock::time_point::max();
         if (state.periodic) until = lastPass + OwnerScanWorker::kPassPeriod;
         if (state.passRequested) until = std::min(until, lastPass + gap);
+        if (state.readTunnels) until = std::min(until, tunnelsDue);
         if (until == Clock::time_point::max()) {
             state.changed.wait(lock);
         } else {
@@ -94,7 +117,45 @@ bool waitForNextPass(OwnerScanWorker::State& state, Clock::time_point lastPass) 
         }
     }
     state.passRequested = false;
-    return true;
+    return Wake::Pass;
+}
+
+// Reads the tunnels again (when the kernel announced a change, or made a
+// socket of its own) and claims their ports; under trackerLock. A pass hands
+// in `kernelHeld`, the UDP ports it found held by no process, among which
+// WireGuard interfaces of unknown port are looked for. True when a pass
+// should follow: a port was released (its next holder must be found), or an
+// interface's port is still to be found among sockets new since the last pass.
+bool refreshTunnels(OwnerScanWorker::State& state, const std::vector<std::uint16_t>* kernelHeld, bool newKernelSocket,
+                    std::int64_t notBeforeNs, std::vector<OwnerClaim>& claims) {
+    const std::int64_t readAt = realtimeNs();
+    // A new kernel socket may come before its interface's announcement;
+    // sockets that a read after them has seen need no other.
+    const bool unseenSocket = newKernelSocket && state.tunnelsReadNs < notBeforeNs;
+    bool changed = false;
+    if (state.tunnelReader.mayHaveChanged() || unseenSocket) {
+        state.tunnelsReadNs = readAt;
+        changed = state.tunnelReader.read(state.tunnelLinks) && state.tunnels.update(state.tunnelLinks);
+    }
+    if (kernelHeld != nullptr) changed = state.tunnels.updateKernelHeld(*kernelHeld) || changed;
+    const bool released = state.tracker.observeTunnels(state.tunnels.ports(), readAt, notBeforeNs, claims);
+    return released || ((changed || unseenSocket) && state.tunnels.portMissing());
+}
+
+void claimTunnels(OwnerScanWorker::State& state, bool newKernelSocket, std::int64_t notBeforeNs) {
+    const std::scoped_lock guard(state.trackerLock);
+    auto& claims = state.eventClaims;
+    claims.clear();
+    const bool passWanted = refreshTunnels(state, nullptr, newKernelSocket, notBeforeNs, claims);
+    if (!claims.empty()) state.sink->ownerClaims(claims);
+    if (passWanted) askForPass(state);
+}
+
+void collectKernelHeld(const OwnerTableScanner& scanner, std::vector<std::uint16_t>& ports) {
+    ports.clear();
+    for (const OwnedPort& port : scanner.unownedPorts()) {
+        if (port.protocol == 17) ports.push_back(port.localPort);
+    }
 }
 
 void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
@@ -103,17 +164,31 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
                                                                           : RowSource::TableFiles);
     std::vector<SeenSocket> seen;
     std::vector<OwnerClaim> claims;
+    std::vector<std::uint16_t> kernelHeld;
     Clock::time_point lastPass = Clock::now();
-    bool first = true;
-    while (first || waitForNextPass(*state, lastPass)) {
-        first = false;
-        lastPass = Clock::now();
+    Clock::time_point lastTunnels = lastPass;
+    for (bool first = true;; first = false) {
+        const Wake wake =
+            first ? Wake::Pass : waitForWork(*state, lastPass, lastTunnels + OwnerScanWorker::kTunnelPeriod);
+        if (wake == Wake::End) break;
+        lastTunnels = Clock::now();
+        if (wake == Wake::Tunnels) {
+            claimTunnels(*state, false, std::numeric_limits<std::int64_t>::min());
+            continue;
+        }
+        lastPass = lastTunnels;
         const std::int64_t seenAt = realtimeNs();
         if (state->guard.enter) state->guard.enter();
         const ScanStatus status = scanner.scan();
         std::unique_lock trackerGuard(state->trackerLock);
         claims.clear();
         if (status == ScanStatus::Ok) {
+            // Before the pass's own sightings, so that a tunnel's socket is not
+            // taken for an unowned one; the pass itself finds a released port's holder.
+            if (state->readTunnels) {
+                collectKernelHeld(scanner, kernelHeld);
+                refreshTunnels(*state, &kernelHeld, false, std::numeric_limits<std::int64_t>::min(), claims);
+            }
             collectSeen(scanner, seen);
             state->tracker.observePass(seen, seenAt, [&](int pid) { return processStartTimeNs(state->procRoot, pid); },
                                        claims);
@@ -198,14 +273,7 @@ void OwnerScanWorker::setPeriodic(bool periodic) {
     m_state->changed.notify_all();
 }
 
-void OwnerScanWorker::requestPass() {
-    {
-        const std::scoped_lock guard(m_state->lock);
-        if (m_state->passRequested) return;
-        m_state->passRequested = true;
-    }
-    m_state->changed.notify_all();
-}
+void OwnerScanWorker::requestPass() { askForPass(*m_state); }
 
 void OwnerScanWorker::observeEvent(const SeenSocket& socket, std::int64_t atNs) {
     const std::scoped_lock guard(m_state->trackerLock);
@@ -218,6 +286,10 @@ void OwnerScanWorker::observeEvent(const SeenSocket& socket, std::int64_t atNs) 
 void OwnerScanWorker::eventsComplete(std::int64_t upToNs) {
     const std::scoped_lock guard(m_state->trackerLock);
     m_state->sink->claimsComplete(upToNs);
+}
+
+void OwnerScanWorker::observeKernelSocket(std::uint16_t protocol, std::int64_t atNs) {
+    if (protocol == 17 && m_state->readTunnels) claimTunnels(*m_state, true, atNs);
 }
 
 bool OwnerScanWorker::running() const {

@@ -14,7 +14,8 @@ namespace sondrel {
 
 // The discovery worker: one detached thread that reads the socket tables and
 // the process list under a proc root, every 300 ms and whenever a packet's
-// port has no owner yet, and sends the owner claims that changed.
+// port has no owner yet, and sends the owner claims that changed. On the
+// live /proc it also claims the UDP ports of the kernel's tunnels.
 //
 // The thread keeps its state alive through a shared_ptr, so this object may
 // be destroyed while a pass is under way; the worker ends after that pass.
@@ -53,6 +54,11 @@ public:
     void observeEvent(const SeenSocket& socket, std::int64_t atNs);
     // Every owner event up to `upToNs` has been observed.
     void eventsComplete(std::int64_t upToNs);
+    // The kernel opened a socket of its own (no file refers to it) at `atNs`,
+    // in the context of whichever process asked for it: for UDP, a tunnel's
+    // as its interface came up. That process is not its owner; the tunnels
+    // are read again at once, and their claims go out before the events' mark.
+    void observeKernelSocket(std::uint16_t protocol, std::int64_t atNs);
 
     bool running() const;
     // Worker threads started and not yet ended.
@@ -64,6 +70,9 @@ public:
     static constexpr auto kPassPeriod = std::chrono::milliseconds(300);
     static constexpr auto kMinOnDemandGap = std::chrono::milliseconds(25);
     static constexpr auto kMinOnDemandGapWithEvents = std::chrono::milliseconds(1000);
+    // Tunnels come and go: on the live /proc they are read before each pass,
+    // and at least this often between passes.
+    static constexpr auto kTunnelPeriod = std::chrono::milliseconds(1000);
 
     struct State;
 

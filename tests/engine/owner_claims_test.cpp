@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -145,6 +146,39 @@ TEST(ClaimTracker, TheLastSocketOnAPortInTableOrderWins) {
     tracker.observePass(std::vector<SeenSocket>{{6, 80, kCarriesIpv4, 1, &a}, {6, 80, kCarriesIpv4, 2, &b}}, 1, {}, out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].label, "/bin/b");
+}
+
+// A tunnel's port is the tunnel's on both families while it lasts, whatever
+// passes and events see there; then it is released as a closed socket is.
+TEST(ClaimTracker, ATunnelHoldsItsPortUntilItGoes) {
+    ClaimTracker tracker;
+    const std::u16string ip = u"/usr/bin/ip", b = u"/bin/b";
+    const std::vector<TunnelPort> tunnels{{4789, u"vx0 tunnel"}};
+    constexpr std::int64_t kAnyTime = std::numeric_limits<std::int64_t>::min();
+    std::vector<OwnerClaim> out;
+    tracker.observePass(std::vector<SeenSocket>{{17, 4789, kCarriesIpv4, 5, &b, 3}}, 1000, {}, out);
+    out.clear();
+
+    EXPECT_FALSE(tracker.observeTunnels(tunnels, 2000, 1500, out));
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].label, "vx0 tunnel");
+    EXPECT_EQ(out[0].protocol, 17);
+    EXPECT_EQ(out[0].carries | out[1].carries, kBoth);
+    EXPECT_EQ(out[0].sinceNs, 1500) << "not before the kernel opened its socket";
+    out.clear();
+
+    tracker.observePass(std::vector<SeenSocket>{{17, 4789, kBoth, 0, nullptr, 9}}, 3000, {}, out);
+    tracker.observeEvent(SeenSocket{17, 4789, kCarriesIpv4, 6, &ip}, 3500, out);
+    tracker.observeTunnels(tunnels, 4000, kAnyTime, out);
+    EXPECT_TRUE(out.empty()) << "neither its ownerless socket nor the process that configured it";
+
+    EXPECT_TRUE(tracker.observeTunnels({}, 5000, kAnyTime, out));
+    tracker.observePass(std::vector<SeenSocket>{{17, 4789, kBoth, 0, nullptr, 9}}, 6000, {}, out);
+    EXPECT_TRUE(out.empty()) << "its socket on the way out keeps the claim";
+    tracker.observePass(std::vector<SeenSocket>{{17, 4789, kCarriesIpv4, 7, &b, 11}}, 7000, {}, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].label, "/bin/b");
+    EXPECT_EQ(out[0].sinceNs, 6000);
 }
 
 }  // namespace
