@@ -19,6 +19,10 @@ struct OwnerClaim {
     std::uint8_t carries = 0;    // kCarriesIpv4 | kCarriesIpv6, at least one
     bool unreadable = false;
     std::string label;           // UTF-8, the process label
+    // The port is a kernel tunnel's. Such a tunnel sends from ports of a
+    // range to this port at the far end: a packet sent there from a port
+    // without an owner is the tunnel's too.
+    bool tunnel = false;
 };
 
 }  // namespace sondrel

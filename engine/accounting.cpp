@@ -38,8 +38,13 @@ void TrafficAccountant::AccountPacket(const PacketRecord& record) {
 }
 
 void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirection& direction) {
-    const OwnerLabel owner =
+    OwnerLabel owner =
         m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction.localPort, record.timeNs});
+    if (owner.protocolRow && direction.sent && record.protocol == 17) {
+        // A kernel tunnel (VXLAN, Geneve) sends from a port of a range to its own port at the far end.
+        const OwnerLabel tunnel = m_owners.tunnelAt(OwnerQuery{record.family, 17, direction.remotePort, record.timeNs});
+        if (tunnel.text != nullptr) owner = tunnel;
+    }
     if (owner.text->empty()) return;
 
     const std::uint64_t ul = direction.sent ? record.length : 0;

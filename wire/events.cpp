@@ -130,7 +130,7 @@ void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClai
         body.u8(std::uint8_t(claim.protocol));
         body.u16(claim.localPort);
         body.u8(claim.carries);
-        body.u8(claim.unreadable ? 1 : 0);
+        body.u8(std::uint8_t((claim.unreadable ? 1 : 0) | (claim.tunnel ? 2 : 0)));
         body.text(claim.label, kMaxLabelBytes);
     }
     body.finish(out, Kind::OwnerClaims);
@@ -148,13 +148,14 @@ bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClai
                         reader.u8(claim.carries) && reader.u8(unreadable) && reader.text(claim.label, kMaxLabelBytes);
         // An unreadable owner has no label; a readable one always has one.
         if (!ok || (protocol != 6 && protocol != 17) || claim.carries == 0 ||
-            (claim.carries & ~(kCarriesIpv4 | kCarriesIpv6)) != 0 || unreadable > 1 ||
+            (claim.carries & ~(kCarriesIpv4 | kCarriesIpv6)) != 0 || unreadable > 2 ||
             (unreadable == 1) != claim.label.empty()) {
             claims.resize(first);
             return false;
         }
         claim.protocol = protocol;
         claim.unreadable = unreadable == 1;
+        claim.tunnel = unreadable == 2;
         claims.push_back(std::move(claim));
     }
     if (!reader.done()) {

@@ -238,6 +238,11 @@ OwnerLabel CaptureHelper::lookupOwner(const OwnerQuery& query) const {
     return m_shared->claims.lookupOwner(query);
 }
 
+OwnerLabel CaptureHelper::tunnelAt(const OwnerQuery& query) const {
+    if (!m_shared->DiscoveryEnabled) return {};
+    return m_shared->claims.tunnelAt(query);
+}
+
 std::int64_t CaptureHelper::claimsCompleteUpTo() const {
     if (!m_shared->DiscoveryEnabled) return std::numeric_limits<std::int64_t>::max();
     return m_shared->claims.claimsCompleteUpTo();

@@ -64,6 +64,10 @@ void OwnerClaims::add(std::span<const OwnerClaim> claims) {
     const std::scoped_lock guard(OwnerMapLock);
     for (const OwnerClaim& claim : claims) {
         const std::uint32_t label = claim.unreadable ? kProtocolLabel : intern(claim.label);
+        if (claim.tunnel && label != kProtocolLabel) {
+            if (m_tunnelLabels.size() < label) m_tunnelLabels.resize(label);
+            m_tunnelLabels[label - 1] = true;
+        }
         for (const std::uint8_t family : {std::uint8_t(4), std::uint8_t(6)}) {
             const bool carried = (claim.carries & (family == 4 ? kCarriesIpv4 : kCarriesIpv6)) != 0;
             if (carried) addToSlot(slotIndex(family, claim.protocol, claim.localPort), claim.sinceNs, label, claim.unreadable);
@@ -94,24 +98,36 @@ void OwnerClaims::markFinal() { m_completeUpTo.store(std::numeric_limits<std::in
 OwnerLabel OwnerClaims::lookupOwner(const OwnerQuery& query) const {
     const auto protocol = std::uint8_t(query.protocol);
     if (query.protocol != 6 && query.protocol != 17) return OwnerLabel{&protocolLabel(query.family, protocol), true};
-    const std::size_t index = slotIndex(query.family, query.protocol, query.localPort);
-    std::uint32_t label;
     {
         const std::scoped_lock guard(OwnerMapLock);
-        const Slot* found = findSlot(index);
-        label = found != nullptr ? found->label : 0;
-        if (label != 0 && query.timeNs != 0 && query.timeNs < found->since) {
-            const auto it = m_older.find(std::uint32_t(index));
-            if (it != m_older.end()) {
-                const auto& older = it->second;
-                const auto after = std::upper_bound(older.begin(), older.end(), query.timeNs,
-                                                    [](std::int64_t value, const Older& entry) { return value < entry.since; });
-                label = after == older.begin() ? older.front().label : std::prev(after)->label;
-            }
-        }
+        const std::uint32_t label = labelAt(query);
         if (label != 0 && label != kProtocolLabel) return OwnerLabel{&m_labels[label - 1], false};
     }
     return OwnerLabel{&protocolLabel(query.family, protocol), true};
+}
+
+OwnerLabel OwnerClaims::tunnelAt(const OwnerQuery& query) const {
+    if (query.protocol != 17) return {};
+    const std::scoped_lock guard(OwnerMapLock);
+    const std::uint32_t label = labelAt(query);
+    if (label == 0 || label == kProtocolLabel || label > m_tunnelLabels.size() || !m_tunnelLabels[label - 1]) return {};
+    return OwnerLabel{&m_labels[label - 1], false};
+}
+
+std::uint32_t OwnerClaims::labelAt(const OwnerQuery& query) const {
+    const std::size_t index = slotIndex(query.family, query.protocol, query.localPort);
+    const Slot* found = findSlot(index);
+    std::uint32_t label = found != nullptr ? found->label : 0;
+    if (label != 0 && query.timeNs != 0 && query.timeNs < found->since) {
+        const auto it = m_older.find(std::uint32_t(index));
+        if (it != m_older.end()) {
+            const auto& older = it->second;
+            const auto after = std::upper_bound(older.begin(), older.end(), query.timeNs,
+                                                [](std::int64_t value, const Older& entry) { return value < entry.since; });
+            label = after == older.begin() ? older.front().label : std::prev(after)->label;
+        }
+    }
+    return label;
 }
 
 void OwnerClaims::prune(std::int64_t beforeNs) {

@@ -40,6 +40,7 @@ public:
     void markFinal();
 
     OwnerLabel lookupOwner(const OwnerQuery& query) const override;
+    OwnerLabel tunnelAt(const OwnerQuery& query) const override;
     std::int64_t claimsCompleteUpTo() const override { return m_completeUpTo.load(std::memory_order_acquire); }
 
     // Forgets claims that only packets captured before `beforeNs` could use:
@@ -68,6 +69,8 @@ private:
     Slot& slot(std::size_t index);
     const Slot* findSlot(std::size_t index) const;
     std::uint32_t intern(const std::string& utf8Label);
+    // The label that held the query's slot at its time; 0 for none. Under OwnerMapLock.
+    std::uint32_t labelAt(const OwnerQuery& query) const;
     void addToSlot(std::size_t index, std::int64_t since, std::uint32_t label, bool protocolRow);
 
     mutable std::mutex OwnerMapLock;
@@ -76,6 +79,7 @@ private:
     std::unordered_map<std::uint32_t, std::vector<Older>> m_older;
     std::deque<std::u16string> m_labels;  // stable addresses: answers point into it
     std::unordered_map<std::string, std::uint32_t> m_labelIds;
+    std::vector<bool> m_tunnelLabels;  // by label id less one: a kernel tunnel's
     std::atomic<std::int64_t> m_completeUpTo{kBeginning};
     std::int64_t m_lastPrune = 0;  // only the one thread that marks completion uses it
 };

@@ -34,6 +34,9 @@ public:
 
     // Every claim about ports held up to this capture time has arrived; a
     // packet captured later may still learn its owner and is kept a while.
+    // The kernel tunnel whose port this is at that time (query.localPort holds
+    // the port), or no text: for packets a tunnel sent to its peer's port.
+    virtual OwnerLabel tunnelAt(const OwnerQuery& /*query*/) const { return {}; }
     virtual std::int64_t claimsCompleteUpTo() const { return std::numeric_limits<std::int64_t>::max(); }
 
     // The latest owner of an IPv4 port, as text.

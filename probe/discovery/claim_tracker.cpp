@@ -41,6 +41,7 @@ void ClaimTracker::claim(std::size_t slot, std::uint32_t label, std::int64_t sin
     claim.carries = ((slot >> 16) & 1) != 0 ? kCarriesIpv6 : kCarriesIpv4;
     claim.unreadable = label == kUnreadable;
     if (!claim.unreadable) claim.label = m_texts[label - 2];
+    claim.tunnel = m_slots[slot].tunnel;
     out.push_back(std::move(claim));
 }
 
@@ -116,11 +117,11 @@ bool ClaimTracker::observeTunnels(std::span<const TunnelPort> tunnels, std::int6
         for (const bool ipv6 : {false, true}) {
             const std::size_t slot = slotOf(17, ipv6, tunnel.port);
             SlotState& state = m_slots[slot];
+            state.tunnel = true;
             if (state.label != label) {
                 claim(slot, label, state.label == 0 ? kBeginning : std::max(state.lastSeenNs, notBeforeNs), out);
                 state.label = label;
             }
-            state.tunnel = true;
             state.lastSeenNs = std::max(state.lastSeenNs, seenAtNs);
         }
         m_tunnelPorts.push_back(tunnel.port);

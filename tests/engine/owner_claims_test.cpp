@@ -165,6 +165,15 @@ TEST(ClaimTracker, ATunnelHoldsItsPortUntilItGoes) {
     EXPECT_EQ(out[0].protocol, 17);
     EXPECT_EQ(out[0].carries | out[1].carries, kBoth);
     EXPECT_EQ(out[0].sinceNs, 1500) << "not before the kernel opened its socket";
+    EXPECT_TRUE(out[0].tunnel && out[1].tunnel);
+    // The window: the tunnel's port answers for packets sent to it from ports without an owner.
+    OwnerClaims window;
+    window.add(out);
+    window.add(std::vector<OwnerClaim>{{0, 17, 53, kBoth, false, "/usr/sbin/dnsd"}});
+    EXPECT_EQ(*window.tunnelAt(OwnerQuery{4, 17, 4789, 2000}).text, u"vx0 tunnel");
+    EXPECT_EQ(*window.tunnelAt(OwnerQuery{6, 17, 4789, 2000}).text, u"vx0 tunnel");
+    EXPECT_EQ(window.tunnelAt(OwnerQuery{4, 17, 53, 2000}).text, nullptr) << "a program's port";
+    EXPECT_EQ(window.tunnelAt(OwnerQuery{4, 6, 4789, 2000}).text, nullptr) << "TCP";
     out.clear();
 
     tracker.observePass(std::vector<SeenSocket>{{17, 4789, kBoth, 0, nullptr, 9}}, 3000, {}, out);

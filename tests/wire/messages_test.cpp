@@ -65,7 +65,8 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     records[1].localEnds = kEndsKnown | kSourceLocal | kDestinationLocal;
     encodePackets(stream, records);
     const std::vector<OwnerClaim> claims = {{-1, 17, 53, kCarriesIpv4, false, "/usr/sbin/dnsd"},
-                                            {99, 6, 443, kCarriesIpv4 | kCarriesIpv6, true, ""}};
+                                            {99, 6, 443, kCarriesIpv4 | kCarriesIpv6, true, ""},
+                                            {7, 17, 4789, kCarriesIpv4, false, "vx0 tunnel", true}};
     encodeOwnerClaims(stream, claims);
     encodeClaimsComplete(stream, 1234);
     encodeMessage(stream, Message{MessageIcon::Error, "Error", "Unable to open the adapter!\nreason"});
@@ -90,7 +91,8 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     EXPECT_TRUE(sameRecord(decoded[1], records[1]));
     std::vector<OwnerClaim> decodedClaims;
     ASSERT_TRUE(decodeOwnerClaims(frames[4].second, decodedClaims));
-    ASSERT_EQ(decodedClaims.size(), 2u);
+    ASSERT_EQ(decodedClaims.size(), 3u);
+    EXPECT_TRUE(decodedClaims[2].tunnel && !decodedClaims[0].tunnel && !decodedClaims[1].tunnel);
     EXPECT_EQ(decodedClaims[0].label, "/usr/sbin/dnsd");
     EXPECT_EQ(decodedClaims[0].sinceNs, -1);
     EXPECT_TRUE(decodedClaims[1].unreadable);
