@@ -1,7 +1,8 @@
 // Sondrel's side of the side-by-side run with nethogs: the engine as the main
 // window runs it (one tick a second), inside the namespace under test, until
 // SIGTERM or SIGINT; then it prints everything it counted and ends.
-//   compare_monitor --local A --remote B --sink-port P
+//   compare_monitor --local A --remote B --sink-port P [--interfaces all | NAME[,NAME...]]
+// Without --interfaces it captures on the interface of the local address.
 // Prints "ready" once its own warm-up datagrams are counted, then how owners
 // are found and which process is the capture helper (whose CPU is Sondrel's too):
 //   mode <TAB> Ebpf | ProcPolling | None | Unknown
@@ -18,6 +19,7 @@
 #include <map>
 #include <string>
 
+#include "base/capture_set.h"
 #include "base/text.h"
 #include "tests/e2e/monitor_harness.h"
 
@@ -70,7 +72,12 @@ int main(int argc, char** argv) {
     const std::optional<std::uint32_t> local = parseAddress(args["local"]);
     const std::optional<std::uint32_t> remote = parseAddress(args["remote"]);
     if (!local || !remote || args["sink-port"].empty()) {
-        return fail("usage: compare_monitor --local A --remote B --sink-port P");
+        return fail("usage: compare_monitor --local A --remote B --sink-port P [--interfaces LIST]");
+    }
+    std::optional<CaptureSet> interfaces;
+    if (!args["interfaces"].empty()) {
+        interfaces = parseInterfaceList(args["interfaces"]);
+        if (!interfaces) return fail("not a list of interfaces: " + args["interfaces"]);
     }
     const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["sink-port"]));
 
@@ -88,6 +95,7 @@ int main(int argc, char** argv) {
     std::string error;
     LiveMonitor::Options options;
     options.localAddress = *local;
+    options.interfaces = interfaces;
     options.workFolder = scratch.path();
     LiveMonitor live(options);
     auto marker = UdpSocket::bind(*local, error);

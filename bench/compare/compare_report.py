@@ -245,8 +245,9 @@ def main():
     cases = [load_case(os.path.join(folder, name), name) for name in CASE_ORDER
              if os.path.isdir(os.path.join(folder, name))]
     link_types = {c.link_type for c in cases}
-    print(f"nethogs {version}; tcpdump link type(s) {sorted(link_types)}; Sondrel held against IP bytes, "
-          f"nethogs against IP bytes + {ETHERNET_HEADER} per frame.\n")
+    captures = {c.costs.get("capture", ["?"])[0] for c in cases}
+    print(f"nethogs {version}; both tools capture {', '.join(sorted(captures))}; tcpdump link type(s) {sorted(link_types)}; "
+          f"Sondrel held against IP bytes, nethogs against IP bytes + {ETHERNET_HEADER} per frame.\n")
     print("### Bytes\n")
     accuracy_table(cases)
     print()

@@ -11,6 +11,9 @@
 #   COMPARE_OWNERS=proc             Sondrel without eBPF: the monitor runs under
 #                                   capsh without cap_bpf and cap_perfmon, so
 #                                   its capture helper cannot load the probes
+#   COMPARE_INTERFACES=all          both tools on every interface, loopback too:
+#                                   the monitor with --interfaces all, nethogs
+#                                   with -a and no device (default: the veth alone)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
@@ -27,6 +30,9 @@ burst_processes=200
 burst_spawn_per_second=100
 cases=${COMPARE_CASES:-}
 owners=${COMPARE_OWNERS:-ebpf}
+interfaces=${COMPARE_INTERFACES:-}
+# The veth's name is this run's own, so no list of names could be given.
+[[ -z $interfaces || $interfaces == all ]] || { echo "FAIL: COMPARE_INTERFACES takes \"all\" only"; exit 1; }
 monitor_prefix=()
 # shellcheck disable=SC2054,SC2016  # one list of capabilities; $0 and $@ are the inner shell's
 [[ $owners == proc ]] && monitor_prefix=(capsh --drop=cap_bpf,cap_perfmon -- -c 'exec "$0" "$@"')
@@ -83,8 +89,10 @@ run_case() {
   ip netns exec "$ns_a" tcpdump -i "$veth_a" -n -s 64 -B 65536 -w "$dir/truth.pcap" 2>"$dir/tcpdump.err" &
   local tcpdump_pid=$!
   wait_for_text "$dir/tcpdump.err" "listening on" 10 || { echo "FAIL: tcpdump did not start"; exit 1; }
+  local -a monitor_capture=() nethogs_devices=("$veth_a")
+  [[ -z $interfaces ]] || monitor_capture=(--interfaces "$interfaces") nethogs_devices=(-a)
   ip netns exec "$ns_a" "${monitor_prefix[@]}" "$bin/compare_monitor" --local "$addr_a" --remote "$addr_b" \
-    --sink-port "$udp_port" >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
+    --sink-port "$udp_port" "${monitor_capture[@]}" >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
   local sondrel_pid=$!
   wait_for_text "$dir/sondrel.out" "helper" 20 || { echo "FAIL: compare_monitor: $(cat "$dir/sondrel.err")"; exit 1; }
   local helper_pid mode
@@ -95,7 +103,7 @@ run_case() {
     echo "FAIL: Sondrel finds owners by $mode, not as asked ($owners)"
     exit 1
   fi
-  ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "$veth_a" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
+  ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "${nethogs_devices[@]}" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
   local nethogs_pid=$!
   wait_for_text "$dir/nethogs.out" "Refreshing:" 10 || { echo "FAIL: nethogs: $(cat "$dir/nethogs.err")"; exit 1; }
 
@@ -120,6 +128,7 @@ run_case() {
     echo "window $(awk "BEGIN { print $(date +%s.%N) - $started }")"
     echo "sondrel $before_sondrel $(process_cost "$sondrel_pid" "$helper_pid")"
     echo "mode $mode"
+    echo "capture ${interfaces:-$veth_a}"
     echo "nethogs $before_nethogs $(process_cost "$nethogs_pid")"
     echo "tcpdump 0 0 $(process_cost "$tcpdump_pid")"
     echo "machine $before_machine $(machine_jiffies)"
@@ -145,7 +154,7 @@ start_ready udp_sink "$ns_b" "$rate_bin/rate_sink" "$addr_b" "$udp_port"
 start_ready tcp_sink "$ns_b" "$bin/compare_tcp_sink" "$addr_b" "$tcp_port"
 
 echo "nethogs $(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || nethogs -V), $(nproc) cores," \
-  "$seconds s per flow case, $processes processes, payload $payload bytes"
+  "$seconds s per flow case, $processes processes, payload $payload bytes, capture ${interfaces:-on $veth_a alone}"
 run_case idle idle 0
 for rate in 10000 50000 100000; do
   run_case "udp-$rate" udp "$rate"

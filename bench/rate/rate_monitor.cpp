@@ -3,6 +3,9 @@
 // counts a paced sender's datagrams; prints one line of figures.
 //   rate_monitor --local A --remote B --sink-port P --payload N --rate R --seconds S
 //                --sender PATH --sender-cpu C --peer-rx "COMMAND printing the peer's rx_packets"
+//                [--interfaces all | NAME[,NAME...]]
+// Without --interfaces it captures on the interface of the local address, as
+// the settings file's own choice does.
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,6 +18,7 @@
 #include <thread>
 #include <variant>
 
+#include "base/capture_set.h"
 #include "base/text.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/monitor_harness.h"
@@ -48,6 +52,11 @@ int main(int argc, char** argv) {
     if (!local || !remote || args["sender"].empty() || args["rate"].empty()) {
         return failWith("missing or bad arguments");
     }
+    std::optional<CaptureSet> interfaces;
+    if (!args["interfaces"].empty()) {
+        interfaces = parseInterfaceList(args["interfaces"]);
+        if (!interfaces) return failWith("not a list of interfaces: " + args["interfaces"]);
+    }
     const auto sinkPort = static_cast<std::uint16_t>(std::stoul(args["sink-port"]));
     const std::uint64_t payload = std::stoull(args["payload"]);
     const std::uint64_t ipLength = 28 + payload;
@@ -59,6 +68,7 @@ int main(int argc, char** argv) {
     {
         LiveMonitor::Options options;
         options.localAddress = *local;
+        options.interfaces = interfaces;
         options.workFolder = workFolder;
         LiveMonitor live(options);
         auto warmUp = UdpSocket::bind(*local, error);

@@ -9,7 +9,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -35,13 +34,6 @@ const std::string kLoopback6 = "::1";
 const std::vector<std::size_t> kUdpPayloads = {0, 1, 100, 1000, 1472};
 constexpr std::size_t kWarmUpPayload = 10;
 constexpr std::size_t kMarkerPayload = 33;
-
-// The name the owner lookup gives a server the script started: its executable's real path.
-std::u16string programName(const std::string& path) {
-    std::error_code failed;
-    const std::filesystem::path real = std::filesystem::canonical(path, failed);
-    return utf8ToU16(failed ? path : real.string());
-}
 
 }  // namespace
 

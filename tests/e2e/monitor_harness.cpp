@@ -181,6 +181,7 @@ MonitorServices servicesFor(const LiveMonitor::Options& options, const std::shar
 LiveMonitor::LiveMonitor(const Options& options)
     : m_notifier(std::make_shared<RecordingNotifier>()),
       m_monitor(std::make_unique<Monitor>(servicesFor(options, m_notifier))) {
+    if (options.interfaces) m_monitor->setInterfaceOverride(*options.interfaces);
     m_monitor->loadSettings();
     m_monitor->start();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/capture_set.h"
 #include "base/clock.h"
 #include "engine/monitor.h"
 #include "base/notifier.h"
@@ -107,6 +108,8 @@ class LiveMonitor {
 public:
     struct Options {
         std::uint32_t localAddress = 0;
+        // What --interfaces would give: it takes the place of the address.
+        std::optional<CaptureSet> interfaces;
         std::string workFolder;  // settings folder and report folder live here
         // Capture in this process instead of the capture helper, with this
         // library (empty: the system's libpcap).

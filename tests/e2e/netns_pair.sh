@@ -6,11 +6,13 @@
 # After netns_pair_create: ns_a, ns_b, veth_a, veth_b, addr_a, addr_b, work;
 # after netns_pair_create ipv6 also addr6_a, addr6_b. A test of loopback
 # alone takes one namespace instead (netns_loopback_create): ns_a and work.
+# Further peers of ns_a, each behind a veth pair of its own, come with
+# netns_peer_create.
 
 netns_pair_cleanup() {
   local rc=$?
   local ns pid
-  for ns in "${ns_a:-}" "${ns_b:-}"; do
+  for ns in "${ns_a:-}" "${ns_b:-}" "${netns_peers[@]}"; do
     [[ -n $ns ]] || continue
     if ip netns list | grep -qw -- "$ns"; then
       # Only programs this run started live in its namespaces.
@@ -21,6 +23,9 @@ netns_pair_cleanup() {
   [[ -n ${work:-} && -d $work ]] && rm -rf -- "$work"
   exit "$rc"
 }
+
+# The namespaces of netns_peer_create, for the clean-up.
+netns_peers=()
 
 # Exits 77 (skipped) unless run as root; fails when a tool the test runs is
 # not installed.
@@ -74,6 +79,43 @@ netns_loopback_create() {
     echo "FAIL: the namespace's loopback interface has no ::1 (IPv6 disabled?)"
     exit 1
   fi
+}
+
+# netns_peer_create NAME OCTET: one more namespace, sondrel-e2e-NAME-PID, to be
+# joined to ns_a (which must exist) by a veth pair of its own: se2e-aNAME-PID in
+# ns_a with 10.OCTET.N.1, se2e-NAME-PID in the peer with 10.OCTET.N.2. Sets
+# ns_NAME, veth_aNAME, veth_NAME, addr_aNAME and addr_NAME (NAME one letter,
+# so that the names fit the kernel's 15 bytes). Only the namespace
+# is made here: netns_peer_link NAME makes the link, and
+# netns_peer_link_command NAME prints the command that does, for a program
+# that adds the interface while it watches.
+netns_peer_create() {
+  local name=$1 octet=$2
+  local n=$(( $$ % 200 ))
+  local ns=sondrel-e2e-$name-$$
+  ip netns add "$ns"
+  netns_peers+=("$ns")
+  ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 2>/dev/null || true
+  ip -n "$ns" link set lo up
+  printf -v "ns_$name" %s "$ns"
+  printf -v "veth_a$name" %s "se2e-a$name-$$"
+  printf -v "veth_$name" %s "se2e-$name-$$"
+  printf -v "addr_a$name" %s "10.$octet.$n.1"
+  printf -v "addr_$name" %s "10.$octet.$n.2"
+}
+
+# The veth pair of a peer, addressed and up on both ends, in one shell command
+# that runs from any namespace.
+netns_peer_link_command() {
+  local ns=ns_$1 here=veth_a$1 there=veth_$1 addr_here=addr_a$1 addr_there=addr_$1
+  printf '%s' "ip link add ${!here} netns $ns_a type veth peer name ${!there} netns ${!ns}" \
+    " && ip -n $ns_a addr add ${!addr_here}/24 dev ${!here}" \
+    " && ip -n ${!ns} addr add ${!addr_there}/24 dev ${!there}" \
+    " && ip -n ${!ns} link set ${!there} up && ip -n $ns_a link set ${!here} up"
+}
+
+netns_peer_link() {
+  sh -c "$(netns_peer_link_command "$1")"
 }
 
 # The work folder, the clean-up on exit and the namespace ns_a, named $1.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -54,6 +55,12 @@ std::string readFile(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+std::u16string programName(const std::string& path) {
+    std::error_code failed;
+    const std::filesystem::path real = std::filesystem::canonical(path, failed);
+    return utf8ToU16(failed ? path : real.string());
 }
 
 std::optional<std::uint16_t> announcedPort(ChildProcess& child, std::chrono::milliseconds timeout) {

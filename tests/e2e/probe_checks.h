@@ -39,6 +39,10 @@ int failWith(const std::string& reason, const LiveMonitor* live = nullptr);
 
 std::string readFile(const std::string& path);
 
+// The name the owner lookup gives a program the script started: its
+// executable's real path.
+std::u16string programName(const std::string& path);
+
 // The port a sender prints once its socket is bound ("port 40123").
 std::optional<std::uint16_t> announcedPort(ChildProcess& child, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
