@@ -4,7 +4,9 @@
 // one captured frame; bit 2 set: the rest is a sequence of frames, each as a
 // 2-byte big-endian length, one byte of capture-time step in tenths of a second
 // and that many frame bytes (the last one takes what is left); bit 3: the
-// handle stamps nanoseconds. Every frame lives in a heap block of exactly its
+// handle stamps nanoseconds; bit 4: the link is the "any" device's cooked v2,
+// and the frames also go through a second context with the interface filter
+// and the duplicate check, which may only ever leave frames out. Every frame lives in a heap block of exactly its
 // length. The fragment table is small here so that eviction is reached, and it
 // is checked against a plain list kept beside it.
 #include <cstddef>
@@ -13,6 +15,8 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "probe/capture/decode_frame.h"
@@ -30,6 +34,8 @@ std::size_t linkHeader(sondrel::LinkType link) {
         return 14;
     case sondrel::LinkType::LinuxCooked:
         return 16;
+    case sondrel::LinkType::LinuxCooked2:
+        return 20;
     case sondrel::LinkType::Raw:
     case sondrel::LinkType::Unsupported:
         break;
@@ -126,12 +132,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const sondrel::LinkType link = kLinkTypes[data[0] & 3];
+    const sondrel::LinkType link = (data[0] & 16) != 0 ? sondrel::LinkType::LinuxCooked2 : kLinkTypes[data[0] & 3];
     const bool nanoseconds = (data[0] & 8) != 0;
 
     sondrel::PacketQueue queue;
     sondrel::DecodeContext context{&queue, link, nanoseconds, sondrel::FragmentPorts(kTableSize)};
     std::deque<Remembered> model;
+    // Odd interface indexes are named "a", even ones have no name.
+    sondrel::InterfaceFilter filter({"a"}, [](std::uint32_t index) -> std::optional<std::string> {
+        if (index % 2 == 0) return std::nullopt;
+        return std::string("a");
+    });
+    sondrel::DuplicateFrames duplicates;
+    sondrel::PacketQueue narrowed;
+    sondrel::DecodeContext narrowing{&narrowed, link, nanoseconds, sondrel::FragmentPorts(kTableSize)};
+    narrowing.interfaces = &filter;
+    narrowing.duplicates = &duplicates;
     std::int64_t timeNs = 1'700'000'000'000'000'000;
 
     for (const FrameSpan& span : framesOf(data, size, (data[0] & 4) != 0)) {
@@ -152,6 +168,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  static_cast<bpf_u_int32>(length),
                                  static_cast<bpf_u_int32>(length)};
         sondrel::DecodeFrame(reinterpret_cast<u_char*>(&context), &header, frame.get());
+        if (link == sondrel::LinkType::LinuxCooked2) {
+            sondrel::DecodeFrame(reinterpret_cast<u_char*>(&narrowing), &header, frame.get());
+            check(narrowed.records().size() <= queue.records().size());
+        }
         // The handler queues exactly what the decoder returns.
         check(queue.records().size() == queuedBefore + (decoded ? 1u : 0u));
         if (!decoded) {
