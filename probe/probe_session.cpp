@@ -1,5 +1,6 @@
 #include "probe/probe_session.h"
 
+#include <linux/rtnetlink.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 #include "base/interfaces.h"
 #include "base/local_addresses.h"
 #include "probe/captured_interface_list.h"
-#include "probe/interface_watch.h"
+#include "probe/discovery/interface_watch.h"
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
@@ -198,7 +199,7 @@ private:
     static constexpr auto kRereadPeriod = std::chrono::seconds(1);
     static constexpr auto kUnknownIndexPause = std::chrono::milliseconds(100);
     Shared& m_shared;
-    InterfaceWatch m_watch;
+    InterfaceWatch m_watch{RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR};
     LocalAddresses m_local;
     CapturedInterfaces m_current;
     std::chrono::steady_clock::time_point m_lastRead{};

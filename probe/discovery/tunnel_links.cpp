@@ -230,28 +230,8 @@ GenericAnswer wireGuardListenPort(std::span<const std::byte> replies) {
 }
 
 bool TunnelLinkReader::mayHaveChanged() {
-    if (m_buffer.size() < kReceiveSize) m_buffer.resize(kReceiveSize);
-    if (!m_listening) {
-        m_listening = true;
-        m_announcements = FileDescriptor(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
-        sockaddr_nl groups{};
-        groups.nl_family = AF_NETLINK;
-        groups.nl_groups = RTMGRP_LINK;
-        if (m_announcements.valid() &&
-            bind(m_announcements.get(), reinterpret_cast<sockaddr*>(&groups), sizeof groups) != 0)
-            m_announcements = FileDescriptor();
-        return true;
-    }
-    bool announced = !m_announcements.valid();
-    for (;;) {
-        const ssize_t got = recv(m_announcements.get(), m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
-        // ENOBUFS: announcements were dropped, whichever they were.
-        if (got > 0 || (got < 0 && (errno == EINTR || errno == ENOBUFS))) {
-            announced = true;
-            continue;
-        }
-        break;
-    }
+    // Without announcements every call may hide a change.
+    const bool announced = m_announcements.changed() || !m_announcements.valid();
     return announced || m_stale || m_portsAsked;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <linux/rtnetlink.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "base/file_descriptor.h"
+#include "probe/discovery/interface_watch.h"
 
 namespace sondrel {
 
@@ -68,8 +71,7 @@ private:
     std::optional<std::uint16_t> wireGuardPort(std::uint16_t family, const std::string& name);
 
     std::vector<std::byte> m_buffer;
-    FileDescriptor m_announcements;
-    bool m_listening = false;
+    InterfaceWatch m_announcements{RTMGRP_LINK};
     bool m_stale = true;
     bool m_portsAsked = false;
     bool m_wireGuardRefused = false;

@@ -1,4 +1,4 @@
-#include "probe/interface_watch.h"
+#include "probe/discovery/interface_watch.h"
 
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -7,14 +7,14 @@
 #include <array>
 #include <cerrno>
 
-namespace sondrel::probe {
+namespace sondrel {
 
-InterfaceWatch::InterfaceWatch()
+InterfaceWatch::InterfaceWatch(unsigned groups)
     : m_socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE)) {
     if (!m_socket.valid()) return;
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
-    address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
+    address.nl_groups = groups;
     if (::bind(m_socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         m_socket = FileDescriptor();
 }
@@ -38,4 +38,4 @@ bool InterfaceWatch::changed() {
     }
 }
 
-}  // namespace sondrel::probe
+}  // namespace sondrel
