@@ -28,8 +28,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint16_t kUdp = 17;
-constexpr std::uint16_t kTcp = 6;
 constexpr std::uint16_t kIcmpv6 = 58;
 // Up to the largest UDP payload one 1500-byte frame carries over IPv6 unfragmented.
 const std::vector<std::size_t> kUdpPayloads = {0, 1, 100, 1000, 1452};

@@ -26,8 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint16_t kUdp = 17;
-constexpr std::uint16_t kTcp = 6;
 constexpr std::uint16_t kIcmp = 1;
 // Payloads from empty to the largest that fits one 1500-byte frame unfragmented.
 const std::vector<std::size_t> kUdpPayloads = {0, 1, 18, 64, 100, 512, 1000, 1472, 1472, 7};

@@ -33,8 +33,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint16_t kUdp = 17;
-constexpr std::uint16_t kTcp = 6;
 const std::string kLoopback = "127.0.0.1";
 const std::vector<std::size_t> kUdpPayloads = {0, 1, 100, 1000, 1472};
 constexpr std::size_t kWarmUpPayload = 10;

@@ -13,6 +13,9 @@
 
 namespace sondrel::e2e {
 
+inline constexpr std::uint16_t kTcp = 6;
+inline constexpr std::uint16_t kUdp = 17;
+
 // The table the capture probes print: per check what was expected, what
 // tcpdump saw ("-" where it has no figure) and what Sondrel counted.
 class CheckTable {
