@@ -12,6 +12,11 @@ group=sondrel
 capabilities=cap_net_raw,cap_dac_read_search,cap_sys_ptrace,cap_bpf,cap_perfmon+p
 
 [ "$(id -u)" = 0 ] || { echo "$0: run as root" >&2; exit 1; }
+# Capabilities go to the capture helper alone, never to the window.
+case "$helper" in
+    sondrel-probe | */sondrel-probe) ;;
+    *) echo "$0: $helper is not the capture helper sondrel-probe" >&2; exit 2 ;;
+esac
 [ -f "$helper" ] || { echo "$0: $helper not found (build first)" >&2; exit 1; }
 getent group "$group" >/dev/null || groupadd --system "$group"
 chown root:"$group" "$helper"
