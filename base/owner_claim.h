@@ -3,18 +3,34 @@
 #include <cstdint>
 #include <string>
 
+#include "base/packet_record.h"
+
 namespace sondrel {
 
 // Which sockets a claim is about: those that can carry IPv4, IPv6 or both.
 inline constexpr std::uint8_t kCarriesIpv4 = 1;
 inline constexpr std::uint8_t kCarriesIpv6 = 2;
 
+inline constexpr std::uint16_t kProtocolIcmp = 1;
+inline constexpr std::uint16_t kProtocolTcp = 6;
+inline constexpr std::uint16_t kProtocolUdp = 17;
+inline constexpr std::uint16_t kProtocolIcmpv6 = 58;
+inline constexpr std::uint16_t kProtocolSctp = 132;
+
+// Protocols whose sockets are told apart by a local port: TCP, UDP, SCTP,
+// and ICMP and ICMPv6, whose ping sockets are told apart by the echo
+// identifier the kernel gives them as their port.
+constexpr bool keyedByPort(std::uint16_t protocol) {
+    return protocol == kProtocolTcp || protocol == kProtocolUdp || protocol == kProtocolSctp ||
+           protocol == kProtocolIcmp || protocol == kProtocolIcmpv6;
+}
+
 // One owner of one (protocol, local port): from `sinceNs` on, packets of that
 // port belong to `label`. An empty label with `unreadable` set says that a
 // live socket holds the port whose owner cannot be named.
 struct OwnerClaim {
     std::int64_t sinceNs = 0;
-    std::uint16_t protocol = 0;  // 6 or 17
+    std::uint16_t protocol = 0;  // keyedByPort, or any protocol for a raw socket
     std::uint16_t localPort = 0;
     std::uint8_t carries = 0;    // kCarriesIpv4 | kCarriesIpv6, at least one
     bool unreadable = false;
@@ -23,6 +39,33 @@ struct OwnerClaim {
     // range to this port at the far end: a packet sent there from a port
     // without an owner is the tunnel's too.
     bool tunnel = false;
+    // A raw socket of `protocol` on one family (carries one bit), bound to
+    // `localAddress` (all zero: any; an IPv4 address in the first four
+    // bytes); localPort is 0. It receives every packet of its protocol.
+    bool raw = false;
+    Ipv6Address localAddress{};
+};
+
+// A connection of a socket in another network namespace (a container's) as
+// the host's captured interfaces show it, after address translation: from
+// `sinceNs` on, packets of this protocol, family, local port and remote end
+// belong to `label`, whoever holds that port on the host.
+struct FlowClaim {
+    std::int64_t sinceNs = 0;
+    std::uint8_t protocol = 0;  // 6, 17 or 132
+    std::uint8_t family = kFamilyIpv4;
+    std::uint16_t localPort = 0;
+    std::uint16_t remotePort = 0;
+    Ipv6Address remote{};  // an IPv4 address in the first four bytes
+    std::string label;     // UTF-8
+};
+
+// A frame a program wrote through a packet socket: `length` bytes as it
+// handed them to the kernel (with the link header for a SOCK_RAW socket).
+struct PacketSend {
+    std::int64_t timeNs = 0;
+    std::uint32_t interfaceIndex = 0;  // 0: not known
+    std::uint32_t length = 0;
 };
 
 }  // namespace sondrel

@@ -15,12 +15,14 @@ namespace sondrel {
 
 // One socket as a pass or an owner event sees it.
 struct SeenSocket {
-    std::uint16_t protocol = 0;  // 6 or 17
+    std::uint16_t protocol = 0;  // keyedByPort, or a raw socket's protocol
     std::uint16_t localPort = 0;
     std::uint8_t carries = 0;    // kCarriesIpv4 | kCarriesIpv6
     int pid = 0;
     const std::u16string* label = nullptr;  // nullptr: no readable process holds it
     std::uint64_t inode = 0;                // 0: not known (owner events)
+    bool raw = false;                       // a raw socket: localPort 0, one family
+    Ipv6Address localAddress{};             // a raw socket's bound address; zero: any
 };
 
 // Start time of a process in nanoseconds since the epoch, when it can be read.
