@@ -32,19 +32,37 @@ TrafficAccountant::TrafficAccountant(std::shared_ptr<RecordsState> records, cons
     : m_records(std::move(records)), m_owners(owners), m_resolvers(resolvers), m_local(local) {}
 
 void TrafficAccountant::AccountPacket(const PacketRecord& record) {
+    const bool received = (record.localEnds & (kEndsKnown | kSourceLocal | kDestinationLocal)) == (kEndsKnown | kDestinationLocal);
+    if (!received) {
+        // A frame a program wrote through a packet socket is its own, whatever
+        // its addresses say: it left this machine.
+        const OwnerLabel sender = m_owners.takePacketSender(record);
+        if (sender.text != nullptr) {
+            accountTo(record, sentEnd(record), sender);
+            return;
+        }
+    }
     const LocalEnds ends = m_local.classify(record);
     if (ends.source) accountEnd(record, sentEnd(record));
     if (ends.destination) accountEnd(record, receivedEnd(record));
 }
 
 void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirection& direction) {
-    OwnerLabel owner =
-        m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction.localPort, record.timeNs});
+    const bool fromSource = direction.sent;
+    const IpAddress local = record.family == kFamilyIpv4
+                                ? IpAddress::fromIpv4(fromSource ? record.srcAddr : record.dstAddr)
+                                : IpAddress::fromIpv6(fromSource ? record.src6 : record.dst6);
+    OwnerLabel owner = m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction.localPort,
+                                                       record.timeNs, direction.remotePort, &local, &direction.remote});
     if (owner.protocolRow && direction.sent && record.protocol == 17) {
         // A kernel tunnel (VXLAN, Geneve) sends from a port of a range to its own port at the far end.
         const OwnerLabel tunnel = m_owners.tunnelAt(OwnerQuery{record.family, 17, direction.remotePort, record.timeNs});
         if (tunnel.text != nullptr) owner = tunnel;
     }
+    accountTo(record, direction, owner);
+}
+
+void TrafficAccountant::accountTo(const PacketRecord& record, const PacketDirection& direction, const OwnerLabel& owner) {
     if (owner.text->empty()) return;
 
     const std::uint64_t ul = direction.sent ? record.length : 0;

@@ -66,6 +66,7 @@ private:
     // The previous packet's rows are checked here; the look-ups below run
     // only when the flow changes, under RecordsLock.
     void accountEnd(const PacketRecord& record, const PacketDirection& direction);
+    void accountTo(const PacketRecord& record, const PacketDirection& direction, const OwnerLabel& owner);
     // The interface's counters, appended when new; under RecordsLock.
     InterfaceBytes& interfaceBytes(std::uint32_t index);
     // The owner's application row, appended when new.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -33,9 +34,14 @@ constexpr std::size_t kCommandReadSize = 4096;
 // Which (protocol, family, port) slots have had an owner claim sent.
 class KnownSlots {
 public:
-    KnownSlots() : m_bits(4 * 65536 / 64) {}
+    // Port planes of TCP, UDP, SCTP and echo identifiers, then one slot per raw (family, protocol).
+    KnownSlots() : m_bits((8 * 65536 + 512) / 64) {}
     static std::size_t slot(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
-        return std::size_t((protocol == 17 ? 2u : 0u) + (ipv6 ? 1u : 0u)) << 16 | port;
+        const std::size_t pair = protocol == kProtocolTcp ? 0u : protocol == kProtocolUdp ? 1u : protocol == kProtocolSctp ? 2u : 3u;
+        return (pair * 2 + (ipv6 ? 1u : 0u)) << 16 | port;
+    }
+    static std::size_t rawSlot(std::uint16_t protocol, bool ipv6) {
+        return 8 * 65536 + (ipv6 ? 256u : 0u) + (protocol & 0xFFu);
     }
     void mark(std::size_t slot) { m_bits[slot / 64].fetch_or(1ull << (slot % 64), std::memory_order_relaxed); }
     bool known(std::size_t slot) const {
@@ -115,6 +121,10 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     // ClaimSink
     void ownerClaims(std::span<const OwnerClaim> claims) override {
         for (const OwnerClaim& claim : claims) {
+            if (claim.raw) {
+                known.mark(KnownSlots::rawSlot(claim.protocol, claim.carries == kCarriesIpv6));
+                continue;
+            }
             if (claim.carries & kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
             if (claim.carries & kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
         }
@@ -210,11 +220,24 @@ private:
 void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records, const LocalAddresses& local) {
     if (!shared.discovery) return;
     for (const PacketRecord& record : records) {
-        if (record.protocol != 6 && record.protocol != 17) continue;
         const bool ipv6 = record.family == kFamilyIpv6;
+        const bool echo = record.protocol == (ipv6 ? kProtocolIcmpv6 : kProtocolIcmp);
+        const bool byPort = echo || record.protocol == kProtocolTcp || record.protocol == kProtocolUdp ||
+                            record.protocol == kProtocolSctp;
+        if (!byPort) {
+            // A protocol without ports: one pass the first time it is seen, for its raw socket if any holds one.
+            const std::size_t slot = KnownSlots::rawSlot(record.protocol, ipv6);
+            if (shared.known.known(slot)) continue;
+            shared.known.mark(slot);
+            shared.discovery->requestPass();
+            return;
+        }
         const LocalEnds ends = local.classify(record);
-        if ((ends.source && !shared.known.known(KnownSlots::slot(record.protocol, ipv6, record.srcPort))) ||
-            (ends.destination && !shared.known.known(KnownSlots::slot(record.protocol, ipv6, record.dstPort)))) {
+        // An echo's identifier is on the end of the socket that sent or awaits it; 0 at the kernel's end.
+        const auto unknown = [&](std::uint16_t port) {
+            return !(echo && port == 0) && !shared.known.known(KnownSlots::slot(record.protocol, ipv6, port));
+        };
+        if ((ends.source && unknown(record.srcPort)) || (ends.destination && unknown(record.dstPort))) {
             shared.discovery->requestPass();
             return;
         }
@@ -261,6 +284,34 @@ void forward(std::shared_ptr<Shared> shared) {
     }
 }
 
+// Frames written through packet sockets during one poll, in runs of one label.
+class PacketSendBatch {
+public:
+    void add(const std::u16string& label, const PacketSend& send) {
+        // The label is copied: a process's label goes when it exits.
+        if (m_sends.empty() || m_label != label || m_sends.size() == wire::kMaxPacketSendsPerFrame) {
+            close();
+            m_label = label;
+        }
+        m_sends.push_back(send);
+    }
+    void flush(EventWriter& writer) {
+        close();
+        if (!m_frames.empty()) writer.write(m_frames);
+        m_frames.clear();
+    }
+
+private:
+    void close() {
+        if (!m_sends.empty()) wire::encodePacketSends(m_frames, u16ToUtf8(m_label), m_sends);
+        m_sends.clear();
+    }
+
+    std::u16string m_label;
+    std::vector<PacketSend> m_sends;
+    std::vector<std::uint8_t> m_frames;
+};
+
 // Claims from the owner events, in the order the probes saw them; every 100 ms
 // at the latest the window learns up to when it has them all.
 void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEvents> events) {
@@ -271,22 +322,33 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
     EventLabels labels;
     std::uint64_t lost = events->lostRecords();
     pollfd ready{events->pollFd(), POLLIN, 0};
+    PacketSendBatch sends;
+    const auto labelOf = [&](const OwnerEvent& event) -> const std::u16string& {
+        if (!labels.known(event.tgid)) {
+            const ScopedPrivilege reading(Privilege::ReadProcesses);
+            return labels.labelOf(event.tgid, event.comm);
+        }
+        return labels.labelOf(event.tgid, event.comm);
+    };
     const auto deliver = [&](const OwnerEvent& event) {
-        if (const auto* socket = std::get_if<SocketClaim>(&event.detail)) {
+        if (const auto* sent = std::get_if<PacketSendEvent>(&event.detail)) {
+            sends.add(labelOf(event), PacketSend{event.timeNs, sent->interfaceIndex, sent->length});
+        } else if (const auto* socket = std::get_if<SocketClaim>(&event.detail)) {
             // No file: the kernel's own socket (a tunnel's), bound in the context of the process that configured it.
-            if (socket->inode == 0 && socket->protocol == 17) {
+            if (socket->inode == 0 && socket->protocol == 17 && !socket->raw) {
                 shared->discovery->observeKernelSocket(socket->protocol, event.timeNs);
                 return;
             }
-            if (!labels.known(event.tgid)) {
-                const ScopedPrivilege reading(Privilege::ReadProcesses);
-                labels.labelOf(event.tgid, event.comm);
-            }
             const std::uint8_t carries = (socket->carriesIpv4 ? kCarriesIpv4 : 0) |
                                          (socket->carriesIpv6 ? kCarriesIpv6 : 0);
-            if (carries == 0 || (socket->protocol != 6 && socket->protocol != 17)) return;
-            const SeenSocket seen{socket->protocol, socket->localPort, carries, int(event.tgid),
-                                  &labels.labelOf(event.tgid, event.comm)};
+            if (carries == 0 || (!socket->raw && !keyedByPort(socket->protocol))) return;
+            SeenSocket seen{socket->protocol, socket->localPort, carries, int(event.tgid), &labelOf(event)};
+            seen.raw = socket->raw;
+            if (socket->raw && socket->family == kFamilyIpv6) {
+                seen.localAddress = socket->localIpv6;
+            } else if (socket->raw) {
+                std::memcpy(seen.localAddress.data(), &socket->localIpv4, 4);
+            }
             shared->discovery->observeEvent(seen, event.timeNs - (socket->datedAfterCall ? kAfterCallNs : 0));
         } else if (const auto* exec = std::get_if<ExecEvent>(&event.detail)) {
             const ScopedPrivilege reading(Privilege::ReadProcesses);
@@ -301,6 +363,8 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
         poll(&ready, 1, 100);
         const std::int64_t before = realtimeNs();
         events->poll(deliver);
+        // Before the claims' completion: the window matches the frames up to that time.
+        sends.flush(*shared->writer);
         shared->discovery->eventsComplete(before - kCommitSlackNs);
         // Events the kernel could not queue: a pass finds what they would have said.
         if (events->lostRecords() != lost) {

@@ -120,6 +120,8 @@ bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>
     return true;
 }
 
+// A claim travels as: since, protocol, port, families carried, flags
+// (unreadable, tunnel, raw), the raw socket's address (zero otherwise), label.
 void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClaim> claims) {
     const std::size_t count = std::min(claims.size(), kMaxClaimsPerFrame);
     BodyWriter body;
@@ -130,11 +132,33 @@ void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClai
         body.u8(std::uint8_t(claim.protocol));
         body.u16(claim.localPort);
         body.u8(claim.carries);
-        body.u8(std::uint8_t((claim.unreadable ? 1 : 0) | (claim.tunnel ? 2 : 0)));
+        body.u8(std::uint8_t((claim.unreadable ? kClaimUnreadable : 0) | (claim.tunnel ? kClaimTunnel : 0) |
+                             (claim.raw ? kClaimRaw : 0)));
+        body.bytes(claim.localAddress.data(), claim.localAddress.size());
         body.text(claim.label, kMaxLabelBytes);
     }
     body.finish(out, Kind::OwnerClaims);
 }
+
+namespace {
+
+bool allZero(std::span<const std::uint8_t> bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte == 0; });
+}
+
+// What the helper never sends: a port-keyed claim of another protocol or with
+// an address, a raw one with a port or on both families, a tunnel that is not UDP.
+bool claimIsSound(const OwnerClaim& claim, std::uint8_t flags) {
+    const bool oneFamily = claim.carries == kCarriesIpv4 || claim.carries == kCarriesIpv6;
+    const bool shape = claim.raw ? claim.localPort == 0 && oneFamily && !claim.tunnel &&
+                                       (claim.carries == kCarriesIpv6 || allZero(std::span(claim.localAddress).subspan(4)))
+                                 : keyedByPort(claim.protocol) && allZero(claim.localAddress);
+    return shape && claim.carries != 0 && (claim.carries & ~(kCarriesIpv4 | kCarriesIpv6)) == 0 &&
+           (flags & ~(kClaimUnreadable | kClaimTunnel | kClaimRaw)) == 0 && claim.unreadable == claim.label.empty() &&
+           !(claim.tunnel && (claim.unreadable || claim.protocol != kProtocolUdp));
+}
+
+}  // namespace
 
 bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims) {
     BodyReader reader(body);
@@ -143,24 +167,103 @@ bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClai
     const std::size_t first = claims.size();
     for (std::uint32_t i = 0; i < count; ++i) {
         OwnerClaim claim;
-        std::uint8_t protocol, unreadable;
+        std::uint8_t protocol = 0, flags = 0;
         const bool ok = reader.i64(claim.sinceNs) && reader.u8(protocol) && reader.u16(claim.localPort) &&
-                        reader.u8(claim.carries) && reader.u8(unreadable) && reader.text(claim.label, kMaxLabelBytes);
-        // An unreadable owner has no label; a readable one always has one.
-        if (!ok || (protocol != 6 && protocol != 17) || claim.carries == 0 ||
-            (claim.carries & ~(kCarriesIpv4 | kCarriesIpv6)) != 0 || unreadable > 2 ||
-            (unreadable == 1) != claim.label.empty()) {
+                        reader.u8(claim.carries) && reader.u8(flags) &&
+                        reader.bytes(claim.localAddress.data(), claim.localAddress.size()) &&
+                        reader.text(claim.label, kMaxLabelBytes);
+        claim.protocol = protocol;
+        claim.unreadable = (flags & kClaimUnreadable) != 0;
+        claim.tunnel = (flags & kClaimTunnel) != 0;
+        claim.raw = (flags & kClaimRaw) != 0;
+        if (!ok || !claimIsSound(claim, flags)) {
             claims.resize(first);
             return false;
         }
-        claim.protocol = protocol;
-        claim.unreadable = unreadable == 1;
-        claim.tunnel = unreadable == 2;
         claims.push_back(std::move(claim));
     }
     if (!reader.done()) {
         claims.resize(first);
         return false;
+    }
+    return true;
+}
+
+void encodeFlowClaims(std::vector<std::uint8_t>& out, std::span<const FlowClaim> claims) {
+    const std::size_t count = std::min(claims.size(), kMaxClaimsPerFrame);
+    BodyWriter body;
+    body.u32(std::uint32_t(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const FlowClaim& claim = claims[i];
+        body.i64(claim.sinceNs);
+        body.u8(claim.protocol);
+        body.u8(claim.family);
+        body.u16(claim.localPort);
+        body.u16(claim.remotePort);
+        body.bytes(claim.remote.data(), claim.remote.size());
+        body.text(claim.label, kMaxLabelBytes);
+    }
+    body.finish(out, Kind::FlowClaims);
+}
+
+bool decodeFlowClaims(std::span<const std::uint8_t> body, std::vector<FlowClaim>& claims) {
+    BodyReader reader(body);
+    std::uint32_t count;
+    if (!reader.u32(count) || count > kMaxClaimsPerFrame) return false;
+    const std::size_t first = claims.size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        FlowClaim claim;
+        const bool ok = reader.i64(claim.sinceNs) && reader.u8(claim.protocol) && reader.u8(claim.family) &&
+                        reader.u16(claim.localPort) && reader.u16(claim.remotePort) &&
+                        reader.bytes(claim.remote.data(), claim.remote.size()) && reader.text(claim.label, kMaxLabelBytes);
+        const bool knownProtocol =
+            claim.protocol == kProtocolTcp || claim.protocol == kProtocolUdp || claim.protocol == kProtocolSctp;
+        const bool address = claim.family == kFamilyIpv6 ||
+                             (claim.family == kFamilyIpv4 && allZero(std::span(claim.remote).subspan(4)));
+        if (!ok || claim.label.empty() || !knownProtocol || !address) {
+            claims.resize(first);
+            return false;
+        }
+        claims.push_back(std::move(claim));
+    }
+    if (!reader.done()) {
+        claims.resize(first);
+        return false;
+    }
+    return true;
+}
+
+void encodePacketSends(std::vector<std::uint8_t>& out, const std::string& label, std::span<const PacketSend> sends) {
+    const std::size_t count = std::min(sends.size(), kMaxPacketSendsPerFrame);
+    BodyWriter body;
+    body.reserve(2 + label.size() + 4 + count * kPacketSendSize);
+    body.text(label, kMaxLabelBytes);
+    body.u32(std::uint32_t(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        body.i64(sends[i].timeNs);
+        body.u32(sends[i].interfaceIndex);
+        body.u32(sends[i].length);
+    }
+    body.finish(out, Kind::PacketSends);
+}
+
+bool decodePacketSends(std::span<const std::uint8_t> body, std::string& label, std::vector<PacketSend>& sends) {
+    BodyReader reader(body);
+    std::uint32_t count;
+    if (!reader.text(label, kMaxLabelBytes) || label.empty() || !reader.u32(count) || count > kMaxPacketSendsPerFrame ||
+        reader.left() != count * kPacketSendSize)
+        return false;
+    const std::size_t first = sends.size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        PacketSend send;
+        reader.i64(send.timeNs);
+        reader.u32(send.interfaceIndex);
+        reader.u32(send.length);
+        if (send.length == 0 || send.length > kMaxPacketSendLength) {
+            sends.resize(first);
+            return false;
+        }
+        sends.push_back(send);
     }
     return true;
 }

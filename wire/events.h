@@ -23,7 +23,14 @@ namespace sondrel::wire {
 // from the window's own child when the helper could not be run at all.
 inline constexpr std::size_t kPacketRecordSize = 56;
 inline constexpr std::size_t kMaxPacketsPerFrame = 4096;
-inline constexpr std::size_t kClaimFixedSize = 15;
+inline constexpr std::size_t kClaimFixedSize = 31;
+inline constexpr std::size_t kFlowClaimFixedSize = 32;
+inline constexpr std::uint8_t kClaimUnreadable = 1;
+inline constexpr std::uint8_t kClaimTunnel = 2;
+inline constexpr std::uint8_t kClaimRaw = 4;
+inline constexpr std::size_t kPacketSendSize = 16;
+inline constexpr std::size_t kMaxPacketSendsPerFrame = 4096;
+inline constexpr std::uint32_t kMaxPacketSendLength = 1u << 18;  // a packet socket's largest frame, with GSO
 inline constexpr std::size_t kMaxClaimsPerFrame = 256;
 inline constexpr std::size_t kMaxLabelBytes = 2048;
 inline constexpr std::size_t kMaxTextBytes = 4096;
@@ -66,6 +73,10 @@ void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord>
 // At most kMaxClaimsPerFrame claims; labels longer than kMaxLabelBytes are cut.
 void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClaim> claims);
 void encodeClaimsComplete(std::vector<std::uint8_t>& out, std::int64_t upToNs);
+// At most kMaxClaimsPerFrame flows.
+void encodeFlowClaims(std::vector<std::uint8_t>& out, std::span<const FlowClaim> claims);
+// Frames one program wrote through packet sockets; at most kMaxPacketSendsPerFrame.
+void encodePacketSends(std::vector<std::uint8_t>& out, const std::string& label, std::span<const PacketSend> sends);
 void encodeMessage(std::vector<std::uint8_t>& out, const Message& message);
 void encodeCaptureState(std::vector<std::uint8_t>& out, const CaptureState& state);
 void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statistics);
@@ -83,6 +94,8 @@ void encodeInterfaces(std::vector<std::uint8_t>& out, const CapturedInterfaces& 
 bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records);
 bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims);
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body);
+bool decodeFlowClaims(std::span<const std::uint8_t> body, std::vector<FlowClaim>& claims);
+bool decodePacketSends(std::span<const std::uint8_t> body, std::string& label, std::vector<PacketSend>& sends);
 std::optional<Message> decodeMessage(std::span<const std::uint8_t> body);
 std::optional<CaptureState> decodeCaptureState(std::span<const std::uint8_t> body);
 std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body);

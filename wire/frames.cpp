@@ -21,6 +21,8 @@ std::size_t maxBodySize(Kind kind) {
     case Kind::Statistics: return 16;
     case Kind::Attribution: return 1 + 2 + kMaxTextBytes;
     case Kind::ExecFailed: return kExecFailedSize;
+    case Kind::FlowClaims: return 4 + kMaxClaimsPerFrame * (kFlowClaimFixedSize + kMaxLabelBytes);
+    case Kind::PacketSends: return 2 + kMaxLabelBytes + 4 + kMaxPacketSendsPerFrame * kPacketSendSize;
     case Kind::Interfaces: return 4 + kMaxInterfaces * (4 + 2 + kMaxInterfaceNameBytes + 2 + kMaxLocalAddresses * 4 + 2 + kMaxLocalAddresses * 16);
     }
     return 0;
@@ -48,7 +50,9 @@ bool isEvent(Kind kind) {
     case Kind::Statistics:
     case Kind::Attribution:
     case Kind::ExecFailed:
-    case Kind::Interfaces: return true;
+    case Kind::Interfaces:
+    case Kind::FlowClaims:
+    case Kind::PacketSends: return true;
     default: return false;
     }
 }

@@ -32,6 +32,8 @@ enum class Kind : std::uint8_t {
     Attribution = 39,
     ExecFailed = 40,
     Interfaces = 41,
+    FlowClaims = 42,
+    PacketSends = 43,
 };
 
 inline constexpr std::size_t kHeaderSize = 4;

@@ -89,6 +89,10 @@ struct CaptureHelper::Shared final : HelperEvents {
     void execFailed(int error) override { reportFailure(execFailureText(error, helperPath)); }
     void packets(std::span<const PacketRecord> records) override { control->queue.pushAll(records); }
     void ownerClaims(std::span<const OwnerClaim> batch) override { claims.add(batch); }
+    void flowClaims(std::span<const FlowClaim> batch) override { claims.addFlows(batch); }
+    void packetSends(const std::string& label, std::span<const PacketSend> sends) override {
+        claims.addPacketSends(label, sends);
+    }
     void claimsComplete(std::int64_t upToNs) override { claims.markComplete(upToNs); }
     void message(const wire::Message& message) override {
         pump.post(utf8ToU16(message.caption), utf8ToU16(message.text), message.icon);

@@ -36,6 +36,8 @@ bool HelperConnection::handleFrame(const wire::Frame& frame) {
     case wire::Kind::Attribution: return onAttribution(frame.body);
     case wire::Kind::ExecFailed: return onExecFailed(frame.body);
     case wire::Kind::Interfaces: return onInterfaces(frame.body);
+    case wire::Kind::FlowClaims: return onFlowClaims(frame.body);
+    case wire::Kind::PacketSends: return onPacketSends(frame.body);
     default: return false;
     }
 }
@@ -62,6 +64,20 @@ bool HelperConnection::onOwnerClaims(std::span<const std::uint8_t> body) {
     m_claims.clear();
     if (!wire::decodeOwnerClaims(body, m_claims)) return false;
     m_events.ownerClaims(m_claims);
+    return true;
+}
+
+bool HelperConnection::onFlowClaims(std::span<const std::uint8_t> body) {
+    m_flows.clear();
+    if (!wire::decodeFlowClaims(body, m_flows)) return false;
+    m_events.flowClaims(m_flows);
+    return true;
+}
+
+bool HelperConnection::onPacketSends(std::span<const std::uint8_t> body) {
+    m_sends.clear();
+    if (!wire::decodePacketSends(body, m_sendLabel, m_sends)) return false;
+    m_events.packetSends(m_sendLabel, m_sends);
     return true;
 }
 

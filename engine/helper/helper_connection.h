@@ -21,6 +21,8 @@ public:
     virtual void execFailed(int error) = 0;
     virtual void packets(std::span<const PacketRecord> records) = 0;
     virtual void ownerClaims(std::span<const OwnerClaim> claims) = 0;
+    virtual void flowClaims(std::span<const FlowClaim> /*claims*/) {}
+    virtual void packetSends(const std::string& /*label*/, std::span<const PacketSend> /*sends*/) {}
     virtual void claimsComplete(std::int64_t upToNs) = 0;
     virtual void message(const wire::Message& message) = 0;
     virtual void captureLibraryMissing() = 0;
@@ -52,6 +54,8 @@ private:
     bool onHello(std::span<const std::uint8_t> body);
     bool onPackets(std::span<const std::uint8_t> body);
     bool onOwnerClaims(std::span<const std::uint8_t> body);
+    bool onFlowClaims(std::span<const std::uint8_t> body);
+    bool onPacketSends(std::span<const std::uint8_t> body);
     bool onClaimsComplete(std::span<const std::uint8_t> body);
     bool onMessage(std::span<const std::uint8_t> body);
     bool onCaptureLibraryMissing(std::span<const std::uint8_t> body);
@@ -66,6 +70,9 @@ private:
     wire::FrameReader m_reader{wire::isEvent};
     std::vector<PacketRecord> m_records;  // reused from frame to frame
     std::vector<OwnerClaim> m_claims;
+    std::vector<FlowClaim> m_flows;
+    std::vector<PacketSend> m_sends;
+    std::string m_sendLabel;
     bool m_greeted = false;
 };
 

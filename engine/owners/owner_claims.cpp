@@ -1,6 +1,7 @@
 #include "engine/owners/owner_claims.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/text.h"
 #include "base/protocol_names.h"
@@ -28,10 +29,68 @@ const OwnerClaims::Slot* OwnerClaims::findSlot(std::size_t index) const {
 
 // One plane per protocol and family: a TCP and a UDP socket on one port
 // number are different owners, and so are sockets that can carry only IPv4
-// or only IPv6.
+// or only IPv6. ICMP's echo identifiers (IPv4) and ICMPv6's (IPv6) share a
+// plane pair, each on its own family.
 std::size_t OwnerClaims::slotIndex(std::uint8_t family, std::uint16_t protocol, std::uint16_t port) {
-    const std::size_t plane = (protocol == 17 ? 2u : 0u) + (family == 6 ? 1u : 0u);
-    return plane << 16 | port;
+    const std::size_t pair = protocol == kProtocolTcp ? 0u : protocol == kProtocolUdp ? 1u : protocol == kProtocolSctp ? 2u : 3u;
+    return (pair * 2 + (family == 6 ? 1u : 0u)) << 16 | port;
+}
+
+void OwnerClaims::addToTimeline(Timeline& timeline, std::int64_t since, std::uint32_t label) {
+    if (!timeline.empty() && since >= timeline.back().since) {
+        if (timeline.back().label != label) timeline.push_back(Older{since, label, false});
+        return;
+    }
+    const auto at = std::upper_bound(timeline.begin(), timeline.end(), since,
+                                     [](std::int64_t value, const Older& entry) { return value < entry.since; });
+    timeline.insert(at, Older{since, label, false});
+}
+
+// As for ports: the owner since the latest start before the time, else the earliest.
+std::uint32_t OwnerClaims::timelineAt(const Timeline& timeline, std::int64_t timeNs) {
+    if (timeline.empty()) return 0;
+    if (timeNs == 0) return timeline.back().label;
+    const auto after = std::upper_bound(timeline.begin(), timeline.end(), timeNs,
+                                        [](std::int64_t value, const Older& entry) { return value < entry.since; });
+    return after == timeline.begin() ? timeline.front().label : std::prev(after)->label;
+}
+
+namespace {
+
+Ipv6Address claimAddress(std::uint8_t family, const IpAddress& address) {
+    if (family == kFamilyIpv6) return address.bytes;
+    Ipv6Address bytes{};
+    const std::uint32_t ipv4 = address.ipv4();
+    std::memcpy(bytes.data(), &ipv4, 4);
+    return bytes;
+}
+
+bool echoProtocol(std::uint8_t family, std::uint16_t protocol) {
+    return protocol == (family == kFamilyIpv4 ? kProtocolIcmp : kProtocolIcmpv6);
+}
+
+}  // namespace
+
+// A raw socket bound to the packet's local address, else one bound to any.
+std::uint32_t OwnerClaims::rawOwnerAt(const OwnerQuery& query) const {
+    if (m_raw.empty() || query.protocol > 255) return 0;
+    RawKey key{query.family, std::uint8_t(query.protocol), {}};
+    if (query.local != nullptr) {
+        key.address = claimAddress(query.family, *query.local);
+        if (const auto it = m_raw.find(key); it != m_raw.end()) return timelineAt(it->second, query.timeNs);
+        key.address = {};
+    }
+    const auto it = m_raw.find(key);
+    return it == m_raw.end() ? 0 : timelineAt(it->second, query.timeNs);
+}
+
+// Only from the flow's start on: before it, the host's port owner had the port.
+std::uint32_t OwnerClaims::flowOwnerAt(const OwnerQuery& query) const {
+    if (query.remote == nullptr) return 0;
+    const auto it = m_flows.find(
+        FlowKey{std::uint8_t(query.protocol), query.family, query.localPort, query.remotePort, *query.remote});
+    if (it == m_flows.end() || (query.timeNs != 0 && query.timeNs < it->second.front().since)) return 0;
+    return timelineAt(it->second, query.timeNs);
 }
 
 std::uint32_t OwnerClaims::intern(const std::string& utf8Label) {
@@ -64,6 +123,11 @@ void OwnerClaims::add(std::span<const OwnerClaim> claims) {
     const std::scoped_lock guard(OwnerMapLock);
     for (const OwnerClaim& claim : claims) {
         const std::uint32_t label = claim.unreadable ? kProtocolLabel : intern(claim.label);
+        if (claim.raw) {
+            const std::uint8_t family = claim.carries == kCarriesIpv6 ? kFamilyIpv6 : kFamilyIpv4;
+            addToTimeline(m_raw[RawKey{family, std::uint8_t(claim.protocol), claim.localAddress}], claim.sinceNs, label);
+            continue;
+        }
         if (claim.tunnel && label != kProtocolLabel) {
             if (m_tunnelLabels.size() < label) m_tunnelLabels.resize(label);
             m_tunnelLabels[label - 1] = true;
@@ -73,6 +137,71 @@ void OwnerClaims::add(std::span<const OwnerClaim> claims) {
             if (carried) addToSlot(slotIndex(family, claim.protocol, claim.localPort), claim.sinceNs, label, claim.unreadable);
         }
     }
+}
+
+void OwnerClaims::addFlows(std::span<const FlowClaim> claims) {
+    const std::scoped_lock guard(OwnerMapLock);
+    for (const FlowClaim& claim : claims) {
+        IpAddress remote = IpAddress::fromIpv6(claim.remote);
+        if (claim.family == kFamilyIpv4) {
+            std::uint32_t ipv4;
+            std::memcpy(&ipv4, claim.remote.data(), 4);
+            remote = IpAddress::fromIpv4(ipv4);
+        }
+        addToTimeline(m_flows[FlowKey{claim.protocol, claim.family, claim.localPort, claim.remotePort, remote}],
+                      claim.sinceNs, intern(claim.label));
+    }
+    if (!m_flows.empty()) m_anyFlows.store(true, std::memory_order_release);
+}
+
+void OwnerClaims::addPacketSends(const std::string& label, std::span<const PacketSend> sends) {
+    // A program that writes faster than its frames are counted cannot grow this without end.
+    constexpr std::size_t kMaxPending = 65536;
+    const std::scoped_lock guard(OwnerMapLock);
+    const std::uint32_t id = intern(label);
+    for (const PacketSend& send : sends) {
+        if (m_sendCount >= kMaxPending) break;
+        m_sends[send.length].push_back(PendingSend{send.timeNs, send.interfaceIndex, id});
+        ++m_sendCount;
+    }
+    if (m_sendCount > 0) m_anySends.store(true, std::memory_order_release);
+}
+
+OwnerLabel OwnerClaims::takePacketSender(const PacketRecord& record) const {
+    if (!m_anySends.load(std::memory_order_acquire)) return {};
+    // The frame is captured on its way out, a little after the program handed
+    // it over; one the program wrote long before is not this one.
+    constexpr std::int64_t kEarlyNs = 2'000'000;
+    constexpr std::int64_t kLateNs = 200'000'000;
+    constexpr std::uint32_t kEthernetHeader = 14;
+    constexpr std::uint32_t kShortestEthernetFrame = 60;
+    const std::scoped_lock guard(OwnerMapLock);
+    // A datagram socket writes the packet, a raw one the frame; a raw frame
+    // too short for Ethernet may carry the program's own padding.
+    const std::uint32_t candidates[] = {record.length, record.length + kEthernetHeader, kShortestEthernetFrame};
+    for (const std::uint32_t length : candidates) {
+        if (length == kShortestEthernetFrame && record.length + kEthernetHeader >= kShortestEthernetFrame) break;
+        const auto it = m_sends.find(length);
+        if (it == m_sends.end()) continue;
+        auto& pending = it->second;
+        while (!pending.empty() && record.timeNs != 0 && pending.front().timeNs < record.timeNs - kLateNs) {
+            pending.pop_front();
+            --m_sendCount;
+        }
+        for (auto send = pending.begin(); send != pending.end() && send->timeNs <= record.timeNs + kEarlyNs; ++send) {
+            if (send->interfaceIndex != 0 && record.interfaceIndex != 0 && send->interfaceIndex != record.interfaceIndex)
+                continue;
+            const std::uint32_t label = send->label;
+            pending.erase(send);
+            --m_sendCount;
+            if (pending.empty()) m_sends.erase(it);
+            if (m_sendCount == 0) m_anySends.store(false, std::memory_order_release);
+            return OwnerLabel{&m_labels[label - 1], false};
+        }
+        if (pending.empty()) m_sends.erase(it);
+    }
+    if (m_sendCount == 0) m_anySends.store(false, std::memory_order_release);
+    return {};
 }
 
 void OwnerClaims::markComplete(std::int64_t upToNs) {
@@ -97,10 +226,18 @@ void OwnerClaims::markFinal() { m_completeUpTo.store(std::numeric_limits<std::in
 
 OwnerLabel OwnerClaims::lookupOwner(const OwnerQuery& query) const {
     const auto protocol = std::uint8_t(query.protocol);
-    if (query.protocol != 6 && query.protocol != 17) return OwnerLabel{&protocolLabel(query.family, protocol), true};
-    {
+    const bool echo = echoProtocol(query.family, query.protocol);
+    const bool byPort = echo || query.protocol == kProtocolTcp || query.protocol == kProtocolUdp ||
+                        query.protocol == kProtocolSctp;
+    // An echo without an identifier at this end is the kernel's: a reply to a
+    // request from afar, or a request from afar.
+    if (!(echo && query.localPort == 0)) {
         const std::scoped_lock guard(OwnerMapLock);
-        const std::uint32_t label = labelAt(query);
+        std::uint32_t label = 0;
+        if (byPort && !echo && m_anyFlows.load(std::memory_order_relaxed)) label = flowOwnerAt(query);
+        if (label == 0 && byPort) label = labelAt(query);
+        // A ping that no ping socket sent came from a raw socket of its protocol.
+        if ((label == 0 || label == kProtocolLabel) && (echo || !byPort)) label = rawOwnerAt(query);
         if (label != 0 && label != kProtocolLabel) return OwnerLabel{&m_labels[label - 1], false};
     }
     return OwnerLabel{&protocolLabel(query.family, protocol), true};
@@ -144,6 +281,19 @@ void OwnerClaims::prune(std::int64_t beforeNs) {
         }
         older.erase(older.begin(), older.begin() + std::ptrdiff_t(keepFrom));
         it = older.empty() ? m_older.erase(it) : std::next(it);
+    }
+    // The last entry of a timeline always answers; those before it only until their successor.
+    const auto trim = [beforeNs](Timeline& timeline) {
+        std::size_t keepFrom = 0;
+        while (keepFrom + 1 < timeline.size() && timeline[keepFrom + 1].since <= beforeNs) ++keepFrom;
+        timeline.erase(timeline.begin(), timeline.begin() + std::ptrdiff_t(keepFrom));
+    };
+    for (auto& [key, timeline] : m_raw) trim(timeline);
+    // Connections come and go by the thousand; past the bound, those that began longest ago go first.
+    constexpr std::size_t kMaxFlows = 262144;
+    for (auto it = m_flows.begin(); it != m_flows.end();) {
+        trim(it->second);
+        it = m_flows.size() > kMaxFlows && it->second.back().since < beforeNs ? m_flows.erase(it) : std::next(it);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,12 @@ public:
     OwnerClaims();
 
     void add(std::span<const OwnerClaim> claims);
+    void addFlows(std::span<const FlowClaim> claims);
+    // Frames `label` wrote through packet sockets, oldest first.
+    void addPacketSends(const std::string& label, std::span<const PacketSend> sends);
+    // The program that wrote this captured frame through a packet socket, if
+    // one did (the match is used up), else no text. Cheap while none writes.
+    OwnerLabel takePacketSender(const PacketRecord& record) const override;
     // Every claim about ports held up to `upToNs` has been added. Called by
     // one thread only (the one that adds the claims).
     void markComplete(std::int64_t upToNs);
@@ -63,7 +70,39 @@ private:
         bool protocolRow;
     };
 
+    // Owners of one raw-socket key or one flow, oldest first.
+    using Timeline = std::vector<Older>;
+    struct RawKey {
+        std::uint8_t family;
+        std::uint8_t protocol;
+        Ipv6Address address;  // zero: any
+        auto operator<=>(const RawKey&) const = default;
+    };
+    struct FlowKey {
+        std::uint8_t protocol;
+        std::uint8_t family;
+        std::uint16_t localPort;
+        std::uint16_t remotePort;
+        IpAddress remote;
+        bool operator==(const FlowKey&) const = default;
+    };
+    struct FlowKeyHash {
+        std::size_t operator()(const FlowKey& key) const noexcept {
+            return IpAddressHash{}(key.remote) ^ (std::size_t(key.localPort) << 24 | std::size_t(key.remotePort) << 8 |
+                                                  key.protocol);
+        }
+    };
+    struct PendingSend {
+        std::int64_t timeNs;
+        std::uint32_t interfaceIndex;
+        std::uint32_t label;
+    };
+
     static std::size_t slotIndex(std::uint8_t family, std::uint16_t protocol, std::uint16_t port);
+    static void addToTimeline(Timeline& timeline, std::int64_t since, std::uint32_t label);
+    static std::uint32_t timelineAt(const Timeline& timeline, std::int64_t timeNs);
+    std::uint32_t rawOwnerAt(const OwnerQuery& query) const;
+    std::uint32_t flowOwnerAt(const OwnerQuery& query) const;
     // Slots come in pages of 256 ports, made with their first claim: a run
     // sees a few hundred ports, not the 262,144 the planes could hold.
     Slot& slot(std::size_t index);
@@ -74,7 +113,14 @@ private:
     void addToSlot(std::size_t index, std::int64_t since, std::uint32_t label, bool protocolRow);
 
     mutable std::mutex OwnerMapLock;
-    std::array<std::unique_ptr<Slot[]>, 4 * 65536 / 256> m_pages;
+    std::array<std::unique_ptr<Slot[]>, 8 * 65536 / 256> m_pages;
+    std::map<RawKey, Timeline> m_raw;
+    std::unordered_map<FlowKey, Timeline, FlowKeyHash> m_flows;
+    std::atomic<bool> m_anyFlows{false};
+    // Packet-socket frames not yet matched, by the length the program wrote.
+    mutable std::unordered_map<std::uint32_t, std::deque<PendingSend>> m_sends;
+    mutable std::size_t m_sendCount = 0;
+    mutable std::atomic<bool> m_anySends{false};
     // Earlier owners of slots that changed hands, oldest first; most slots have none.
     std::unordered_map<std::uint32_t, std::vector<Older>> m_older;
     std::deque<std::u16string> m_labels;  // stable addresses: answers point into it

@@ -36,8 +36,13 @@ enum { BPF_ANY = 0 };
 #define AF_INET6 10
 #define SOCK_STREAM 1
 #define SOCK_DGRAM 2
+#define SOCK_RAW 3
+#define SOCK_SEQPACKET 5
+#define IPPROTO_ICMP 1
 #define IPPROTO_TCP 6
 #define IPPROTO_UDP 17
+#define IPPROTO_ICMPV6 58
+#define IPPROTO_SCTP 132
 #define TCP_SYN_SENT 2
 #define TCP_LISTEN 10
 
@@ -117,6 +122,16 @@ struct mount {
 	struct mount *mnt_parent;
 	struct dentry *mnt_mountpoint;
 	struct vfsmount mnt;
+} __kernel_type;
+
+struct msghdr {
+	void *msg_name;
+	int msg_namelen;
+} __kernel_type;
+
+/* net/packet/internal.h: begins with its struct sock */
+struct packet_sock {
+	int ifindex;
 } __kernel_type;
 
 struct linux_binprm {

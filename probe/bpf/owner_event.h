@@ -20,10 +20,12 @@ enum class SocketCause : std::uint8_t {
     Receive = 6,  // first receive by this process (dated at the call's start where it can be)
 };
 
-// A process holds a TCP or UDP socket with a local port from the event's time on.
+// A process holds a socket from the event's time on: TCP, UDP or SCTP with a
+// local port, a ping socket with its echo identifier as port, or a raw socket
+// of a protocol (raw set, no port).
 struct SocketClaim {
     SocketCause cause = SocketCause::Bind;
-    std::uint8_t protocol = 0;  // 6 TCP, 17 UDP
+    std::uint8_t protocol = 0;  // 6 TCP, 17 UDP, 132 SCTP, 1/58 ping; a raw socket's any
     std::uint8_t family = 0;    // kFamilyIpv4 or kFamilyIpv6 (the socket's, not the traffic's)
     bool v6Only = false;        // IPV6_V6ONLY set
     bool carriesIpv4 = false;   // false for V6ONLY sockets and those bound to a plain IPv6 address
@@ -42,6 +44,13 @@ struct SocketClaim {
     Ipv6Address remoteIpv6{};
     std::uint64_t inode = 0;  // the socket's inode, as /proc/net/* and /proc/<pid>/fd name it
     std::uint32_t networkNamespace = 0;  // inode of the socket's network namespace
+    bool raw = false;
+};
+
+// The process wrote a frame through a packet socket of the probes' namespace.
+struct PacketSendEvent {
+    std::uint32_t interfaceIndex = 0;  // 0: not known
+    std::uint32_t length = 0;
 };
 
 // A process replaced its image. `path` is the executable as /proc/<pid>/exe
@@ -67,7 +76,7 @@ struct OwnerEvent {
     std::uint32_t tgid = 0;          // process id
     std::uint32_t tid = 0;           // thread id
     std::string comm;                // the kernel's short task name, at most 15 bytes
-    std::variant<SocketClaim, ExecEvent, ForkEvent, ExitEvent> detail;
+    std::variant<SocketClaim, ExecEvent, ForkEvent, ExitEvent, PacketSendEvent> detail;
 };
 
 enum class OwnerRecordStatus {

@@ -41,8 +41,12 @@ std::uint32_t lastFour(const Ipv6Address& address) {
 
 OwnerRecordStatus parseSocket(const owner_socket_record& raw, SocketClaim& claim) {
     if (raw.cause < OWNER_CAUSE_BIND || raw.cause > OWNER_CAUSE_RECEIVE) return OwnerRecordStatus::BadField;
-    if (raw.protocol != IPPROTO_TCP && raw.protocol != IPPROTO_UDP) return OwnerRecordStatus::BadField;
     if (raw.family != AF_INET && raw.family != AF_INET6) return OwnerRecordStatus::BadField;
+    const int ping = raw.family == AF_INET ? int(IPPROTO_ICMP) : int(IPPROTO_ICMPV6);
+    const bool keyed = raw.protocol == IPPROTO_TCP || raw.protocol == IPPROTO_UDP || raw.protocol == IPPROTO_SCTP ||
+                       raw.protocol == ping;
+    if (raw.raw > 1 || (raw.raw == 0 && !keyed) || (raw.raw == 1 && raw.local_port != 0))
+        return OwnerRecordStatus::BadField;
 
     claim.cause = static_cast<SocketCause>(raw.cause);
     claim.protocol = raw.protocol;
@@ -51,6 +55,7 @@ OwnerRecordStatus parseSocket(const owner_socket_record& raw, SocketClaim& claim
     claim.inode = raw.inode;
     claim.networkNamespace = raw.netns;
     claim.datedAfterCall = raw.dated_after_call != 0;
+    claim.raw = raw.raw == 1;
     if (raw.family == AF_INET) {
         claim.family = kFamilyIpv4;
         std::memcpy(&claim.localIpv4, raw.local_addr, 4);
@@ -65,8 +70,10 @@ OwnerRecordStatus parseSocket(const owner_socket_record& raw, SocketClaim& claim
     const bool mapped = isMappedIpv4(claim.localIpv6);
     // An IPv6 socket takes IPv4 traffic only when dual-stack and bound to the
     // any address or an IPv4-mapped one; on a mapped address it takes no IPv6.
-    claim.carriesIpv4 = !claim.v6Only && (mapped || isAny(claim.localIpv6));
-    claim.carriesIpv6 = !mapped;
+    // Raw and ICMPv6 sockets of IPv6 never see IPv4.
+    const bool ipv6Only = claim.raw || raw.protocol == IPPROTO_ICMPV6;
+    claim.carriesIpv4 = !ipv6Only && !claim.v6Only && (mapped || isAny(claim.localIpv6));
+    claim.carriesIpv6 = ipv6Only || !mapped;
     if (mapped) claim.localIpv4 = lastFour(claim.localIpv6);
     if (isMappedIpv4(claim.remoteIpv6)) claim.remoteIpv4 = lastFour(claim.remoteIpv6);
     return OwnerRecordStatus::Ok;
@@ -149,6 +156,13 @@ OwnerRecordStatus parseOwnerRecord(std::span<const std::byte> record, OwnerEvent
         if (record.size() != sizeof(owner_exit_record)) return OwnerRecordStatus::SizeMismatch;
         event.detail = ExitEvent{};
         return OwnerRecordStatus::Ok;
+    case OWNER_RECORD_PACKET_SEND: {
+        if (record.size() != sizeof(owner_packet_send_record)) return OwnerRecordStatus::SizeMismatch;
+        const auto raw = readRecord<owner_packet_send_record>(record);
+        if (raw.length == 0) return OwnerRecordStatus::BadField;
+        event.detail = PacketSendEvent{raw.ifindex, raw.length};
+        return OwnerRecordStatus::Ok;
+    }
     default:
         return OwnerRecordStatus::UnknownKind;
     }

@@ -21,6 +21,7 @@ enum owner_record_kind {
 	OWNER_RECORD_EXEC = 2,
 	OWNER_RECORD_FORK = 3,
 	OWNER_RECORD_EXIT = 4,
+	OWNER_RECORD_PACKET_SEND = 5,
 };
 
 /* What made a socket record: the moment the process was seen with it. */
@@ -48,13 +49,14 @@ struct owner_socket_record {
 	__u64 inode; /* the socket's inode, as /proc/net and /proc/<pid>/fd name it */
 	__u32 netns; /* inode of its network namespace */
 	__u8 cause;
-	__u8 protocol; /* IPPROTO_TCP or IPPROTO_UDP */
+	__u8 protocol; /* TCP, UDP, SCTP, ICMP/ICMPv6 of a ping socket, or a raw socket's */
 	__u16 family;  /* AF_INET or AF_INET6 */
 	__u16 local_port;
 	__u16 remote_port; /* host order; 0 when not connected */
 	__u8 v6only;
 	__u8 dated_after_call; /* stamped when the send or receive returned, after its packets */
-	__u8 reserved[2];
+	__u8 raw;              /* a SOCK_RAW socket: local_port 0 */
+	__u8 reserved;
 	__u8 local_addr[16]; /* network order; AF_INET in the first four bytes */
 	__u8 remote_addr[16];
 };
@@ -73,6 +75,13 @@ struct owner_fork_record {
 	struct owner_record_header header; /* the parent */
 	__u32 child_tgid;
 	__u32 reserved;
+};
+
+/* A frame written through a packet socket of the probes' own namespace. */
+struct owner_packet_send_record {
+	struct owner_record_header header;
+	__u32 ifindex; /* where it goes; 0 when not known */
+	__u32 length;  /* bytes handed over (with the link header for SOCK_RAW) */
 };
 
 /* The last thread of a process leaving: its sockets close right after. */

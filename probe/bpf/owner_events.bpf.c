@@ -16,6 +16,7 @@ char LICENSE[] SEC("license") = "Dual BSD/GPL";
 /* Set by the loader before load; the verifier treats them as constants, so
  * the branch not taken is never checked against this kernel. */
 const volatile __u32 netns_filter = 0; /* 0: sockets of every network namespace */
+const volatile __u32 own_netns = 0;    /* the loader's: packet-socket frames are told of there only */
 const volatile bool use_ringbuf = true;
 const volatile bool use_boot_clock = true;
 const volatile bool use_sk_storage = true;
@@ -164,7 +165,7 @@ static __always_inline bool is_inet(const struct sock *sk)
 
 enum socket_fill {
 	FILL_OK,
-	FILL_NOT_OURS, /* never will be: not TCP/UDP, or another namespace */
+	FILL_NOT_OURS, /* never will be: not a kind we key, or another namespace */
 	FILL_NO_PORT,  /* not yet */
 };
 
@@ -176,13 +177,19 @@ static __always_inline enum socket_fill fill_socket(struct owner_socket_record *
 
 	if (family != AF_INET && family != AF_INET6)
 		return FILL_NOT_OURS;
-	if (!(protocol == IPPROTO_TCP && type == SOCK_STREAM) && !(protocol == IPPROTO_UDP && type == SOCK_DGRAM))
+	/* A ping socket's port is its echo identifier; a raw socket's is its protocol. */
+	bool ping = type == SOCK_DGRAM && protocol == (family == AF_INET ? IPPROTO_ICMP : IPPROTO_ICMPV6);
+	bool sctp = protocol == IPPROTO_SCTP && (type == SOCK_STREAM || type == SOCK_SEQPACKET);
+	bool raw = type == SOCK_RAW;
+	if (!(protocol == IPPROTO_TCP && type == SOCK_STREAM) && !(protocol == IPPROTO_UDP && type == SOCK_DGRAM) &&
+	    !ping && !sctp && !raw)
 		return FILL_NOT_OURS;
 	rec->netns = BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum);
 	if (netns_filter && rec->netns != netns_filter)
 		return FILL_NOT_OURS;
-	rec->local_port = BPF_CORE_READ(sk, __sk_common.skc_num);
-	if (!rec->local_port)
+	rec->raw = raw;
+	rec->local_port = raw ? 0 : BPF_CORE_READ(sk, __sk_common.skc_num);
+	if (!raw && !rec->local_port)
 		return FILL_NO_PORT;
 	rec->family = family;
 	rec->protocol = protocol;
@@ -337,6 +344,32 @@ SEC("fentry/inet6_recvmsg")
 int BPF_PROG(inet6_receive, struct socket *sock)
 {
 	return socket_used(ctx, sock->sk, OWNER_CAUSE_RECEIVE, false);
+}
+
+/* A frame a program writes through a packet socket: which interface, how
+ * long. The address given to sendto names the interface, else the one the
+ * socket is bound to. */
+SEC("fentry/packet_sendmsg")
+int BPF_PROG(packet_send, struct socket *sock, struct msghdr *msg, __u64 len)
+{
+	struct owner_packet_send_record rec = {};
+	struct identity who;
+	struct sock *sk = sock->sk;
+	int ifindex = 0;
+
+	if (!sk || !len || BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum) != own_netns)
+		return 0;
+	void *name = BPF_CORE_READ(msg, msg_name);
+	if (name && BPF_CORE_READ(msg, msg_namelen) >= 8)
+		bpf_probe_read_kernel(&ifindex, sizeof(ifindex), name + 4);
+	if (!ifindex)
+		ifindex = BPF_CORE_READ((struct packet_sock *)sk, ifindex);
+	current_identity(&who);
+	fill_header(&rec.header, OWNER_RECORD_PACKET_SEND, sizeof(rec), &who);
+	rec.ifindex = ifindex;
+	rec.length = len > 0xffffffffULL ? 0xffffffffU : (__u32)len;
+	submit(ctx, &rec, sizeof(rec));
+	return 0;
 }
 
 /* Tracepoints for kernels without BPF trampolines (Linux 6.3 and later).

@@ -65,6 +65,7 @@ const std::vector<Role>& roles() {
         // Without these, the first send or receive names the process.
         {"UDP bind", false, {{{"udp_port_taken", "udp_lib_get_port", AttachKind::Exit}}}},
         {"TCP accept", false, {{{"tcp_accepted", "inet_accept", AttachKind::Exit}}}},
+        {"packet-socket send", false, {{{"packet_send", "packet_sendmsg", AttachKind::Entry}}}},
     };
     return table;
 }
@@ -186,6 +187,7 @@ private:
 struct LoadPlan {
     const std::vector<const Hook*>& hooks;
     std::uint32_t netns;
+    std::uint32_t ownNetns;
     bool ringBuffer;
     bool bootClock;
     bool socketStorage;
@@ -213,6 +215,7 @@ owner_events_bpf* loadProbes(const LoadPlan& plan, std::string& error) {
     bpf_map__set_autocreate(skeleton->maps.last_users, !plan.socketStorage);
 
     skeleton->rodata->netns_filter = plan.netns;
+    skeleton->rodata->own_netns = plan.ownNetns;
     skeleton->rodata->use_ringbuf = plan.ringBuffer;
     skeleton->rodata->use_boot_clock = plan.bootClock;
     skeleton->rodata->use_sk_storage = plan.socketStorage;
@@ -233,10 +236,9 @@ owner_events_bpf* loadProbes(const LoadPlan& plan, std::string& error) {
     return nullptr;
 }
 
-// The inode of the namespace whose sockets are reported; empty with `whyNot`
+// The inode of this process's network namespace; empty with `whyNot`
 // set when this process's own cannot be told.
-std::optional<std::uint32_t> reportedNamespace(const BpfOwnerEventsOptions& options, std::string& whyNot) {
-    if (options.networkNamespace) return *options.networkNamespace;
+std::optional<std::uint32_t> ownNamespace(std::string& whyNot) {
     struct stat own {};
     if (stat("/proc/self/ns/net", &own) != 0) {
         whyNot = "cannot tell this process's network namespace (/proc/self/ns/net: " + errorText(-errno) + ")";
@@ -280,14 +282,15 @@ struct LoadedProbes {
 // (Linux 5.11 lets tracing programs use it) replaced by a hash map. No
 // skeleton, with the first failure and libbpf's log in `whyNot`, when none
 // loads.
-LoadedProbes loadFirstPlan(const std::vector<std::vector<const Hook*>>& hookSets, std::uint32_t netns, bool ringBuffer,
+LoadedProbes loadFirstPlan(const std::vector<std::vector<const Hook*>>& hookSets, std::uint32_t netns,
+                           std::uint32_t ownNetns, bool ringBuffer,
                            bool bootClock, const BpfOwnerEventsOptions& options, const std::string& log,
                            std::string& whyNot) {
     std::string failure;
     for (const auto& hooks : hookSets) {
         for (const bool socketStorage : {true, false}) {
             if (socketStorage && options.withoutSocketStorage) continue;
-            const LoadPlan plan{hooks, netns, ringBuffer, bootClock, socketStorage};
+            const LoadPlan plan{hooks, netns, ownNetns, ringBuffer, bootClock, socketStorage};
             std::string error;
             if (auto* skeleton = loadProbes(plan, error)) return {skeleton, &hooks, socketStorage};
             if (failure.empty()) failure = withLog(error, log);
@@ -326,15 +329,16 @@ std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const 
     }
     const bool useRing = ring == 0 && !options.withPerfBuffer;
 
-    const auto netns = reportedNamespace(options, whyNot);
-    if (!netns) return nullptr;
+    const auto own = ownNamespace(whyNot);
+    if (!own) return nullptr;
+    const std::uint32_t netns = options.networkNamespace.value_or(*own);
     const auto hookSets = chooseHookSets(btf, options, whyNot);
     if (hookSets.empty()) return nullptr;
 
     std::unique_ptr<BpfOwnerEvents> self(new BpfOwnerEvents());
     self->m_clock = ring == 0 ? EventClock::Boot : EventClock::Monotonic;
     const LoadedProbes loaded =
-        loadFirstPlan(hookSets, *netns, useRing, self->m_clock == EventClock::Boot, options, log, whyNot);
+        loadFirstPlan(hookSets, netns, *own, useRing, self->m_clock == EventClock::Boot, options, log, whyNot);
     if (loaded.skeleton == nullptr) return nullptr;
     self->m_skeleton = loaded.skeleton;
     self->m_socketStorage = loaded.socketStorage;

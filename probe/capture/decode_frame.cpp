@@ -13,8 +13,15 @@ constexpr std::size_t kIpv4FixedHeader = 20;
 constexpr std::size_t kIpv6FixedHeader = 40;
 constexpr std::size_t kIpv6LargestPayload = 65535;
 
+constexpr std::uint8_t kIcmp = 1;
 constexpr std::uint8_t kTcp = 6;
 constexpr std::uint8_t kUdp = 17;
+constexpr std::uint8_t kIcmpv6 = 58;
+constexpr std::uint8_t kSctp = 132;
+constexpr std::uint8_t kIcmpEchoReply = 0;
+constexpr std::uint8_t kIcmpEchoRequest = 8;
+constexpr std::uint8_t kIcmpv6EchoRequest = 128;
+constexpr std::uint8_t kIcmpv6EchoReply = 129;
 constexpr std::uint8_t kHopByHop = 0;
 constexpr std::uint8_t kRouting = 43;
 constexpr std::uint8_t kFragment = 44;
@@ -41,17 +48,27 @@ std::uint32_t asStored32(const std::uint8_t* bytes) {
     return value;
 }
 
-bool carriesPorts(std::uint8_t protocol) {
-    return protocol == kTcp || protocol == kUdp;
-}
-
-// False when the four port bytes at offset are not all captured.
-bool readPorts(std::span<const std::uint8_t> frame, std::size_t offset, PacketRecord& record) {
-    if (frame.size() < offset + 4) {
-        return false;
+// The transport header at offset: the ports of TCP, UDP and SCTP; of an
+// echo, the identifier a ping socket has as its port, on the end that the
+// socket is at (a request's source, a reply's destination), so that echoes
+// the kernel answers or makes itself find no socket. False when the ports of
+// TCP, UDP or SCTP are not all captured; ICMP without its identifier is
+// counted all the same, as ICMP always was.
+bool readTransport(std::span<const std::uint8_t> frame, std::size_t offset, std::uint8_t protocol,
+                   PacketRecord& record) {
+    const bool ipv4 = record.family == kFamilyIpv4;
+    const bool icmp = protocol == (ipv4 ? kIcmp : kIcmpv6);
+    if (protocol != kTcp && protocol != kUdp && protocol != kSctp && !icmp) return true;
+    if (frame.size() < offset + (icmp ? 6 : 4)) return icmp;
+    const std::uint8_t* header = frame.data() + offset;
+    if (!icmp) {
+        record.srcPort = bigEndian16(header);
+        record.dstPort = bigEndian16(header + 2);
+    } else if (header[0] == (ipv4 ? kIcmpEchoRequest : kIcmpv6EchoRequest)) {
+        record.srcPort = bigEndian16(header + 4);
+    } else if (header[0] == (ipv4 ? kIcmpEchoReply : kIcmpv6EchoReply)) {
+        record.dstPort = bigEndian16(header + 4);
     }
-    record.srcPort = bigEndian16(frame.data() + offset);
-    record.dstPort = bigEndian16(frame.data() + offset + 2);
     return true;
 }
 
@@ -117,7 +134,7 @@ bool decodeIpv4(std::span<const std::uint8_t> frame, std::size_t ipOffset, Packe
     }
     // An IHL below 5 points the ports back into the fixed header, which is
     // already known to be inside the frame.
-    return !carriesPorts(ip[9]) || readPorts(frame, ipOffset + 4u * (ip[0] & 0x0Fu), record);
+    return readTransport(frame, ipOffset + 4u * (ip[0] & 0x0Fu), ip[9], record);
 }
 
 bool decodeIpv6(std::span<const std::uint8_t> frame, std::size_t ipOffset, std::size_t wireLength,
@@ -169,7 +186,7 @@ bool decodeIpv6(std::span<const std::uint8_t> frame, std::size_t ipOffset, std::
         }
     }
     record.protocol = next;
-    return !carriesPorts(next) || readPorts(frame, offset, record);
+    return readTransport(frame, offset, next, record);
 }
 
 }  // namespace

@@ -11,19 +11,44 @@ namespace {
 
 constexpr std::int64_t kBeginning = std::numeric_limits<std::int64_t>::min();
 
-std::size_t slotOf(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
-    return std::size_t((protocol == 17 ? 2u : 0u) + (ipv6 ? 1u : 0u)) << 16 | port;
-}
+// The port-keyed protocols in plane order, two planes (IPv4, IPv6) each.
+constexpr std::uint16_t kPlaneProtocols[] = {kProtocolTcp, kProtocolUdp, kProtocolSctp, kProtocolIcmp};
+constexpr std::size_t kPortSlots = std::size(kPlaneProtocols) * 2 * 65536;
+// Raw sockets are few; a host with more keys than this has its later ones unclaimed.
+constexpr std::size_t kMaxRawKeys = 4096;
 
-template <typename Visit>
-void forEachSlot(const SeenSocket& socket, Visit visit) {
-    if (socket.carries & kCarriesIpv4) visit(slotOf(socket.protocol, false, socket.localPort));
-    if (socket.carries & kCarriesIpv6) visit(slotOf(socket.protocol, true, socket.localPort));
+std::size_t slotOf(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
+    // ICMPv6's echo identifiers share ICMP's plane pair, on the IPv6 plane.
+    const std::uint16_t pairProtocol = protocol == kProtocolIcmpv6 ? kProtocolIcmp : protocol;
+    const std::size_t pair = std::size_t(std::find(std::begin(kPlaneProtocols), std::end(kPlaneProtocols), pairProtocol) -
+                                         std::begin(kPlaneProtocols));
+    return (pair * 2 + (ipv6 ? 1u : 0u)) << 16 | port;
 }
 
 }  // namespace
 
-ClaimTracker::ClaimTracker() : m_slots(4 * 65536), m_passWinner(4 * 65536), m_passStamp(4 * 65536) {}
+ClaimTracker::ClaimTracker() : m_slots(kPortSlots), m_passWinner(kPortSlots), m_passStamp(kPortSlots) {}
+
+template <typename Visit>
+void ClaimTracker::forEachSlot(const SeenSocket& socket, Visit visit) {
+    if (socket.raw) {
+        const RawKey key{socket.carries == kCarriesIpv6, std::uint8_t(socket.protocol), socket.localAddress};
+        auto it = m_rawSlots.find(key);
+        if (it == m_rawSlots.end()) {
+            if (m_rawKeys.size() >= kMaxRawKeys || (socket.carries != kCarriesIpv4 && socket.carries != kCarriesIpv6)) return;
+            it = m_rawSlots.emplace(key, m_slots.size()).first;
+            m_rawKeys.push_back(key);
+            m_slots.emplace_back();
+            m_passWinner.push_back(0);
+            m_passStamp.push_back(0);
+        }
+        visit(it->second);
+        return;
+    }
+    if (!keyedByPort(socket.protocol)) return;
+    if (socket.carries & kCarriesIpv4) visit(slotOf(socket.protocol, false, socket.localPort));
+    if (socket.carries & kCarriesIpv6) visit(slotOf(socket.protocol, true, socket.localPort));
+}
 
 std::uint32_t ClaimTracker::labelId(const std::u16string* label) {
     if (label == nullptr) return kUnreadable;
@@ -36,9 +61,19 @@ void ClaimTracker::claim(std::size_t slot, std::uint32_t label, std::int64_t sin
                          std::vector<OwnerClaim>& out) const {
     OwnerClaim claim;
     claim.sinceNs = since;
-    claim.protocol = (slot >> 17) != 0 ? 17 : 6;
-    claim.localPort = std::uint16_t(slot & 0xFFFF);
-    claim.carries = ((slot >> 16) & 1) != 0 ? kCarriesIpv6 : kCarriesIpv4;
+    if (slot >= kPortSlots) {
+        const RawKey& key = m_rawKeys[slot - kPortSlots];
+        claim.raw = true;
+        claim.protocol = key.protocol;
+        claim.carries = key.ipv6 ? kCarriesIpv6 : kCarriesIpv4;
+        claim.localAddress = key.address;
+    } else {
+        const bool ipv6 = ((slot >> 16) & 1) != 0;
+        claim.protocol = kPlaneProtocols[slot >> 17];
+        if (claim.protocol == kProtocolIcmp && ipv6) claim.protocol = kProtocolIcmpv6;
+        claim.localPort = std::uint16_t(slot & 0xFFFF);
+        claim.carries = ipv6 ? kCarriesIpv6 : kCarriesIpv4;
+    }
     claim.unreadable = label == kUnreadable;
     if (!claim.unreadable) claim.label = m_texts[label - 2];
     claim.tunnel = m_slots[slot].tunnel;

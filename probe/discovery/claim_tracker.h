@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -73,13 +74,25 @@ private:
     };
     static constexpr std::uint32_t kUnreadable = 1;
 
+    struct RawKey {
+        bool ipv6;
+        std::uint8_t protocol;
+        Ipv6Address address;
+        auto operator<=>(const RawKey&) const = default;
+    };
+
     std::uint32_t labelId(const std::u16string* label);
+    // Port slots by plane and port; raw sockets' after them, one per key as first seen.
+    template <typename Visit>
+    void forEachSlot(const SeenSocket& socket, Visit visit);
     void claim(std::size_t slot, std::uint32_t label, std::int64_t since, std::vector<OwnerClaim>& out) const;
 
     std::vector<SlotState> m_slots;
     std::unordered_map<std::u16string, std::uint32_t> m_ids;
     std::vector<std::string> m_texts;  // UTF-8, as claims carry them
     std::vector<std::uint16_t> m_tunnelPorts;
+    std::map<RawKey, std::size_t> m_rawSlots;
+    std::vector<RawKey> m_rawKeys;
     // Per pass: the winning socket of each slot it touched.
     std::vector<std::uint32_t> m_passWinner;
     std::vector<std::uint32_t> m_passStamp;

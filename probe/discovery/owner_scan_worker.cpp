@@ -78,10 +78,12 @@ void finishWorker(OwnerScanWorker::State& state) {
 // port, the owner that can be named is the better answer.
 void collectSeen(const OwnerTableScanner& scanner, std::vector<SeenSocket>& seen) {
     seen.clear();
-    for (const OwnedPort& port : scanner.unownedPorts())
-        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, 0, nullptr, port.inode});
-    for (const OwnedPort& port : scanner.ownedPorts())
-        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, port.pid, &scanner.label(port), port.inode});
+    const auto add = [&](const OwnedPort& port, const std::u16string* label) {
+        seen.push_back(SeenSocket{port.protocol, port.localPort, port.carries, port.pid, label, port.inode, port.raw,
+                                  port.localAddress});
+    };
+    for (const OwnedPort& port : scanner.unownedPorts()) add(port, nullptr);
+    for (const OwnedPort& port : scanner.ownedPorts()) add(port, &scanner.label(port));
 }
 
 void askForPass(OwnerScanWorker::State& state) {

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "probe/discovery/process_label.h"
 #include "probe/discovery/process_snapshot.h"
@@ -37,6 +39,21 @@ bool OwnerTableScanner::readTcpTables() {
     return true;
 }
 
+void OwnerTableScanner::readOtherTables() {
+    using Append = void (*)(std::string_view, std::vector<SocketRow>&);
+    static constexpr std::pair<const char*, Append> kTables[] = {
+        {"sctp/eps", appendSctpTable},
+        {"sctp/assocs", appendSctpTable},
+        {"icmp", [](std::string_view text, std::vector<SocketRow>& rows) { appendPingTable(text, AF_INET, rows); }},
+        {"icmp6", [](std::string_view text, std::vector<SocketRow>& rows) { appendPingTable(text, AF_INET6, rows); }},
+        {"raw", [](std::string_view text, std::vector<SocketRow>& rows) { appendRawTable(text, AF_INET, rows); }},
+        {"raw6", [](std::string_view text, std::vector<SocketRow>& rows) { appendRawTable(text, AF_INET6, rows); }},
+    };
+    for (const auto& [name, append] : kTables) {
+        if (const auto text = m_tableReader.read(m_procRoot + "/net/" + name)) append(*text, m_rows);
+    }
+}
+
 // A process on its way out has already lost its address space (so its exe
 // link and cmdline) while its sockets are still open: it would be renamed to
 // its short comm for the last packets of its life and show as a second
@@ -64,6 +81,7 @@ ScanStatus OwnerTableScanner::scan() {
     if (!readTcpTables()) return ScanStatus::TcpTableUnreadable;
     if (!readTable("udp", AF_INET, IPPROTO_UDP, true)) return ScanStatus::UdpTableUnreadable;
     readTable("udp6", AF_INET6, IPPROTO_UDP, false);
+    readOtherTables();
 
     const ProcessSnapshot snapshot = takeProcessSnapshot(m_procRoot);
     // A process owns many rows (a server's listener and its connections): its
@@ -86,9 +104,11 @@ ScanStatus OwnerTableScanner::scan() {
         const SocketRow& row = m_rows[i];
         const int pid = owners[i];
         if (pid != 0) {
-            m_ownedPorts.push_back(OwnedPort{row.localPort, labelIndex(pid), row.protocol, row.carries, pid, row.inode});
+            m_ownedPorts.push_back(OwnedPort{row.localPort, labelIndex(pid), row.protocol, row.carries, pid, row.inode,
+                                             row.raw, row.localAddress});
         } else if (row.inode != 0) {
-            m_unownedPorts.push_back(OwnedPort{row.localPort, 0, row.protocol, row.carries, 0, row.inode});
+            m_unownedPorts.push_back(
+                OwnedPort{row.localPort, 0, row.protocol, row.carries, 0, row.inode, row.raw, row.localAddress});
         }
     }
     m_pathOfPid = std::move(pathOfPid);
@@ -98,6 +118,7 @@ ScanStatus OwnerTableScanner::scan() {
                                       m_previousOwnedPorts.end(), [&](const OwnedPort& now, const OwnedPort& before) {
                                           return now.localPort == before.localPort && now.protocol == before.protocol &&
                                                  now.carries == before.carries && now.pid == before.pid &&
+                                                 now.raw == before.raw && now.localAddress == before.localAddress &&
                                                  m_labels[now.labelIndex] == m_previousLabels[before.labelIndex];
                                       }) &&
                            m_unownedPorts == m_previousUnownedPorts;

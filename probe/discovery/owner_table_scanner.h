@@ -22,25 +22,29 @@ enum class ScanStatus { Ok, TcpTableUnreadable, UdpTableUnreadable };
 struct OwnedPort {
     std::uint16_t localPort = 0;
     std::uint32_t labelIndex = 0;
-    std::uint8_t protocol = 0;  // 6 or 17
+    std::uint8_t protocol = 0;  // 6, 17, 132, 1, 58, or a raw socket's
     std::uint8_t carries = 0;   // kCarriesIpv4 | kCarriesIpv6
     int pid = 0;                // the owner; 0 for a socket no readable process holds
     std::uint64_t inode = 0;    // the socket
+    bool raw = false;           // as in SocketRow
+    Ipv6Address localAddress{};
     bool operator==(const OwnedPort&) const = default;
 };
 
-// The work of one discovery pass, without the map and its lock: read the four
-// tables, take the process snapshot, find each socket's owner and label it.
+// The work of one discovery pass, without the map and its lock: read the
+// socket tables, take the process snapshot, find each socket's owner and label it.
 // Keeps its buffers and the inode cache from pass to pass, so one scanner
 // belongs to one worker thread.
 class OwnerTableScanner {
 public:
     explicit OwnerTableScanner(std::string procRoot, RowSource source = RowSource::TableFiles);
 
-    // Rows come out in table order (tcp, tcp6, udp, udp6); rows whose socket
-    // no readable process holds are left out. The v6 tables are optional:
-    // a kernel without IPv6 has none. A failed netlink dump falls back to
-    // the table file.
+    // Rows come out in table order (tcp, tcp6, udp, udp6, sctp/eps,
+    // sctp/assocs, icmp, icmp6, raw, raw6); rows whose socket no readable
+    // process holds are left out. Only tcp and udp are required: a kernel
+    // without IPv6 has no v6 tables, the sctp ones come with its module. A
+    // failed netlink dump falls back to the table file; the tables after
+    // udp6 are always read as files, they are small.
     ScanStatus scan();
 
     const std::vector<OwnedPort>& ownedPorts() const { return m_ownedPorts; }
@@ -57,6 +61,7 @@ public:
 private:
     bool readTcpTables();
     bool readTable(const char* name, int family, int protocol, bool required);
+    void readOtherTables();
     std::u16string keepPathWhileExiting(int pid, std::u16string label) const;
 
     std::string m_procRoot;

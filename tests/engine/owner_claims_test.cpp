@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -58,6 +60,86 @@ TEST(OwnerClaims, CreditsTheOwnerOfThePortAtThePacketsTime) {
     for (const auto& row : rows) EXPECT_EQ(ownerAt(claims, row.family, row.protocol, row.port, row.time), row.owner) << row.name;
     EXPECT_FALSE(claims.lookupOwner(OwnerQuery{4, 6, 5000, 150}).protocolRow);
     EXPECT_TRUE(claims.lookupOwner(OwnerQuery{4, 6, 8080, 60}).protocolRow);
+}
+
+OwnerClaim rawClaim(std::uint16_t protocol, std::uint8_t carries, std::uint32_t address, const char* label) {
+    OwnerClaim claim{kBeginning, protocol, 0, carries, false, label};
+    claim.raw = true;
+    std::memcpy(claim.localAddress.data(), &address, 4);
+    return claim;
+}
+
+// Ping sockets by echo identifier, SCTP by port, raw sockets by protocol and
+// address, a container's connection by its whole flow.
+TEST(OwnerClaims, EveryKindOfSocketNamesItsOwn) {
+    const std::uint32_t bound = IpAddress::fromIpv4(0x0100000A).ipv4();  // 10.0.0.1
+    OwnerClaims claims;
+    claims.add(std::vector<OwnerClaim>{
+        {kBeginning, 1, 777, kCarriesIpv4, false, "/bin/ping"},
+        {kBeginning, 58, 778, kCarriesIpv6, false, "/bin/ping6"},
+        {kBeginning, 132, 5000, kBoth, false, "/bin/sctpd"},
+        {kBeginning, 6, 40000, kCarriesIpv4, false, "/bin/host"},
+        rawClaim(253, kCarriesIpv4, 0, "/bin/raw-any"),
+        rawClaim(253, kCarriesIpv4, bound, "/bin/raw-bound"),
+        rawClaim(1, kCarriesIpv4, 0, "/bin/raw-ping"),
+    });
+    FlowClaim flow{100, 6, 4, 40000, 80, {}, "/bin/curl (web)"};
+    flow.remote = {10, 9, 9, 9};
+    claims.addFlows(std::vector<FlowClaim>{flow});
+    const IpAddress local = IpAddress::fromIpv4(bound);
+    const IpAddress otherLocal = IpAddress::fromIpv4(0x0200000A);
+    const IpAddress remote = IpAddress::fromIpv4(0x0909090A);
+    const IpAddress elsewhere = IpAddress::fromIpv4(0x0808080A);
+    const struct {
+        const char* name;
+        OwnerQuery query;
+        std::u16string owner;
+    } rows[] = {
+        {"ping socket by identifier", {4, 1, 777, 10}, u"/bin/ping"},
+        {"echo at the kernel's end", {4, 1, 0, 10}, u"ICMP protocol"},
+        {"echo of no ping socket: the raw one", {4, 1, 999, 10}, u"/bin/raw-ping"},
+        {"ICMPv6 ping socket", {6, 58, 778, 10}, u"/bin/ping6"},
+        {"ICMPv6 echo of nobody", {6, 58, 5, 10}, u"ICMPv6 protocol"},
+        {"SCTP over IPv6", {6, 132, 5000, 10}, u"/bin/sctpd"},
+        {"SCTP port of nobody", {4, 132, 5001, 10}, u"SCTP protocol"},
+        {"raw socket on the packet's address", {4, 253, 0, 10, 0, &local}, u"/bin/raw-bound"},
+        {"raw socket on any address", {4, 253, 0, 10, 0, &otherLocal}, u"/bin/raw-any"},
+        {"the container's flow", {4, 6, 40000, 150, 80, &local, &remote}, u"/bin/curl (web)"},
+        {"before the flow began: the host's port", {4, 6, 40000, 50, 80, &local, &remote}, u"/bin/host"},
+        {"another remote end: the host's port", {4, 6, 40000, 150, 80, &local, &elsewhere}, u"/bin/host"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(*claims.lookupOwner(row.query).text, row.owner) << row.name;
+}
+
+// A frame a program wrote through a packet socket, matched once by interface,
+// time and the length written (the packet, the frame, or a padded frame).
+TEST(OwnerClaims, PacketSocketFramesGoToTheirWriter) {
+    OwnerClaims claims;
+    claims.addPacketSends("/bin/inject", std::vector<PacketSend>{
+                                             {1'000'000, 3, 56}, {1'000'000, 3, 60}, {1'000'000, 0, 100}, {2'000'000, 3, 200}});
+    const auto record = [](std::uint32_t length, std::uint32_t interfaceIndex, std::int64_t time) {
+        PacketRecord r;
+        r.length = length;
+        r.interfaceIndex = interfaceIndex;
+        r.timeNs = time;
+        return r;
+    };
+    const struct {
+        const char* name;
+        PacketRecord record;
+        bool injected;
+    } rows[] = {
+        {"another interface", record(42, 4, 1'500'000), false},
+        {"a raw frame: packet plus its Ethernet header", record(42, 3, 1'500'000), true},
+        {"a short frame padded by the program", record(30, 3, 1'600'000), true},
+        {"used up", record(42, 3, 1'500'000), false},
+        {"interface not known", record(100, 7, 1'700'000), true},
+        {"captured long after it was written", record(186, 3, 900'000'000), false},
+    };
+    for (const auto& row : rows) {
+        const OwnerLabel sender = claims.takePacketSender(row.record);
+        EXPECT_EQ(sender.text != nullptr && *sender.text == u"/bin/inject", row.injected) << row.name;
+    }
 }
 
 TEST(OwnerClaims, AClaimThatArrivesLateGoesWhereItsTimePutsIt) {
@@ -120,6 +202,40 @@ TEST(ClaimTracker, ClaimsStartWhereTheEvidencePutsThem) {
     ASSERT_EQ(out.size(), 2u) << "one claim per family";
     EXPECT_TRUE(out[0].unreadable && out[1].unreadable);
     EXPECT_EQ(out[0].protocol, 6);
+}
+
+// Each kind of socket comes out as the claim the window keys it by.
+TEST(ClaimTracker, EachKindOfSocketKeepsItsKey) {
+    ClaimTracker tracker;
+    const std::u16string ping = u"/bin/ping", web = u"/bin/web", raw = u"/bin/raw";
+    SeenSocket rawSocket{253, 0, kCarriesIpv6, 12, &raw};
+    rawSocket.raw = true;
+    rawSocket.localAddress[15] = 1;
+    std::vector<OwnerClaim> out;
+    tracker.observePass(std::vector<SeenSocket>{{1, 80, kCarriesIpv4, 10, &ping},
+                                                {58, 80, kCarriesIpv6, 10, &ping},
+                                                {6, 80, kCarriesIpv4, 11, &web},
+                                                {132, 80, kCarriesIpv4, 11, &web},
+                                                rawSocket},
+                        1000, {}, out);
+    ASSERT_EQ(out.size(), 5u) << "an echo identifier, a TCP and an SCTP port of one number are three owners";
+    const struct {
+        std::uint16_t protocol;
+        std::uint16_t port;
+        std::uint8_t carries;
+        bool raw;
+    } expected[] = {{6, 80, kCarriesIpv4, false}, {132, 80, kCarriesIpv4, false}, {1, 80, kCarriesIpv4, false},
+                    {58, 80, kCarriesIpv6, false}, {253, 0, kCarriesIpv6, true}};
+    for (const auto& want : expected) {
+        const auto found = std::find_if(out.begin(), out.end(), [&](const OwnerClaim& c) {
+            return c.protocol == want.protocol && c.localPort == want.port && c.carries == want.carries && c.raw == want.raw;
+        });
+        EXPECT_NE(found, out.end()) << "protocol " << want.protocol;
+    }
+    EXPECT_EQ(out.back().localAddress, rawSocket.localAddress);
+    out.clear();
+    tracker.observeEvent(rawSocket, 2000, out);
+    EXPECT_TRUE(out.empty()) << "the same raw socket again claims nothing";
 }
 
 // Seen again without a holder, the socket its owner was seen holding stays

@@ -18,11 +18,22 @@ public:
     void execFailed(int) override {}
     void packets(std::span<const PacketRecord> records) override {
         for (const PacketRecord& r : records) {
-            const OwnerLabel label = m_claims.lookupOwner(OwnerQuery{r.family, r.protocol, r.srcPort, r.timeNs});
+            const IpAddress source =
+                r.family == kFamilyIpv4 ? IpAddress::fromIpv4(r.srcAddr) : IpAddress::fromIpv6(r.src6);
+            const IpAddress destination =
+                r.family == kFamilyIpv4 ? IpAddress::fromIpv4(r.dstAddr) : IpAddress::fromIpv6(r.dst6);
+            const OwnerLabel label = m_claims.lookupOwner(
+                OwnerQuery{r.family, r.protocol, r.srcPort, r.timeNs, r.dstPort, &source, &destination});
             if (label.text == nullptr) __builtin_trap();
+            const OwnerLabel sender = m_claims.takePacketSender(r);
+            if (sender.text != nullptr && sender.text->empty()) __builtin_trap();
         }
     }
     void ownerClaims(std::span<const OwnerClaim> claims) override { m_claims.add(claims); }
+    void flowClaims(std::span<const FlowClaim> claims) override { m_claims.addFlows(claims); }
+    void packetSends(const std::string& label, std::span<const PacketSend> sends) override {
+        m_claims.addPacketSends(label, sends);
+    }
     void claimsComplete(std::int64_t upToNs) override { m_claims.markComplete(upToNs); }
     void message(const wire::Message&) override {}
     void captureLibraryMissing() override {}

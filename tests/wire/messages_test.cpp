@@ -176,12 +176,15 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
     EXPECT_FALSE(decodePackets(changed(packets, 4 + 24, 1), records)) << "IPv4 source with bytes beyond four";
     EXPECT_FALSE(decodePackets(changed(packets, 0, 2), records)) << "count larger than the body";
     EXPECT_TRUE(records.empty());
-    // Claim layout after the count: since 8, protocol 1, port 2, carries 1, unreadable 1, label length 2, label.
-    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 8, 1), claims)) << "protocol 1";
+    // Claim layout after the count: since 8, protocol 1, port 2, carries 1, flags 1, address 16, label length 2, label.
+    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 8, 2), claims)) << "protocol 2 keyed by a port";
     EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 11, 0), claims)) << "carries nothing";
     EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 11, 4), claims)) << "carries an unknown family";
     EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 12, 1), claims)) << "unreadable owner with a label";
-    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 13, 7), claims)) << "label longer than the body";
+    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 12, 4), claims)) << "raw socket with a port";
+    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 12, 8), claims)) << "unknown flag";
+    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 13, 1), claims)) << "address on a port claim";
+    EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 29, 7), claims)) << "label longer than the body";
     EXPECT_FALSE(decodeOwnerClaims(longer(claim), claims)) << "byte after the claims";
     EXPECT_TRUE(claims.empty());
     EXPECT_FALSE(decodeHello(Bytes(7))) << "hello with a byte too many";

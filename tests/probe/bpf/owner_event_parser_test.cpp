@@ -127,9 +127,21 @@ TEST(ParseOwnerRecord, StatusOfEachOddRecord) {
              return bytesOf(r);
          },
          OwnerRecordStatus::BadField},
-        {"ICMP", [] {
+        {"ICMPv6 ping on an IPv4 socket", [] {
              auto r = udpSend();
-             r.protocol = IPPROTO_ICMP;
+             r.protocol = IPPROTO_ICMPV6;
+             return bytesOf(r);
+         },
+         OwnerRecordStatus::BadField},
+        {"raw socket with a port", [] {
+             auto r = udpSend();
+             r.raw = 1;
+             return bytesOf(r);
+         },
+         OwnerRecordStatus::BadField},
+        {"IGMP without being raw", [] {
+             auto r = udpSend();
+             r.protocol = 2;
              return bytesOf(r);
          },
          OwnerRecordStatus::BadField},

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "base/owner_claim.h"
 #include "tests/support/temp_proc_tree.h"
 
 namespace sondrel {
@@ -50,6 +52,27 @@ TEST(OwnerTableScanner, LabelsRowsOfTheFixtureTreeInTableOrder) {
         {5353, u"worker: idle"},        // udp6, cmdline without NUL
     };
     EXPECT_EQ(scannedRows(scanner), expected);
+}
+
+// Ping, raw and SCTP sockets come after udp6 in the order their tables are
+// read; icmp6 and raw are missing, as on a kernel without them.
+TEST(OwnerTableScanner, LabelsPingRawAndSctpSockets) {
+    using Seen = std::tuple<int, std::uint16_t, int, bool, Ipv6Address, std::u16string>;
+    OwnerTableScanner scanner(fixturePath("proc/other_protocols"));
+    ASSERT_EQ(scanner.scan(), ScanStatus::Ok);
+    std::vector<Seen> seen;
+    for (const OwnedPort& port : scanner.ownedPorts()) {
+        seen.emplace_back(port.protocol, port.localPort, port.carries, port.raw, port.localAddress,
+                          scanner.label(port));
+    }
+    const Ipv6Address loopback6 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const std::vector<Seen> expected = {
+        {132, 9899, kCarriesIpv4 | kCarriesIpv6, false, {}, u"/usr/bin/sctpd"},  // endpoint on ::
+        {132, 9899, kCarriesIpv4, false, {}, u"/usr/bin/sctpd"},                 // its association from 10.0.0.5
+        {1, 1234, kCarriesIpv4, false, {}, u"/usr/bin/pinger"},
+        {58, 0, kCarriesIpv6, true, loopback6, u"/usr/sbin/ndpd"},
+    };
+    EXPECT_EQ(seen, expected);
 }
 
 TEST(OwnerTableScanner, ReportsWhichTableCannotBeRead) {

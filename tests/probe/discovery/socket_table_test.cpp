@@ -3,14 +3,21 @@
 #include "base/owner_claim.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace sondrel {
 
 void PrintTo(const SocketRow& row, std::ostream* out) {
-    *out << "{" << row.localPort << ", " << row.inode << ", " << int(row.protocol) << ", " << int(row.carries) << "}";
+    *out << "{" << row.localPort << ", " << row.inode << ", " << int(row.protocol) << ", " << int(row.carries);
+    if (row.raw) {
+        *out << ", raw";
+        for (const std::uint8_t byte : row.localAddress) *out << ' ' << int(byte);
+    }
+    *out << "}";
 }
 
 namespace {
@@ -92,6 +99,74 @@ TEST(AppendSocketTable, AddsAfterEarlierTables) {
     std::vector<SocketRow> rows = parseSocketTable(kTcpListen, 6);
     appendSocketTable(kUdpRow, rows, 17);
     EXPECT_EQ(rows, (std::vector<SocketRow>{{8080, 123456, 6, kV4}, {53, 20815, 17, kV4}}));
+}
+
+const std::string kSctpEpsHeader = " ENDPT     SOCK   STY SST HBKT LPORT   UID INODE LADDRS\n";
+const std::string kSctpAssocsHeader =
+    " ASSOC     SOCK   STY SST ST HBKT ASSOC-ID TX_QUEUE RX_QUEUE UID INODE LPORT RPORT LADDRS <-> RADDRS HBINT INS "
+    "OUTS MAXRT T1X T2X RTXC wmema wmemq sndbuf rcvbuf\n";
+
+std::string sctpEndpoint(const std::string& port, const std::string& addresses) {
+    return "0000000000000000 0000000000000000 2   10  29   " + port + "     0 48211 " + addresses + "\n";
+}
+
+std::string pingOrRawLine(const std::string& local) {
+    return "  130: " + local + " 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 609860 2 "
+           "000000000cbfc66a 0\n";
+}
+
+using Append = std::function<void(std::string_view, std::vector<SocketRow>&)>;
+
+TEST(AppendOtherTables, ReadsPingRawAndSctpLines) {
+    using Rows = std::vector<SocketRow>;
+    const Append icmp = [](std::string_view text, Rows& rows) { appendPingTable(text, AF_INET, rows); };
+    const Append icmp6 = [](std::string_view text, Rows& rows) { appendPingTable(text, AF_INET6, rows); };
+    const Append raw = [](std::string_view text, Rows& rows) { appendRawTable(text, AF_INET, rows); };
+    const Append raw6 = [](std::string_view text, Rows& rows) { appendRawTable(text, AF_INET6, rows); };
+    const Append sctp = appendSctpTable;
+    const std::string v6Any = "00000000000000000000000000000000";
+    const std::string v6Loopback = "00000000000000000000000001000000";
+    const Ipv6Address loopback4 = {127, 0, 0, 1};
+    const Ipv6Address loopback6 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const std::string assoc =
+        "0000000000000000 0000000000000000 2   3   3  0       7        0        0    1000  4242 5000   6000  *10.0.0.1 "
+        "10.0.0.2 <-> *2001:0db8:0000:0000:0000:0000:0000:0009 \t   30000    10    10\n";
+    const struct {
+        const char* name;
+        Append append;
+        std::string text;
+        std::vector<SocketRow> expected;
+    } cases[] = {
+        {"ping socket: echo identifier as port", icmp, kTcpHeader + pingOrRawLine("0100007F:04D2"),
+         {{1234, 609860, 1, kV4}}},
+        {"icmp6 bound to :: carries ipv6 only", icmp6, pingOrRawLine(v6Any + ":0007"), {{7, 609860, 58, kV6}}},
+        {"ipv6 width in the icmp table", icmp, pingOrRawLine(v6Any + ":0007"), {}},
+        {"raw socket bound to loopback", raw, pingOrRawLine("0100007F:0011"), {{0, 609860, 17, kV4, true, loopback4}}},
+        {"raw6 bound to ::1", raw6, pingOrRawLine(v6Loopback + ":003A"), {{0, 609860, 58, kV6, true, loopback6}}},
+        {"raw6 unbound, protocol 255", raw6, pingOrRawLine(v6Any + ":00FF"), {{0, 609860, 255, kV6, true, {}}}},
+        {"raw protocol beyond 255", raw, pingOrRawLine("00000000:0100"), {}},
+        {"sctp endpoint on two ipv4 addresses", sctp, kSctpEpsHeader + sctpEndpoint("36412", "10.0.0.7 192.168.1.20 "),
+         {{36412, 48211, 132, kV4}}},
+        {"sctp endpoint on the ipv6 wildcard", sctp,
+         kSctpEpsHeader + sctpEndpoint("9899", "0000:0000:0000:0000:0000:0000:0000:0000"),
+         {{9899, 48211, 132, kV4 | kV6}}},
+        {"sctp endpoint on a mapped address", sctp,
+         kSctpEpsHeader + sctpEndpoint("9899", "0000:0000:0000:0000:0000:ffff:0a00:0001"), {{9899, 48211, 132, kV4}}},
+        {"association: its columns, local addresses only", sctp, kSctpAssocsHeader + assoc, {{5000, 4242, 132, kV4}}},
+        {"sctp lines without their header", sctp, sctpEndpoint("9899", "10.0.0.1"), {}},
+        {"sctp header naming LADDRS before INODE", sctp,
+         " ENDPT SOCK STY SST HBKT LPORT UID LADDRS INODE\n" + sctpEndpoint("9899", "10.0.0.1"), {}},
+        {"odd sctp lines skipped", sctp,
+         kSctpEpsHeader + sctpEndpoint("70000", "10.0.0.1") + sctpEndpoint("9899", "") + sctpEndpoint("99", "garbage") +
+             sctpEndpoint("x", "10.0.0.1") + "0000000000000000 0000000000000000 2   10\n" +
+             sctpEndpoint("80", "*10.0.0.1 2001:0db8::1 trailing ::1"),
+         {{80, 48211, 132, kV4 | kV6}}},
+    };
+    for (const auto& row : cases) {
+        std::vector<SocketRow> rows;
+        row.append(row.text, rows);
+        EXPECT_EQ(rows, row.expected) << row.name;
+    }
 }
 
 }  // namespace
