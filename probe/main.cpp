@@ -59,7 +59,10 @@ int main() {
     std::unique_ptr<sondrel::BpfOwnerEvents> events;
     {
         const sondrel::probe::ScopedPrivilege loading(sondrel::probe::Privilege::LoadProbes);
-        events = sondrel::BpfOwnerEvents::open(eventsMissing);
+        // Sockets of every network namespace: a container's connections cross this one's interfaces.
+        sondrel::BpfOwnerEventsOptions options;
+        options.networkNamespace = 0;
+        events = sondrel::BpfOwnerEvents::open(eventsMissing, options);
     }
     sondrel::probe::dropForGood({sondrel::probe::Privilege::LoadProbes});
     eventsMissing = eventsMissing.substr(0, eventsMissing.find('\n'));

@@ -18,6 +18,7 @@
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
+#include "probe/foreign_owners.h"
 #include "probe/privileges.h"
 #include "wire/commands.h"
 #include "wire/descriptor_io.h"
@@ -323,6 +324,7 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
     std::uint64_t lost = events->lostRecords();
     pollfd ready{events->pollFd(), POLLIN, 0};
     PacketSendBatch sends;
+    ForeignOwners foreign;
     const auto labelOf = [&](const OwnerEvent& event) -> const std::u16string& {
         if (!labels.known(event.tgid)) {
             const ScopedPrivilege reading(Privilege::ReadProcesses);
@@ -334,6 +336,10 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
         if (const auto* sent = std::get_if<PacketSendEvent>(&event.detail)) {
             sends.add(labelOf(event), PacketSend{event.timeNs, sent->interfaceIndex, sent->length});
         } else if (const auto* socket = std::get_if<SocketClaim>(&event.detail)) {
+            if (socket->networkNamespace != foreign.ownNamespace() && foreign.ownNamespace() != 0) {
+                foreign.observe(event, *socket, labelOf(event));
+                return;
+            }
             // No file: the kernel's own socket (a tunnel's), bound in the context of the process that configured it.
             if (socket->inode == 0 && socket->protocol == 17 && !socket->raw) {
                 shared->discovery->observeKernelSocket(socket->protocol, event.timeNs);
@@ -365,6 +371,7 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
         events->poll(deliver);
         // Before the claims' completion: the window matches the frames up to that time.
         sends.flush(*shared->writer);
+        foreign.flush(*shared->writer, before);
         shared->discovery->eventsComplete(before - kCommitSlackNs);
         // Events the kernel could not queue: a pass finds what they would have said.
         if (events->lostRecords() != lost) {
