@@ -105,6 +105,8 @@ def packets(path, local4, local6):
     fragment takes its first's), the echo identifier for ICMP echo requests
     sent and replies received (None for other ICMP: the kernel's), the local
     address for every other protocol."""
+    if not os.path.exists(path):  # a scenario skipped before its capture
+        return
     with open(path, "rb") as f:
         data = f.read()
     if len(data) < 24:
