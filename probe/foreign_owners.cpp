@@ -43,7 +43,8 @@ const std::string& ForeignOwners::nameOf(std::uint32_t tgid, std::uint32_t netns
     return m_nameByNamespace[netns] = name.value_or("");
 }
 
-void ForeignOwners::observe(const OwnerEvent& event, const SocketClaim& socket, const std::u16string& executableLabel) {
+void ForeignOwners::observe(const OwnerEvent& event, const SocketClaim& socket, const std::u16string& executableLabel,
+                            std::int64_t atNs) {
     if (socket.raw || (socket.protocol != kProtocolTcp && socket.protocol != kProtocolUdp && socket.protocol != kProtocolSctp))
         return;
     const std::string& name = nameOf(event.tgid, socket.networkNamespace, event.timeNs);
@@ -58,7 +59,7 @@ void ForeignOwners::observe(const OwnerEvent& event, const SocketClaim& socket, 
     seen.remote = addressOf(socket.family, socket.remoteIpv4, socket.remoteIpv6);
     seen.label = foreignLabel(u16ToUtf8(executableLabel), name.empty() ? std::nullopt : std::optional(name),
                               socket.networkNamespace);
-    seen.sinceNs = event.timeNs;
+    seen.sinceNs = atNs;
     m_flows.observeSocket(seen);
     m_lastSocketNs = event.timeNs;
 }

@@ -24,7 +24,9 @@ public:
 
     // The namespace the helper's own sockets live in; 0 when it cannot be told.
     std::uint32_t ownNamespace() const { return m_ownNamespace; }
-    void observe(const OwnerEvent& event, const SocketClaim& socket, const std::u16string& executableLabel);
+    // The process used the socket from `atNs` on (the event's time, or before it for a tracepoint's).
+    void observe(const OwnerEvent& event, const SocketClaim& socket, const std::u16string& executableLabel,
+                 std::int64_t atNs);
     // The flows learnt since the last call, written before the claims' completion.
     void flush(EventWriter& writer, std::int64_t nowNs);
 

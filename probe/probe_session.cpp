@@ -337,7 +337,8 @@ void watchOwnerEvents(std::shared_ptr<Shared> shared, std::shared_ptr<BpfOwnerEv
             sends.add(labelOf(event), PacketSend{event.timeNs, sent->interfaceIndex, sent->length});
         } else if (const auto* socket = std::get_if<SocketClaim>(&event.detail)) {
             if (socket->networkNamespace != foreign.ownNamespace() && foreign.ownNamespace() != 0) {
-                foreign.observe(event, *socket, labelOf(event));
+                foreign.observe(event, *socket, labelOf(event),
+                                event.timeNs - (socket->datedAfterCall ? kAfterCallNs : 0));
                 return;
             }
             // No file: the kernel's own socket (a tunnel's), bound in the context of the process that configured it.

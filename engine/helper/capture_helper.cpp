@@ -237,9 +237,13 @@ int CaptureHelper::StartOwnerDiscovery() {
 void CaptureHelper::StopOwnerDiscovery() { m_shared->DiscoveryEnabled = false; }
 
 OwnerLabel CaptureHelper::lookupOwner(const OwnerQuery& query) const {
-    if (!m_shared->DiscoveryEnabled && (query.protocol == 6 || query.protocol == 17))
-        return OwnerLabel{&protocolLabel(query.family, std::uint8_t(query.protocol)), true};
+    if (!m_shared->DiscoveryEnabled) return OwnerLabel{&protocolLabel(query.family, std::uint8_t(query.protocol)), true};
     return m_shared->claims.lookupOwner(query);
+}
+
+OwnerLabel CaptureHelper::takePacketSender(const PacketRecord& record) const {
+    if (!m_shared->DiscoveryEnabled) return {};
+    return m_shared->claims.takePacketSender(record);
 }
 
 OwnerLabel CaptureHelper::tunnelAt(const OwnerQuery& query) const {

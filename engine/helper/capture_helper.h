@@ -40,6 +40,7 @@ public:
     int StartOwnerDiscovery() override;
     void StopOwnerDiscovery() override;
     OwnerLabel lookupOwner(const OwnerQuery& query) const override;
+    OwnerLabel takePacketSender(const PacketRecord& record) const override;
     OwnerLabel tunnelAt(const OwnerQuery& query) const override;
     std::int64_t claimsCompleteUpTo() const override;
 

@@ -34,6 +34,7 @@ enum { BPF_ANY = 0 };
 #define BPF_F_CURRENT_CPU 0xffffffffULL
 #define AF_INET 2
 #define AF_INET6 10
+#define AF_PACKET 17
 #define SOCK_STREAM 1
 #define SOCK_DGRAM 2
 #define SOCK_RAW 3

@@ -346,22 +346,16 @@ int BPF_PROG(inet6_receive, struct socket *sock)
 	return socket_used(ctx, sock->sk, OWNER_CAUSE_RECEIVE, false);
 }
 
-/* A frame a program writes through a packet socket: which interface, how
- * long. The address given to sendto names the interface, else the one the
- * socket is bound to. */
-SEC("fentry/packet_sendmsg")
-int BPF_PROG(packet_send, struct socket *sock, struct msghdr *msg, __u64 len)
+/* A frame a program writes through a packet socket of this namespace: which
+ * interface, how long. */
+static __always_inline int packet_sent(void *ctx, struct sock *sk, int ifindex, __u64 len)
 {
 	struct owner_packet_send_record rec = {};
 	struct identity who;
-	struct sock *sk = sock->sk;
-	int ifindex = 0;
 
-	if (!sk || !len || BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum) != own_netns)
+	if (!len || BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum) != own_netns)
 		return 0;
-	void *name = BPF_CORE_READ(msg, msg_name);
-	if (name && BPF_CORE_READ(msg, msg_namelen) >= 8)
-		bpf_probe_read_kernel(&ifindex, sizeof(ifindex), name + 4);
+	/* Else the interface the socket is bound to; 0 for one bound to none. */
 	if (!ifindex)
 		ifindex = BPF_CORE_READ((struct packet_sock *)sk, ifindex);
 	current_identity(&who);
@@ -372,13 +366,31 @@ int BPF_PROG(packet_send, struct socket *sock, struct msghdr *msg, __u64 len)
 	return 0;
 }
 
+/* The address given to sendto names the interface. */
+SEC("fentry/packet_sendmsg")
+int BPF_PROG(packet_send, struct socket *sock, struct msghdr *msg, __u64 len)
+{
+	struct sock *sk = sock->sk;
+	int ifindex = 0;
+
+	if (!sk)
+		return 0;
+	void *name = BPF_CORE_READ(msg, msg_name);
+	if (name && BPF_CORE_READ(msg, msg_namelen) >= 8)
+		bpf_probe_read_kernel(&ifindex, sizeof(ifindex), name + 4);
+	return packet_sent(ctx, sk, ifindex, len);
+}
+
 /* Tracepoints for kernels without BPF trampolines (Linux 6.3 and later).
  * They fire when the call returns, so a UDP socket bound by its first send
  * already has its port. */
 
 SEC("tp_btf/sock_send_length")
-int BPF_PROG(sock_sent, struct sock *sk)
+int BPF_PROG(sock_sent, struct sock *sk, int ret)
 {
+	/* Every socket's sends pass here, packet sockets' too. */
+	if (sk && sk->__sk_common.skc_family == AF_PACKET)
+		return ret > 0 ? packet_sent(ctx, sk, 0, ret) : 0;
 	return socket_used(ctx, sk, OWNER_CAUSE_SEND, true);
 }
 

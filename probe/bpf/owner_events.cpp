@@ -65,7 +65,9 @@ const std::vector<Role>& roles() {
         // Without these, the first send or receive names the process.
         {"UDP bind", false, {{{"udp_port_taken", "udp_lib_get_port", AttachKind::Exit}}}},
         {"TCP accept", false, {{{"tcp_accepted", "inet_accept", AttachKind::Exit}}}},
-        {"packet-socket send", false, {{{"packet_send", "packet_sendmsg", AttachKind::Entry}}}},
+        {"packet-socket send",
+         false,
+         {{{"packet_send", "packet_sendmsg", AttachKind::Entry}}, {{"sock_sent", "sock_send_length", AttachKind::Tracepoint}}}},
     };
     return table;
 }

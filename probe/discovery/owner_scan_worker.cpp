@@ -44,6 +44,13 @@ struct OwnerScanWorker::State {
     std::vector<TunnelLink> tunnelLinks;
     TunnelPorts tunnels;
     std::int64_t tunnelsReadNs = std::numeric_limits<std::int64_t>::min();
+    // Also under trackerLock. Once owner events run and a first pass has told
+    // the sockets that were there before them, completion is the events' to
+    // say: a pass knows nothing of the events not yet read (packet-socket
+    // frames above all), and marking its own time complete would let the
+    // window count packets ahead of them.
+    bool passedOnce = false;
+    bool eventsRunning = false;
 
     // Guarded by lock: requests, pass progress and the worker's life.
     mutable std::mutex lock;
@@ -203,7 +210,8 @@ void OwnerWorker(std::shared_ptr<OwnerScanWorker::State> state) {
         // A vanished UDP table ends the worker too, silently: the owners seen stay.
         if (status == ScanStatus::UdpTableUnreadable) break;
         if (!claims.empty()) state->sink->ownerClaims(claims);
-        state->sink->claimsComplete(seenAt);
+        if (!state->passedOnce || !state->eventsRunning) state->sink->claimsComplete(seenAt);
+        state->passedOnce = true;
         trackerGuard.unlock();
         {
             const std::scoped_lock guard(state->lock);
@@ -287,7 +295,8 @@ void OwnerScanWorker::observeEvent(const SeenSocket& socket, std::int64_t atNs) 
 
 void OwnerScanWorker::eventsComplete(std::int64_t upToNs) {
     const std::scoped_lock guard(m_state->trackerLock);
-    m_state->sink->claimsComplete(upToNs);
+    m_state->eventsRunning = true;
+    if (m_state->passedOnce) m_state->sink->claimsComplete(upToNs);
 }
 
 void OwnerScanWorker::observeKernelSocket(std::uint16_t protocol, std::int64_t atNs) {

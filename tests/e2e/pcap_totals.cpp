@@ -17,6 +17,8 @@ constexpr std::uint32_t kLinkRawIp = 101;
 constexpr std::uint32_t kLinkLinuxCooked = 113;
 constexpr std::uint16_t kProtocolTcp = 6;
 constexpr std::uint16_t kProtocolUdp = 17;
+// Its common header starts with the two ports, as UDP's does.
+constexpr std::uint16_t kProtocolSctp = 132;
 
 std::uint32_t read32(std::string_view bytes, std::size_t offset, bool swapped) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
@@ -83,7 +85,7 @@ void tallyIpv4(std::string_view ip, std::uint32_t localAddress, PcapTotals& tota
 
     std::uint16_t sourcePort = 0;
     std::uint16_t destinationPort = 0;
-    const bool hasPorts = protocol == kProtocolTcp || protocol == kProtocolUdp;
+    const bool hasPorts = protocol == kProtocolTcp || protocol == kProtocolUdp || protocol == kProtocolSctp;
     if (hasPorts && firstFragment && headerLength >= 20 && ip.size() >= headerLength + 4) {
         sourcePort = big16(ip, headerLength);
         destinationPort = big16(ip, headerLength + 2);
@@ -117,7 +119,7 @@ void tallyIpv6(std::string_view ip, const std::vector<Ipv6Address>& localIpv6, P
 
     std::uint16_t sourcePort = 0;
     std::uint16_t destinationPort = 0;
-    if ((next == kProtocolTcp || next == kProtocolUdp) && firstFragment && ip.size() >= at + 4) {
+    if ((next == kProtocolTcp || next == kProtocolUdp || next == kProtocolSctp) && firstFragment && ip.size() >= at + 4) {
         sourcePort = big16(ip, at);
         destinationPort = big16(ip, at + 2);
     }

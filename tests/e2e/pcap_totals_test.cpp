@@ -153,6 +153,7 @@ TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
         ethernet(ipv4(kStranger, kRemote, 17, 999, 5000, 40001)),
         ethernet(ipv4(kLocal, kRemote, 17, 999, 5000, 40001), 0x86dd),
         ethernet(ipv4(kLocal, kRemote, 17, 700, 1, 2, 5, 0x00b9)),
+        ethernet(ipv4(kRemote, kLocal, 132, 248, 9000, 8000)),
     };
     const std::string file = pcapFile(1, mixed);
     const std::vector<FlowCase> cases = {
@@ -163,6 +164,7 @@ TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
         {"icmp sent, no port", file, 0, 1, true, 84, 1},
         {"icmp received, no port", file, 0, 1, false, 84, 1},
         {"ports after a 24-byte header", file, 7000, 6, true, 44, 1},
+        {"sctp received, by port", file, 8000, 132, false, 248, 1},
         {"non-first fragment has no ports", file, 0, 17, true, 700, 1},
         {"foreign packet and IPv6 frame count nowhere", file, 40001, 17, false, 0, 0},
         {"big-endian file", pcapFile(1, {mixed[0]}, true), 5000, 17, true, 128, 1},

@@ -35,9 +35,13 @@ void OwnerDiscovery::StopOwnerDiscovery() {
 bool OwnerDiscovery::DiscoveryEnabled() const { return m_shared->DiscoveryEnabled; }
 
 OwnerLabel OwnerDiscovery::lookupOwner(const OwnerQuery& query) const {
-    if (!m_shared->DiscoveryEnabled && (query.protocol == 6 || query.protocol == 17))
-        return OwnerLabel{&protocolLabel(query.family, std::uint8_t(query.protocol)), true};
+    if (!m_shared->DiscoveryEnabled) return OwnerLabel{&protocolLabel(query.family, std::uint8_t(query.protocol)), true};
     return m_shared->claims.lookupOwner(query);
+}
+
+OwnerLabel OwnerDiscovery::takePacketSender(const PacketRecord& record) const {
+    if (!m_shared->DiscoveryEnabled) return {};
+    return m_shared->claims.takePacketSender(record);
 }
 
 std::int64_t OwnerDiscovery::claimsCompleteUpTo() const {

@@ -29,6 +29,7 @@ public:
     void StopOwnerDiscovery() override;
 
     OwnerLabel lookupOwner(const OwnerQuery& query) const override;
+    OwnerLabel takePacketSender(const PacketRecord& record) const override;
     std::int64_t claimsCompleteUpTo() const override;
 
     void requestPass() { m_worker.requestPass(); }
