@@ -68,14 +68,34 @@ int socketHolding(int fd, unsigned* port, const char** families) {
     return 0;
 }
 
-void printHold(const char* protocol, const char* families, unsigned port, int64_t startNs, int64_t mainNs) {
+static void printHoldAt(const char* protocol, const char* families, const char* place, int64_t startNs,
+                        int64_t mainNs) {
     char exe[PATH_MAX];
     const ssize_t size = readlink("/proc/self/exe", exe, sizeof exe - 1);
     exe[size > 0 ? size : 0] = '\0';
     const int64_t now = wallNs();
-    printf("hold %s %s %u %lld %lld %lld %d %s\n", protocol, families, port, (long long)startNs, (long long)now,
+    printf("hold %s %s %s %lld %lld %lld %d %s\n", protocol, families, place, (long long)startNs, (long long)now,
            (long long)(now - mainNs), (int)getpid(), exe);
     fflush(stdout);
+}
+
+void printHold(const char* protocol, const char* families, unsigned port, int64_t startNs, int64_t mainNs) {
+    char place[16];
+    snprintf(place, sizeof place, "%u", port);
+    printHoldAt(protocol, families, place, startNs, mainNs);
+}
+
+int printRawHold(int protocol, int fd, int64_t startNs, int64_t mainNs) {
+    struct sockaddr_in local;
+    socklen_t length = sizeof local;
+    char place[INET_ADDRSTRLEN];
+    if (getsockname(fd, (struct sockaddr*)&local, &length) != 0 || local.sin_family != AF_INET ||
+        inet_ntop(AF_INET, &local.sin_addr, place, sizeof place) == NULL)
+        return -1;
+    char name[16];
+    snprintf(name, sizeof name, "raw:%d", protocol);
+    printHoldAt(name, "4", place, startNs, mainNs);
+    return 0;
 }
 
 int fail(const char* what) {

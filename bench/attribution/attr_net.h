@@ -24,5 +24,9 @@ int socketHolding(int fd, unsigned* port, const char** families);
  * END_NS being now and LIFE_NS the time since `mainNs`. */
 void printHold(const char* protocol, const char* families, unsigned port, int64_t startNs, int64_t mainNs);
 
+/* The same for a raw IPv4 socket, which has no port: "hold raw:PROTOCOL 4
+ * ADDRESS ...", ADDRESS being its local address (0.0.0.0: any). 0, or -1. */
+int printRawHold(int protocol, int fd, int64_t startNs, int64_t mainNs);
+
 /* perror(what), then the exit status 1. */
 int fail(const char* what);

@@ -7,17 +7,25 @@ without eBPF), nethogs.out; idle/idle.txt; compare-ebpf/ and compare-proc/
 
     attr_report.py WORK_FOLDER LOCAL_IPV4 LOCAL_IPV6      (Markdown on stdout)
 
-The owner of a captured TCP or UDP packet is the program whose hold line names
-its protocol, its family and its local port (a later fragment takes the ports
-of its first) and began last before the packet; a packet older than every
-holder of its port belongs to the first. Packets of no hold line (the
+The owner of a captured TCP, UDP or SCTP packet is the program whose hold
+line names its protocol, its family and its local port (a later fragment takes
+the ports of its first) and began last before the packet; a packet older than
+every holder of its port belongs to the first. ICMP and ICMPv6 are keyed the
+same way by the echo identifier, which is a ping socket's port, but only for
+the echo requests A sends and the replies it receives: the requests A
+receives and the replies its kernel sends are the kernel's. A packet of any
+other protocol belongs to the raw socket of that protocol whose hold line
+names its local address on A (or any address). Packets of no hold line (the
 monitors' own datagrams, neighbour discovery) are no scenario's.
 
 A share is the part of the right owners' bytes that a tool put under them:
 for Sondrel, summed over (program, protocol, family, local port) of
-min(bytes counted there, bytes owned there), held against IP bytes; for
-nethogs, which tells programs but not ports, summed per program, held against
-IP bytes + 14 per frame (it counts Ethernet frames).
+min(bytes counted there, bytes owned there), held against IP bytes; Sondrel
+shows protocols other than TCP and UDP without their number ("-"), so those
+are summed per (program, family). For nethogs, which tells programs but not
+ports, the sum is per program, held against IP bytes + 14 per frame (it
+counts Ethernet frames). A scenario this machine could not run shows the
+reason in its row.
 """
 import ipaddress
 import os
@@ -42,7 +50,24 @@ SCENARIOS = {
     "exec-in-place": "10 shells that exec the sender (living 20 or 150 ms)",
     "fragments": "3 x 100 datagrams of 3000 bytes, echoed: IPv4 fragments both ways; an idle holder of the port the payload spells",
     "dual-stack": "one IPv6 socket on [::] sending IPv4 (mapped) and IPv6, 5 programs",
+    "ping-flood": "a ping socket per family, 2000 echo requests each as fast as answered; the peer pings A with "
+                  "the same identifier, which A's kernel answers (no program's)",
+    "sctp": "3 SCTP associations of 1 MB each to the peer's sink",
+    "raw-253": "a raw socket of protocol 253 sends 1000 datagrams, a raw socket in the peer echoes them",
+    "packet-inject": "1000 Ethernet frames of UDP from a port no socket holds, written through a packet socket",
+    "netns-nat": "a namespace behind A, masqueraded: 3 downloads of 1 MB and 2 UDP senders, labelled "
+                 "\"PATH (NAMESPACE)\"",
+    "io-uring": "3 programs x 1000 datagrams echoed, through io_uring (SEND/RECV in batches of 16)",
+    "sendfile": "3 programs, a 4 MB file each down TCP with sendfile(2)",
+    "splice": "3 programs, a 4 MB file each file -> pipe -> TCP with splice(2)",
+    "mmsg": "3 programs x 1024 datagrams echoed, sendmmsg/recvmmsg in batches of 32",
 }
+# Protocols whose packets are keyed by a local port (ICMP's by the echo identifier).
+PORT_PROTOCOLS = {"tcp": 6, "udp": 17, "sctp": 132, "icmp": 1, "icmp6": 58}
+ECHO = {1: (8, 0), 58: (128, 129)}  # protocol -> (request type, reply type)
+# Sondrel's protocol tags; every other protocol is shown as "-".
+TAGGED = {"TCP:": 6, "UDP:": 17}
+OTHER = 0
 # nethogs ties packets to sockets by both ends from the socket tables; an
 # unconnected socket is listed without a remote end.
 NETHOGS_CANNOT_TELL = {"dual-stack": "unconnected socket: nethogs cannot tell"}
@@ -58,17 +83,30 @@ def read_lines(path):
 
 class Hold:
     def __init__(self, cells):
-        # hold PROTOCOL FAMILIES PORT START_NS END_NS LIFE_NS PID EXE
-        self.protocol = {"tcp": 6, "udp": 17}[cells[1]]
+        # hold PROTOCOL FAMILIES PORT START_NS END_NS LIFE_NS PID EXE, or
+        # hold raw:NUMBER 4 ADDRESS ... for a raw socket
         self.families = {int(c) for c in cells[2]}
-        self.port = int(cells[3])
+        if cells[1].startswith("raw:"):
+            self.protocol = int(cells[1][4:])
+            self.place = ipaddress.ip_address(cells[3]).packed
+        else:
+            self.protocol = PORT_PROTOCOLS[cells[1]]
+            self.place = int(cells[3])
         self.start, self.end, self.life, self.pid = (int(c) for c in cells[4:8])
+        # The label Sondrel must show; a program of another namespace has the
+        # namespace's name after its path.
         self.exe = " ".join(cells[8:])
+        self.path = self.exe.split(" (")[0]
 
 
 def packets(path, local4, local6):
-    """(time_ns, family, protocol, local_port, ip_length) of every TCP and UDP
-    packet from or to a local address; a later fragment with its first's ports."""
+    """(time_ns, family, protocol, place, ip_length) of every packet from or to
+    a local address. The place is the local port for TCP, UDP and SCTP (a later
+    fragment takes its first's), the echo identifier for ICMP echo requests
+    sent and replies received (None for other ICMP: the kernel's), the local
+    address for every other protocol."""
+    if not os.path.exists(path):  # a scenario skipped before its capture
+        return
     with open(path, "rb") as f:
         data = f.read()
     if len(data) < 24:
@@ -116,9 +154,17 @@ def packets(path, local4, local6):
             local = src in local6, dst in local6
         else:
             continue
-        if protocol not in (6, 17) or not any(local):
+        if not any(local):
             continue
         sent = local[0]
+        if protocol in ECHO:
+            request, reply = ECHO[protocol]
+            mine = len(transport) >= 8 and not offset and transport[0] == (request if sent else reply)
+            yield time_ns, family, protocol, struct.unpack(">H", transport[4:6])[0] if mine else None, length
+            continue
+        if protocol not in (6, 17, 132):
+            yield time_ns, family, protocol, src if sent else dst, length
+            continue
         if offset:
             ports = first_ports.get(key)
             if ports is None:
@@ -140,25 +186,34 @@ class Scenario:
         self.name = name
         self.holds = [Hold(line.split()) for line in read_lines(os.path.join(folder, "holds.txt"))
                       if line.startswith("hold ")]
+        self.skipped = next((line.split(" ", 1)[1] for line in read_lines(os.path.join(folder, "holds.txt"))
+                             if line.startswith("skipped ")), None)
         by_key = defaultdict(list)
         for hold in self.holds:
             for family in hold.families:
-                by_key[(hold.protocol, family, hold.port)].append(hold)
+                by_key[(hold.protocol, family, hold.place)].append(hold)
         for holders in by_key.values():
             holders.sort(key=lambda h: h.start)
-        # Truth: IP bytes per (program, protocol, family, port); frame bytes per program.
+        untagged = {(p, f) for p, f, _ in by_key if p not in TAGGED.values()}
+        any_address = {4: bytes(4), 6: bytes(16)}
+        # Truth: IP bytes per (program, protocol, family, place); frame bytes per program.
         self.truth = defaultdict(int)
         self.truth_frames = defaultdict(int)
+        self.kernel = defaultdict(int)  # (OTHER, family, 0) -> bytes of the scenario's untagged protocols no program owns
         self.shortest = {}  # key -> shortest life among the programs that owned bytes there
-        for time_ns, family, protocol, port, length in packets(os.path.join(folder, "truth.pcap"), local4, local6):
-            holders = by_key.get((protocol, family, port))
+        for time_ns, family, protocol, place, length in packets(os.path.join(folder, "truth.pcap"), local4, local6):
+            holders = by_key.get((protocol, family, place))
+            if not holders and isinstance(place, bytes):
+                holders = by_key.get((protocol, family, any_address[family]))
             if not holders:
+                if (protocol, family) in untagged:
+                    self.kernel[(OTHER, family, 0)] += length
                 continue
             owner = holders[0]
             for hold in holders:
                 if hold.start <= time_ns:
                     owner = hold
-            key = (owner.exe, protocol, family, port)
+            key = (owner.exe, protocol, family, place)
             self.truth[key] += length
             self.truth_frames[owner.exe] += length + ETHERNET_HEADER
             self.shortest[key] = min(self.shortest.get(key, owner.life), owner.life)
@@ -167,12 +222,12 @@ class Scenario:
         # lack the front of the path. A row counts for the program whose hold
         # line has that process id and a path ending in that text (a shell
         # seen before its exec does not).
-        exe_of_pid = {hold.pid: hold.exe for hold in self.holds}
+        hold_of_pid = {hold.pid: hold for hold in self.holds}
         self.nethogs = defaultdict(int)
         for (program, pid), value in parse_nethogs(read_lines(os.path.join(folder, "nethogs.out"))).items():
-            exe = exe_of_pid.get(pid)
-            if exe and program and exe.endswith(program):
-                self.nethogs[exe] += value
+            hold = hold_of_pid.get(pid)
+            if hold and program and hold.path.endswith(program):
+                self.nethogs[hold.exe] += value
         costs = dict(line.split(maxsplit=1) for line in read_lines(os.path.join(folder, "costs.txt")) if " " in line)
         self.tcpdump_drops = costs.get("tcpdump_drops", "?")
 
@@ -182,15 +237,23 @@ class Scenario:
         for line in read_lines(path):
             cells = line.split("\t")
             if cells[0] == "endpoint" and len(cells) == 7:
-                protocol = {"TCP:": 6, "UDP:": 17}.get(cells[2], 0)
-                counted[(cells[6], protocol, int(cells[3]), int(cells[1]))] += int(cells[4]) + int(cells[5])
+                protocol = TAGGED.get(cells[2], OTHER)
+                port = int(cells[1]) if protocol != OTHER else 0
+                counted[(cells[6], protocol, int(cells[3]), port)] += int(cells[4]) + int(cells[5])
         return counted
 
+    def owned(self, long_lived=False):
+        """The truth as Sondrel can show it: bytes per shown key."""
+        shown = defaultdict(int)
+        for key, value in self.truth.items():
+            if not long_lived or self.shortest[key] >= LONG_LIVED_NS:
+                shown[shown_key(key)] += value
+        return shown
+
     def share(self, mode, long_lived=False):
-        keys = [k for k in self.truth if not long_lived or self.shortest[k] >= LONG_LIVED_NS]
-        owned = sum(self.truth[k] for k in keys)
-        right = sum(min(self.truth[k], self.sondrel[mode].get(k, 0)) for k in keys)
-        return right, owned
+        owned = self.owned(long_lived)
+        right = sum(min(value, self.sondrel[mode].get(key, 0)) for key, value in owned.items())
+        return right, sum(owned.values())
 
     def nethogs_share(self):
         owned = sum(self.truth_frames.values())
@@ -199,18 +262,34 @@ class Scenario:
 
     def misplaced(self, mode):
         """Bytes of the scenario's ports that Sondrel put under another label
-        than the right one, by label, and bytes it did not count at all."""
-        ports = {k[1:] for k in self.truth}
+        than the right one, by label, and bytes it did not count at all. The
+        kernel's own bytes of an untagged protocol are right under a protocol's
+        label."""
+        owned = self.owned()
+        places = {k[1:] for k in owned}
+        kernel_left = dict(self.kernel)
         wrong = defaultdict(int)
         counted_total = 0
         for key, value in self.sondrel[mode].items():
-            if key[1:] not in ports:
+            if key[1:] not in places:
                 continue
             counted_total += value
-            excess = value - self.truth.get(key, 0)
+            excess = value - owned.get(key, 0)
+            if excess > 0 and "/" not in key[0] and key[1:] in kernel_left:
+                taken = min(excess, kernel_left[key[1:]])
+                kernel_left[key[1:]] -= taken
+                excess -= taken
             if excess > 0:
                 wrong[shown_label(key[0])] += excess
-        return wrong, sum(self.truth.values()) - counted_total
+        kernel = sum(self.kernel.values()) - sum(kernel_left.values())
+        return wrong, max(0, sum(owned.values()) + kernel - counted_total)
+
+
+def shown_key(key):
+    """A key of the truth as Sondrel's endpoint rows can tell it: protocols
+    other than TCP and UDP by (program, family) alone."""
+    exe, protocol, family, place = key
+    return key if protocol in TAGGED.values() else (exe, OTHER, family, 0)
 
 
 def shown_label(label):
@@ -231,7 +310,10 @@ def scenario_table(scenarios):
           "| /proc only, programs living >= 100 ms | nethogs | tcpdump drops |")
     print("|---|---:|---|---:|---:|---:|---:|---:|---:|")
     for s in scenarios:
-        senders = [h for h in s.holds if any(k[0] == h.exe and k[3] == h.port for k in s.truth)]
+        if s.skipped:
+            print(f"| {s.name} | SKIPPED: {s.skipped} | | | | | | | |")
+            continue
+        senders = [h for h in s.holds if any(k[0] == h.exe and k[3] == h.place for k in s.truth)]
         lives = sorted(h.life / 1e6 for h in senders) or [0]
         long_lived = s.share("proc", long_lived=True)
         nethogs = percent(s.nethogs_share())

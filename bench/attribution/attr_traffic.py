@@ -2,17 +2,23 @@
 """The traffic of one scenario of the attribution bench, run in the measured
 namespace: starts the bench's programs as the scenario says and prints the
 hold line of every program once all have ended (see attr_net.h), so the
-report knows by construction which executable owned which port when.
+report knows by construction which executable owned which port when. A
+scenario this machine cannot run prints "skipped REASON" instead.
 
-    attr_traffic.py SCENARIO BIN_DIR PEER4 PEER6 HTTP_PORT SINK_PORT ECHO_PORT
+    attr_traffic.py SCENARIO BIN_DIR PEER4 PEER6 HTTP_PORT SINK_PORT ECHO_PORT PEER_NS [NAT_NS]
 
 PEER4/PEER6 are the peer namespace's addresses; the peer runs attr_http_server
 on HTTP_PORT (IPv4), attr_sink on SINK_PORT and attr_sink --echo on ECHO_PORT
-(both families).
+(both families), and compare_tcp_sink on TCP SINK_PORT (IPv4). Programs of
+the peer that only one scenario needs run there (PEER_NS) for that scenario.
+NAT_NS is netns-nat's namespace behind this one, whose traffic this one
+forwards and masquerades.
 """
+import json
 import subprocess
 import sys
 import time
+from collections import defaultdict
 
 # Fixed ports lie below the kernel's ephemeral range, so no socket the
 # monitors opened can hold one.
@@ -22,38 +28,102 @@ V6ONLY_PORT = 22000
 # Every pair of payload bytes of the fragment senders spells this port: a
 # later fragment read as if it began with ports would name the idle holder.
 DECOY_PORT = 0x5A5A
+INJECT_PORT = 23000
+# The echo identifier of this namespace's ping sockets and of the peer's,
+# whose requests this namespace's kernel answers with it.
+PING_IDENT = 30000
+SCTP_PORT = 9002
+RAW_PROTOCOL = 253
+
+
+class Skipped(Exception):
+    pass
+
+
+def ip_json(*args):
+    return json.loads(subprocess.run(["ip", "-j", *args], check=True, capture_output=True, text=True).stdout)
+
+
+def translated_ports(local4):
+    """(protocol, source port before translation) -> local port after it, for
+    the connections this namespace masquerades, from its conntrack table:
+        ipv4 2 tcp 6 117 TIME_WAIT src=C dst=B sport=P dport=80 src=B dst=A sport=80 dport=P' ..."""
+    ports = {}
+    with open("/proc/net/nf_conntrack", encoding="ascii") as f:
+        for line in f:
+            cells = line.split()
+            pairs = [cell.split("=", 1) for cell in cells if "=" in cell]
+            values = defaultdict(list)
+            for name, value in pairs:
+                values[name].append(value)
+            if len(values["src"]) == 2 and values["src"][0] != local4 and values["dst"][1] == local4:
+                ports[(cells[2], int(values["sport"][0]))] = int(values["dport"][1])
+    return ports
 
 
 class Traffic:
-    def __init__(self, bin_dir, peer4, peer6, http_port, sink_port, echo_port):
+    def __init__(self, bin_dir, peer4, peer6, http_port, sink_port, echo_port, peer_ns, nat_ns=None):
         self.bin = bin_dir
+        self.peer4, self.peer6 = peer4, peer6
         self.http = f"{peer4}:{http_port}"
         self.sink4 = f"{peer4}:{sink_port}"
         self.sink6 = f"[{peer6}]:{sink_port}"
         self.echo4 = f"{peer4}:{echo_port}"
+        self.peer_ns, self.nat_ns = peer_ns, nat_ns
+        route = ip_json("route", "get", peer4)[0]
+        self.dev, self.local4 = route["dev"], route["prefsrc"]
+        self.local6 = ip_json("-6", "route", "get", peer6)[0].get("prefsrc")
         self.holds = []
 
-    def start(self, program, *args, via_shell=False):
+    def start(self, program, *args, via_shell=False, namespace=None):
         argv = [f"{self.bin}/{program}", *map(str, args)]
         if via_shell:
             # The shell replaces itself with the program: one process, three images.
             argv = ["/bin/sh", "-c", 'exec "$0" "$@"', *argv]
+        if namespace:
+            argv = ["ip", "netns", "exec", namespace, *argv]
         return subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
 
-    def finish(self, *processes):
+    def finish(self, *processes, relabel=None):
         for process in processes:
             out, _ = process.communicate(timeout=60)
             if process.returncode != 0:
                 sys.exit(f"attr_traffic: {process.args} ended with {process.returncode}")
-            self.holds += [line for line in out.splitlines() if line.startswith("hold ")]
+            holds = [line for line in out.splitlines() if line.startswith("hold ")]
+            self.holds += map(relabel, holds) if relabel else holds
+
+    def in_peer(self, program, *args):
+        """A program of the peer namespace; its hold lines are no program's of
+        this namespace and are left out."""
+        return self.start(program, *args, namespace=self.peer_ns)
+
+    def peer_ready(self, program, *args):
+        process = self.in_peer(program, *args)
+        line = process.stdout.readline().strip()
+        if line != "ready":
+            process.kill()
+            process.wait()
+            if line.startswith("unsupported"):
+                raise Skipped(line)
+            sys.exit(f"attr_traffic: {program} did not start in the peer: {line}")
+        return process
+
+    @staticmethod
+    def stop(process):
+        process.kill()
+        process.wait()
+
+    def peer_mac(self):
+        return next(link["address"] for link in ip_json("-n", self.peer_ns, "link", "show")
+                    if link.get("link_type") == "ether")
 
     def run(self, program, *args, **options):
         self.finish(self.start(program, *args, **options))
 
-    def fetch(self, kilobytes, lifetime_ms, *extra):
+    def fetch(self, kilobytes, lifetime_ms, *extra, **options):
         # The connection takes about 3 ms of the lifetime.
         return self.start("attr_fetch", "--server", self.http, "--bytes", kilobytes * 1000,
-                          "--ms", max(0, lifetime_ms - 3), "--life-ms", lifetime_ms, *extra)
+                          "--ms", max(0, lifetime_ms - 3), "--life-ms", lifetime_ms, *extra, **options)
 
     def udp(self, count, spread_ms, *extra, program="attr_udp_send", to=None, **options):
         return self.start(program, "--to", to or self.sink4, "--count", count, "--size", 200,
@@ -157,6 +227,100 @@ def dual_stack(t):
         t.finish(t.udp(100, 200, "--family", "dual", "--to", t.sink6))
 
 
+def ping_flood(t):
+    """A ping socket of each family with echo identifier 30000 sends 2000
+    requests to the peer, as fast as the replies come. Meanwhile the peer
+    pings this namespace from sockets with the same identifier: those
+    requests and the replies this kernel sends are no program's."""
+    targets = [(f"{t.peer4}:0", f"{t.local4}:0")]
+    if t.local6:
+        targets.append((f"[{t.peer6}]:0", f"[{t.local6}]:0"))
+    peers = [t.in_peer("attr_ping", "--to", here, "--ident", PING_IDENT, "--count", 2000) for _, here in targets]
+    t.finish(*[t.start("attr_ping", "--to", there, "--ident", PING_IDENT, "--count", 2000) for there, _ in targets])
+    for peer in peers:
+        if peer.wait(timeout=60) != 0:
+            sys.exit(f"attr_traffic: the peer's attr_ping ended with {peer.returncode}")
+
+
+def sctp(t):
+    """3 associations, each 1 MB to the peer's SCTP sink."""
+    sink = t.peer_ready("attr_sctp", "--listen", SCTP_PORT)
+    try:
+        for _ in range(3):
+            t.run("attr_sctp", "--to", f"{t.peer4}:{SCTP_PORT}", "--bytes", 1_000_000)
+    finally:
+        t.stop(sink)
+
+
+def raw_253(t):
+    """A raw socket of protocol 253 (for experiments) connected to the peer
+    sends 1000 datagrams of 200 bytes; a raw socket there sends each back."""
+    echo = t.peer_ready("attr_raw", "--protocol", RAW_PROTOCOL, "--echo")
+    try:
+        t.run("attr_raw", "--protocol", RAW_PROTOCOL, "--to", f"{t.peer4}:0", "--count", 1000)
+    finally:
+        t.stop(echo)
+
+
+def packet_inject(t):
+    """A packet socket on this namespace's veth writes 1000 Ethernet frames of
+    UDP from port 23000, which no socket holds, to the peer's sink over 500 ms."""
+    t.run("attr_inject", "--interface", t.dev, "--mac", t.peer_mac(), "--from", f"{t.local4}:{INJECT_PORT}",
+          "--to", t.sink4, "--count", 1000, "--size", 200, "--spread-ms", 500)
+
+
+def netns_nat(t):
+    """From namespace C behind this one, which forwards and masquerades it:
+    3 downloads of 1 MB over 200 ms and 2 senders of 100 datagrams over 200 ms
+    to the peer's sink. The captures see them after translation: each hold
+    line takes the local port the translation gave and the label the program
+    must be shown under, its path and then C's name in brackets."""
+    if not t.nat_ns:
+        sys.exit("attr_traffic: netns-nat needs the namespace behind this one (NAT_NS)")
+    programs = [t.fetch(1000, 200, namespace=t.nat_ns) for _ in range(3)]
+    programs += [t.udp(100, 200, namespace=t.nat_ns) for _ in range(2)]
+    for process in programs:
+        process.wait(timeout=60)
+    ports = translated_ports(t.local4)
+
+    def relabel(line):
+        cells = line.split(" ", 8)
+        translated = ports.get((cells[1], int(cells[3])))
+        if translated is None:
+            sys.exit(f"attr_traffic: no translation of {cells[1]} port {cells[3]} in the conntrack table")
+        cells[3] = str(translated)
+        cells[8] = f"{cells[8]} ({t.nat_ns})"
+        return " ".join(cells)
+
+    t.finish(*programs, relabel=relabel)
+
+
+def io_uring(t):
+    """3 programs, each 1000 datagrams of 200 bytes to the peer's echo through
+    io_uring: batches of 16 sends and 16 receives, one enter each, over 500 ms."""
+    for _ in range(3):
+        t.run("attr_uring", "--to", t.echo4, "--count", 1000, "--batch", 16, "--spread-ms", 500)
+
+
+def sendfile(t):
+    """3 programs, each a 4 MB file down a TCP connection with sendfile(2)."""
+    for _ in range(3):
+        t.run("attr_file_send", "--to", t.sink4, "--bytes", 4_000_000, "--via", "sendfile")
+
+
+def splice(t):
+    """3 programs, each a 4 MB file moved file -> pipe -> TCP socket with splice(2)."""
+    for _ in range(3):
+        t.run("attr_file_send", "--to", t.sink4, "--bytes", 4_000_000, "--via", "splice")
+
+
+def mmsg(t):
+    """3 programs, each 1024 datagrams of 200 bytes to the peer's echo in
+    batches of 32 with sendmmsg(2), echoes read with recvmmsg(2), over 500 ms."""
+    for _ in range(3):
+        t.run("attr_mmsg", "--to", t.echo4, "--count", 1024, "--batch", 32, "--spread-ms", 500)
+
+
 SCENARIOS = {
     "sequential-tcp": sequential_downloads,
     "parallel-tcp": parallel_downloads,
@@ -169,15 +333,28 @@ SCENARIOS = {
     "exec-in-place": exec_in_place,
     "fragments": fragments,
     "dual-stack": dual_stack,
+    "ping-flood": ping_flood,
+    "sctp": sctp,
+    "raw-253": raw_253,
+    "packet-inject": packet_inject,
+    "netns-nat": netns_nat,
+    "io-uring": io_uring,
+    "sendfile": sendfile,
+    "splice": splice,
+    "mmsg": mmsg,
 }
 
 
 def main():
-    if len(sys.argv) != 8 or sys.argv[1] not in SCENARIOS:
-        sys.exit("usage: attr_traffic.py SCENARIO BIN_DIR PEER4 PEER6 HTTP_PORT SINK_PORT ECHO_PORT\n"
+    if len(sys.argv) not in (9, 10) or sys.argv[1] not in SCENARIOS:
+        sys.exit("usage: attr_traffic.py SCENARIO BIN_DIR PEER4 PEER6 HTTP_PORT SINK_PORT ECHO_PORT PEER_NS [NAT_NS]\n"
                  f"scenarios: {' '.join(SCENARIOS)}")
     traffic = Traffic(*sys.argv[2:])
-    SCENARIOS[sys.argv[1]](traffic)
+    try:
+        SCENARIOS[sys.argv[1]](traffic)
+    except Skipped as skipped:
+        print(f"skipped {skipped}")
+        return
     print("\n".join(traffic.holds))
 
 

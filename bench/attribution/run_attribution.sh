@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Who gets the bytes: scenarios of short-lived programs, port reuse, shared
 # port numbers, IPv6-only and dual-stack sockets, inherited sockets, exec and
-# fragments, between two network namespaces of this run's own (10.235.N.1/2
-# and fd00:5a7:N::1/2; nothing else is ever addressed). Each scenario's
+# fragments, and of sockets off the common path (ping, raw IP, SCTP, frames
+# written through a packet socket, a namespace behind address translation,
+# io_uring, sendfile, splice, sendmmsg), between network namespaces of this
+# run's own (10.235.N.1/2 and fd00:5a7:N::1/2, and for netns-nat 10.236.N.1/2
+# between A and a third namespace C; nothing else is ever addressed). Each scenario's
 # traffic is captured at once by tcpdump (the truth), by Sondrel with its eBPF
 # owner events, by Sondrel with /proc only (its monitor runs under capsh
 # without cap_bpf and cap_perfmon, so its capture helper cannot load the
@@ -17,8 +20,9 @@
 #   ATTR_IDLE_SECONDS=30                    idle measurement per tool (0: none)
 #   ATTR_IDLE_PROCESSES=300                 idle processes started for it (2 UDP sockets each)
 #   ATTR_COMPARE_SECONDS=20                 seconds per TCP case of run_compare.sh (0: none)
-# Needs root, tcpdump, nethogs, capsh and Debian's python3:
-#   apt-get install tcpdump nethogs libcap2-bin python3   (all in the Makefile's DEPS)
+# Needs root, tcpdump, nethogs, capsh and Debian's python3, and for netns-nat
+# nft (or iptables):
+#   apt-get install tcpdump nethogs libcap2-bin python3 nftables   (all in the Makefile's DEPS)
 # Exits 77 (skipped) without root. Prints the tables (Markdown) at the end;
 # with REPORT_FILE they are written there too, and the raw output of every
 # tool is kept beside it in attribution-raw/.
@@ -30,7 +34,7 @@ report=${2:-}
 bin=$build/bench/attribution
 monitor=$build/bench/compare/compare_monitor
 python=/usr/bin/python3
-scenarios=${ATTR_SCENARIOS:-sequential-tcp parallel-tcp udp-bursts 2ms-program port-reuse tcp-udp-one-port v6only-holder forked-child exec-in-place fragments dual-stack}
+scenarios=${ATTR_SCENARIOS:-sequential-tcp parallel-tcp udp-bursts 2ms-program port-reuse tcp-udp-one-port v6only-holder forked-child exec-in-place fragments dual-stack ping-flood sctp raw-253 packet-inject netns-nat io-uring sendfile splice mmsg}
 idle_seconds=${ATTR_IDLE_SECONDS:-30}
 idle_processes=${ATTR_IDLE_PROCESSES:-300}
 compare_seconds=${ATTR_COMPARE_SECONDS:-20}
@@ -43,10 +47,14 @@ without_probes=(capsh --drop=cap_bpf,cap_perfmon -- -c 'exec "$0" "$@"')
 # shellcheck source-path=SCRIPTDIR source=../bench_pair.sh
 source "$here/../bench_pair.sh"
 netns_pair_require ip tcpdump nethogs capsh "$python"
-for program in attr_udp_send attr_udp_send_b attr_udp_hold attr_fetch attr_fd_parent attr_http_server attr_sink; do
+tcp_sink=$build/bench/compare/compare_tcp_sink
+for program in attr_udp_send attr_udp_send_b attr_udp_hold attr_fetch attr_fd_parent attr_http_server attr_sink \
+  attr_ping attr_raw attr_sctp attr_inject attr_uring attr_file_send attr_mmsg; do
   [[ -x $bin/$program ]] || { echo "FAIL: $bin/$program is not built (target attribution_bench)"; exit 1; }
 done
-[[ -x $monitor ]] || { echo "FAIL: $monitor is not built (target attribution_bench)"; exit 1; }
+for program in "$monitor" "$tcp_sink"; do
+  [[ -x $program ]] || { echo "FAIL: $program is not built (target attribution_bench)"; exit 1; }
+done
 
 # utime+stime in clock ticks of running processes, summed.
 cpu_ticks() {
@@ -81,9 +89,64 @@ start_monitor() {
   printf -v "${name}_helper" %s "$(monitor_says "$dir/$name.out" helper)"
 }
 
+# netns-nat's namespace C behind A: 10.236.N.2 in C, 10.236.N.1 on A's end of
+# their veth pair. A forwards C's traffic and masquerades it behind its own
+# address on its veth to B, so the captures there see it translated. Sets
+# ns_c; nat_remove takes it all away again.
+nat_create() {
+  local n=$(( $$ % 250 ))
+  nat_net=10.236.$n
+  ns_c=sondrel-attr-c-$$
+  ip netns add "$ns_c"
+  netns_peers+=("$ns_c")
+  ip netns exec "$ns_c" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 2>/dev/null || true
+  # The names are per namespace: neither end is ever in the host's.
+  ip -n "$ns_a" link add snat-a type veth peer name snat-c netns "$ns_c"
+  ip -n "$ns_a" addr add "$nat_net.1/24" dev snat-a
+  ip -n "$ns_c" addr add "$nat_net.2/24" dev snat-c
+  ip -n "$ns_c" link set lo up
+  ip -n "$ns_c" link set snat-c up
+  ip -n "$ns_a" link set snat-a up
+  ip -n "$ns_c" route add default via "$nat_net.1"
+  ip netns exec "$ns_a" sysctl -qw net.ipv4.ip_forward=1
+  if command -v nft >/dev/null; then
+    ip netns exec "$ns_a" nft -f - <<EOF
+table ip sondrel_nat {
+  chain postrouting {
+    type nat hook postrouting priority srcnat; policy accept;
+    ip saddr $nat_net.0/24 oifname "$veth_a" masquerade
+  }
+}
+EOF
+  else
+    ip netns exec "$ns_a" iptables -t nat -A POSTROUTING -s "$nat_net.0/24" -o "$veth_a" -j MASQUERADE
+  fi
+}
+
+nat_remove() {
+  if command -v nft >/dev/null; then
+    ip netns exec "$ns_a" nft delete table ip sondrel_nat
+  else
+    ip netns exec "$ns_a" iptables -t nat -D POSTROUTING -s "$nat_net.0/24" -o "$veth_a" -j MASQUERADE
+  fi
+  ip netns exec "$ns_a" sysctl -qw net.ipv4.ip_forward=0
+  local pid
+  for pid in $(ip netns pids "$ns_c" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
+  ip netns del "$ns_c"
+  ns_c=
+}
+
 run_scenario() {
   local name=$1 dir=$work/$1
   mkdir -p "$dir"
+  if [[ $name == netns-nat ]]; then
+    if ! command -v nft >/dev/null && ! command -v iptables >/dev/null; then
+      echo "skipped neither nft nor iptables is installed" >"$dir/holds.txt"
+      echo "  $name: skipped (neither nft nor iptables)"
+      return
+    fi
+    nat_create
+  fi
   ip netns exec "$ns_a" tcpdump -i "$veth_a" -n -s 128 -B 65536 -w "$dir/truth.pcap" 2>"$dir/tcpdump.err" &
   local tcpdump_pid=$!
   wait_for_text "$dir/tcpdump.err" "listening on" 10 || { echo "FAIL: tcpdump did not start"; exit 1; }
@@ -96,7 +159,7 @@ run_scenario() {
   sleep 1
   local started=$SECONDS
   ip netns exec "$ns_a" "$python" "$here/attr_traffic.py" "$name" "$bin" "$addr_b" "$addr6_b" \
-    "$http_port" "$sink_port" "$echo_port" >"$dir/holds.txt" 2>"$dir/traffic.err" ||
+    "$http_port" "$sink_port" "$echo_port" "$ns_b" ${ns_c:+"$ns_c"} >"$dir/holds.txt" 2>"$dir/traffic.err" ||
     { echo "FAIL: traffic of $name: $(cat "$dir/traffic.err")"; exit 1; }
   local took=$(( SECONDS - started ))
   # Both tools show the last packets within a second or two.
@@ -110,7 +173,12 @@ run_scenario() {
   kill -INT "$tcpdump_pid"
   wait "$tcpdump_pid" || true
   echo "tcpdump_drops $(awk '/dropped by kernel/ { print $1 }' "$dir/tcpdump.err")" >"$dir/costs.txt"
-  echo "  $name: $(wc -l <"$dir/holds.txt") programs, ${took} s of traffic"
+  [[ $name == netns-nat ]] && nat_remove
+  if grep -q '^skipped ' "$dir/holds.txt"; then
+    echo "  $name: $(cat "$dir/holds.txt")"
+  else
+    echo "  $name: $(wc -l <"$dir/holds.txt") programs, ${took} s of traffic"
+  fi
 }
 
 # measure_idle NAME: the tool's CPU over ATTR_IDLE_SECONDS without traffic,
@@ -157,9 +225,16 @@ measure_idle() {
 }
 
 bench_pair_create attr 235 ipv6
+ns_c=
+# Ping sockets for every group, in the pair's namespaces only: the setting is
+# per namespace.
+for ns in "$ns_a" "$ns_b"; do
+  ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+done
 start_ready http "$ns_b" "$bin/attr_http_server" --listen "$addr_b:$http_port"
 start_ready sink "$ns_b" "$bin/attr_sink" --port "$sink_port"
 start_ready echo "$ns_b" "$bin/attr_sink" --port "$echo_port" --echo
+start_ready tcp_sink "$ns_b" "$tcp_sink" "$addr_b" "$sink_port"
 
 echo "nethogs $(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || echo '?'), kernel $(uname -r), $(nproc) cores"
 for name in $scenarios; do
