@@ -38,7 +38,7 @@ void TrafficAccountant::AccountPacket(const PacketRecord& record) {
         // its addresses say: it left this machine.
         const OwnerLabel sender = m_owners.takePacketSender(record);
         if (sender.text != nullptr) {
-            accountTo(record, sentEnd(record), sender);
+            accountInjected(record, sender);
             return;
         }
     }
@@ -47,13 +47,24 @@ void TrafficAccountant::AccountPacket(const PacketRecord& record) {
     if (ends.destination) accountEnd(record, receivedEnd(record));
 }
 
+void TrafficAccountant::accountInjected(const PacketRecord& record, const OwnerLabel& sender) {
+    accountTo(record, sentEnd(record), sender);
+}
+
 void TrafficAccountant::accountEnd(const PacketRecord& record, const PacketDirection& direction) {
-    const bool fromSource = direction.sent;
-    const IpAddress local = record.family == kFamilyIpv4
-                                ? IpAddress::fromIpv4(fromSource ? record.srcAddr : record.dstAddr)
-                                : IpAddress::fromIpv6(fromSource ? record.src6 : record.dst6);
-    OwnerLabel owner = m_owners.lookupOwner(OwnerQuery{record.family, record.protocol, direction.localPort,
-                                                       record.timeNs, direction.remotePort, &local, &direction.remote});
+    OwnerQuery query{record.family, record.protocol, direction.localPort, record.timeNs, direction.remotePort,
+                     nullptr, &direction.remote};
+    OwnerLabel owner;
+    if (record.protocol == 6 || record.protocol == 17) {
+        owner = m_owners.lookupOwner(query);
+    } else {
+        // Raw sockets are told apart by the local address.
+        const IpAddress local = record.family == kFamilyIpv4
+                                    ? IpAddress::fromIpv4(direction.sent ? record.srcAddr : record.dstAddr)
+                                    : IpAddress::fromIpv6(direction.sent ? record.src6 : record.dst6);
+        query.local = &local;
+        owner = m_owners.lookupOwner(query);
+    }
     if (owner.protocolRow && direction.sent && record.protocol == 17) {
         // A kernel tunnel (VXLAN, Geneve) sends from a port of a range to its own port at the far end.
         const OwnerLabel tunnel = m_owners.tunnelAt(OwnerQuery{record.family, 17, direction.remotePort, record.timeNs});

@@ -66,7 +66,11 @@ private:
     // The previous packet's rows are checked here; the look-ups below run
     // only when the flow changes, under RecordsLock.
     void accountEnd(const PacketRecord& record, const PacketDirection& direction);
-    void accountTo(const PacketRecord& record, const PacketDirection& direction, const OwnerLabel& owner);
+    // Kept out of line: the common path stays as small as it was.
+    [[gnu::noinline]] void accountInjected(const PacketRecord& record, const OwnerLabel& sender);
+    // Inlined into both callers: the per-packet path pays no extra call for it.
+    [[gnu::always_inline]] inline void accountTo(const PacketRecord& record, const PacketDirection& direction,
+                                                 const OwnerLabel& owner);
     // The interface's counters, appended when new; under RecordsLock.
     InterfaceBytes& interfaceBytes(std::uint32_t index);
     // The owner's application row, appended when new.

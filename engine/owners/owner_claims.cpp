@@ -126,6 +126,7 @@ void OwnerClaims::add(std::span<const OwnerClaim> claims) {
         if (claim.raw) {
             const std::uint8_t family = claim.carries == kCarriesIpv6 ? kFamilyIpv6 : kFamilyIpv4;
             addToTimeline(m_raw[RawKey{family, std::uint8_t(claim.protocol), claim.localAddress}], claim.sinceNs, label);
+            m_anyRaw.store(true, std::memory_order_relaxed);
             continue;
         }
         if (claim.tunnel && label != kProtocolLabel) {
@@ -167,8 +168,7 @@ void OwnerClaims::addPacketSends(const std::string& label, std::span<const Packe
     if (m_sendCount > 0) m_anySends.store(true, std::memory_order_release);
 }
 
-OwnerLabel OwnerClaims::takePacketSender(const PacketRecord& record) const {
-    if (!m_anySends.load(std::memory_order_acquire)) return {};
+OwnerLabel OwnerClaims::matchPacketSend(const PacketRecord& record) const {
     // The frame is captured on its way out, a little after the program handed
     // it over; one the program wrote long before is not this one.
     constexpr std::int64_t kEarlyNs = 2'000'000;
@@ -226,20 +226,25 @@ void OwnerClaims::markFinal() { m_completeUpTo.store(std::numeric_limits<std::in
 
 OwnerLabel OwnerClaims::lookupOwner(const OwnerQuery& query) const {
     const auto protocol = std::uint8_t(query.protocol);
-    const bool echo = echoProtocol(query.family, query.protocol);
-    const bool byPort = echo || query.protocol == kProtocolTcp || query.protocol == kProtocolUdp ||
-                        query.protocol == kProtocolSctp;
-    // An echo without an identifier at this end is the kernel's: a reply to a
-    // request from afar, or a request from afar.
-    if (!(echo && query.localPort == 0)) {
+    std::uint32_t label = 0;
+    if (query.protocol == kProtocolTcp || query.protocol == kProtocolUdp || query.protocol == kProtocolSctp) {
         const std::scoped_lock guard(OwnerMapLock);
-        std::uint32_t label = 0;
-        if (byPort && !echo && m_anyFlows.load(std::memory_order_relaxed)) label = flowOwnerAt(query);
-        if (label == 0 && byPort) label = labelAt(query);
-        // A ping that no ping socket sent came from a raw socket of its protocol.
-        if ((label == 0 || label == kProtocolLabel) && (echo || !byPort)) label = rawOwnerAt(query);
-        if (label != 0 && label != kProtocolLabel) return OwnerLabel{&m_labels[label - 1], false};
+        if (m_anyFlows.load(std::memory_order_relaxed)) label = flowOwnerAt(query);
+        if (label == 0) label = labelAt(query);
+    } else if (!echoProtocol(query.family, query.protocol)) {
+        if (m_anyRaw.load(std::memory_order_relaxed)) {
+            const std::scoped_lock guard(OwnerMapLock);
+            label = rawOwnerAt(query);
+        }
+    } else if (query.localPort != 0) {
+        // An echo without an identifier at this end is the kernel's: a reply
+        // to a request from afar, or a request from afar. One that no ping
+        // socket sent came from a raw socket of its protocol.
+        const std::scoped_lock guard(OwnerMapLock);
+        label = labelAt(query);
+        if (label == 0 || label == kProtocolLabel) label = rawOwnerAt(query);
     }
+    if (label != 0 && label != kProtocolLabel) return OwnerLabel{&m_labels[label - 1], false};
     return OwnerLabel{&protocolLabel(query.family, protocol), true};
 }
 

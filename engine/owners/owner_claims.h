@@ -39,7 +39,9 @@ public:
     void addPacketSends(const std::string& label, std::span<const PacketSend> sends);
     // The program that wrote this captured frame through a packet socket, if
     // one did (the match is used up), else no text. Cheap while none writes.
-    OwnerLabel takePacketSender(const PacketRecord& record) const override;
+    OwnerLabel takePacketSender(const PacketRecord& record) const override {
+        return m_anySends.load(std::memory_order_acquire) ? matchPacketSend(record) : OwnerLabel{};
+    }
     // Every claim about ports held up to `upToNs` has been added. Called by
     // one thread only (the one that adds the claims).
     void markComplete(std::int64_t upToNs);
@@ -102,6 +104,7 @@ private:
     static void addToTimeline(Timeline& timeline, std::int64_t since, std::uint32_t label);
     static std::uint32_t timelineAt(const Timeline& timeline, std::int64_t timeNs);
     std::uint32_t rawOwnerAt(const OwnerQuery& query) const;
+    OwnerLabel matchPacketSend(const PacketRecord& record) const;
     std::uint32_t flowOwnerAt(const OwnerQuery& query) const;
     // Slots come in pages of 256 ports, made with their first claim: a run
     // sees a few hundred ports, not the 262,144 the planes could hold.
@@ -115,6 +118,7 @@ private:
     mutable std::mutex OwnerMapLock;
     std::array<std::unique_ptr<Slot[]>, 8 * 65536 / 256> m_pages;
     std::map<RawKey, Timeline> m_raw;
+    std::atomic<bool> m_anyRaw{false};
     std::unordered_map<FlowKey, Timeline, FlowKeyHash> m_flows;
     std::atomic<bool> m_anyFlows{false};
     // Packet-socket frames not yet matched, by the length the program wrote.

@@ -32,6 +32,7 @@ constexpr std::uint16_t kIcmpv6 = 58;
 // Up to the largest UDP payload one 1500-byte frame carries over IPv6 unfragmented.
 const std::vector<std::size_t> kUdpPayloads = {0, 1, 100, 1000, 1452};
 constexpr int kPings = 3;
+constexpr std::uint16_t kPingIdentifier = 23130;  // given to ping, so its port is known
 constexpr std::uint64_t kPingPacketBytes = 104;  // 40 IPv6 + 8 ICMPv6 + 56 data
 constexpr std::size_t kWarmUpPayload = 10;
 constexpr std::size_t kMarkerPayload = 33;
@@ -128,7 +129,8 @@ int main(int argc, char** argv) {
     }
 
     for (ChildProcess* sender : {&*udp6, &*dual, &*tcpClient}) sender->writeLine("go");
-    auto ping = ChildProcess::start({"ping", "-6", "-n", "-q", "-c", std::to_string(kPings), "-s", "56", "-i", "0.2",
+    auto ping = ChildProcess::start({"ping", "-6", "-n", "-q", "-e", std::to_string(kPingIdentifier), "-c",
+                                     std::to_string(kPings), "-s", "56", "-i", "0.2",
                                      "-W", "2", remote6Text},
                                     {.output = true}, error);
     if (!ping) return failWith("cannot start ping: " + error);
@@ -170,8 +172,8 @@ int main(int argc, char** argv) {
     // The link carries no neighbour discovery, router solicitation or MLD of
     // the local address (see netns_pair.sh), so tcpdump's ICMPv6 is the echo alone.
     checkApplication(table, live, truth,
-                     {"ping -6", u"ICMPv6 protocol", kIcmpv6, "-",
-                      {{"echo", 0, 0, kFamilyIpv6, remote6Text, kPings * kPingPacketBytes}}});
+                     {"ping -6", programInPath("ping"), kIcmpv6, "-",
+                      {{"echo", kPingIdentifier, 0, kFamilyIpv6, remote6Text, kPings * kPingPacketBytes}}});
     table.print();
     std::printf("capture file: %llu frames; UDP exchanges on ports %u (IPv6) and %u (dual-stack), TCP client on %u\n",
                 static_cast<unsigned long long>(truth.records), *udp6Port, *dualPort, *tcpPort);

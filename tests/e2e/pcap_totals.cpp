@@ -65,6 +65,16 @@ void add(PcapTotals& totals, const FlowKey& key, std::uint32_t length) {
 // A packet between two local addresses (loopback) counts at both of its
 // ends, as the monitor counts it: sent at its source port and received at
 // its destination port.
+// A ping's identifier is its socket's port: the request's at its sender,
+// the reply's at its receiver; the other end (the kernel's) gets 0.
+void echoPorts(std::string_view icmp, std::uint8_t request, std::uint8_t reply, std::uint16_t& sourcePort,
+               std::uint16_t& destinationPort) {
+    if (icmp.size() < 6) return;
+    const auto type = static_cast<unsigned char>(icmp[0]);
+    if (type == request) sourcePort = big16(icmp, 4);
+    if (type == reply) destinationPort = big16(icmp, 4);
+}
+
 void addEnds(PcapTotals& totals, bool fromLocal, bool toLocal, std::uint16_t sourcePort, std::uint16_t destinationPort,
              std::uint16_t protocol, std::uint8_t family, std::uint32_t length) {
     if (!fromLocal && !toLocal) ++totals.foreignPackets;
@@ -90,6 +100,8 @@ void tallyIpv4(std::string_view ip, std::uint32_t localAddress, PcapTotals& tota
         sourcePort = big16(ip, headerLength);
         destinationPort = big16(ip, headerLength + 2);
     }
+    if (protocol == 1 && firstFragment && headerLength >= 20 && ip.size() > headerLength)
+        echoPorts(ip.substr(headerLength), 8, 0, sourcePort, destinationPort);
 
     addEnds(totals, source == localAddress, destination == localAddress, sourcePort, destinationPort, protocol,
             kFamilyIpv4, totalLength);
@@ -123,6 +135,7 @@ void tallyIpv6(std::string_view ip, const std::vector<Ipv6Address>& localIpv6, P
         sourcePort = big16(ip, at);
         destinationPort = big16(ip, at + 2);
     }
+    if (next == 58 && firstFragment && ip.size() > at) echoPorts(ip.substr(at), 128, 129, sourcePort, destinationPort);
     addEnds(totals, isLocal(ip.substr(8, 16), localIpv6), isLocal(ip.substr(24, 16), localIpv6), sourcePort,
             destinationPort, next, kFamilyIpv6, 40 + std::uint32_t(big16(ip, 4)));
 }

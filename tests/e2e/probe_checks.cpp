@@ -1,5 +1,9 @@
 #include "tests/e2e/probe_checks.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -61,6 +65,18 @@ std::u16string programName(const std::string& path) {
     std::error_code failed;
     const std::filesystem::path real = std::filesystem::canonical(path, failed);
     return utf8ToU16(failed ? path : real.string());
+}
+
+std::u16string programInPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
+    while (!dirs.empty()) {
+        const std::size_t colon = dirs.find(':');
+        const std::string candidate = std::string(dirs.substr(0, colon)) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return programName(candidate);
+        dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    }
+    return utf8ToU16(name);
 }
 
 std::optional<std::uint16_t> announcedPort(ChildProcess& child, std::chrono::milliseconds timeout) {

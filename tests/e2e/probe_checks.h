@@ -45,6 +45,8 @@ std::string readFile(const std::string& path);
 // The name the owner lookup gives a program the script started: its
 // executable's real path.
 std::u16string programName(const std::string& path);
+// The label of a program run by name (ping): its real path, found in PATH.
+std::u16string programInPath(const std::string& name);
 
 // The port a sender prints once its socket is bound ("port 40123").
 std::optional<std::uint16_t> announcedPort(ChildProcess& child, std::chrono::milliseconds timeout = std::chrono::seconds(5));

@@ -250,10 +250,11 @@ int main(int argc, char** argv) {
             if (!app || !protocol) return std::nullopt;
             return (*app).*bytes + (*protocol).*bytes;
         };
-        table.add("ICMP: ping program and ICMP protocol UL", own + answered, truth.flow(0, kProtocolIcmp, true).bytes,
-                  sum(&AppRecord::ulBytes));
-        table.add("ICMP: ping program and ICMP protocol DL", own + answered, truth.flow(0, kProtocolIcmp, false).bytes,
-                  sum(&AppRecord::dlBytes));
+        const auto file = [&](bool sent) {
+            return truth.flow(0, kProtocolIcmp, sent).bytes + truth.flow(*pingId, kProtocolIcmp, sent).bytes;
+        };
+        table.add("ICMP: ping program and ICMP protocol UL", own + answered, file(true), sum(&AppRecord::ulBytes));
+        table.add("ICMP: ping program and ICMP protocol DL", own + answered, file(false), sum(&AppRecord::dlBytes));
     }
     if (sctpPort) {
         const std::optional<AppRecord> app = findApplication(live.records(), sctpPath);
