@@ -147,8 +147,9 @@ TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
         ethernet(ipv4(kRemote, kLocal, 17, 60, 40001, 5000)),
         ethernet(ipv4(kLocal, kRemote, 6, 1500, 6000, 80)),
         ethernet(ipv4(kRemote, kLocal, 6, 52, 80, 6000)),
-        ethernet(ipv4(kLocal, kRemote, 1, 84)),
-        ethernet(ipv4(kRemote, kLocal, 1, 84)),
+        ethernet(ipv4(kLocal, kRemote, 1, 84, 0x0800)),  // an echo request; the payload makes its identifier 0x7878
+        ethernet(ipv4(kRemote, kLocal, 1, 84)),          // its reply
+        ethernet(ipv4(kRemote, kLocal, 1, 56, 0x0303)),  // an unreachable: the kernel's
         ethernet(ipv4(kLocal, kRemote, 6, 44, 7000, 80, 6)),
         ethernet(ipv4(kStranger, kRemote, 17, 999, 5000, 40001)),
         ethernet(ipv4(kLocal, kRemote, 17, 999, 5000, 40001), 0x86dd),
@@ -161,8 +162,9 @@ TEST(PcapTotals, SumsTotalLengthsPerLocalPortProtocolAndDirection) {
         {"udp received", file, 5000, 17, false, 60, 1},
         {"tcp sent", file, 6000, 6, true, 1500, 1},
         {"tcp received", file, 6000, 6, false, 52, 1},
-        {"icmp sent, no port", file, 0, 1, true, 84, 1},
-        {"icmp received, no port", file, 0, 1, false, 84, 1},
+        {"echo request sent: its identifier", file, 0x7878, 1, true, 84, 1},
+        {"echo reply received: its identifier", file, 0x7878, 1, false, 84, 1},
+        {"other icmp, no port", file, 0, 1, false, 56, 1},
         {"ports after a 24-byte header", file, 7000, 6, true, 44, 1},
         {"sctp received, by port", file, 8000, 132, false, 248, 1},
         {"non-first fragment has no ports", file, 0, 17, true, 700, 1},
