@@ -155,9 +155,20 @@ void OwnerClaims::addFlows(std::span<const FlowClaim> claims) {
     if (!m_flows.empty()) m_anyFlows.store(true, std::memory_order_release);
 }
 
+namespace {
+
+// Times come from another process: compared without arithmetic that could overflow.
+bool laterBy(std::int64_t later, std::int64_t earlier, std::int64_t gap) {
+    return later > earlier && std::uint64_t(later) - std::uint64_t(earlier) > std::uint64_t(gap);
+}
+
+}  // namespace
+
 void OwnerClaims::addPacketSends(const std::string& label, std::span<const PacketSend> sends) {
     // A program that writes faster than its frames are counted cannot grow this without end.
     constexpr std::size_t kMaxPending = 65536;
+    // Frames that are not IP (ARP, say) are never captured as packets: theirs go unmatched.
+    constexpr std::int64_t kForgetAfterNs = 1'000'000'000;
     const std::scoped_lock guard(OwnerMapLock);
     const std::uint32_t id = intern(label);
     for (const PacketSend& send : sends) {
@@ -165,7 +176,18 @@ void OwnerClaims::addPacketSends(const std::string& label, std::span<const Packe
         m_sends[send.length].push_back(PendingSend{send.timeNs, send.interfaceIndex, id});
         ++m_sendCount;
     }
-    if (m_sendCount > 0) m_anySends.store(true, std::memory_order_release);
+    if (!sends.empty()) {
+        const std::int64_t newest = sends.back().timeNs;
+        for (auto it = m_sends.begin(); it != m_sends.end();) {
+            auto& pending = it->second;
+            while (!pending.empty() && laterBy(newest, pending.front().timeNs, kForgetAfterNs)) {
+                pending.pop_front();
+                --m_sendCount;
+            }
+            it = pending.empty() ? m_sends.erase(it) : std::next(it);
+        }
+    }
+    m_anySends.store(m_sendCount > 0, std::memory_order_release);
 }
 
 OwnerLabel OwnerClaims::matchPacketSend(const PacketRecord& record) const {
@@ -184,11 +206,11 @@ OwnerLabel OwnerClaims::matchPacketSend(const PacketRecord& record) const {
         const auto it = m_sends.find(length);
         if (it == m_sends.end()) continue;
         auto& pending = it->second;
-        while (!pending.empty() && record.timeNs != 0 && pending.front().timeNs < record.timeNs - kLateNs) {
+        while (!pending.empty() && laterBy(record.timeNs, pending.front().timeNs, kLateNs)) {
             pending.pop_front();
             --m_sendCount;
         }
-        for (auto send = pending.begin(); send != pending.end() && send->timeNs <= record.timeNs + kEarlyNs; ++send) {
+        for (auto send = pending.begin(); send != pending.end() && !laterBy(send->timeNs, record.timeNs, kEarlyNs); ++send) {
             if (send->interfaceIndex != 0 && record.interfaceIndex != 0 && send->interfaceIndex != record.interfaceIndex)
                 continue;
             const std::uint32_t label = send->label;
