@@ -27,7 +27,13 @@ std::size_t slotOf(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
 
 }  // namespace
 
-ClaimTracker::ClaimTracker() : m_slots(kPortSlots), m_passWinner(kPortSlots), m_passStamp(kPortSlots) {}
+ClaimTracker::ClaimTracker() : m_pages((kPortSlots + kMaxRawKeys + kPageSize - 1) / kPageSize) {}
+
+ClaimTracker::SlotState& ClaimTracker::state(std::size_t slot) {
+    auto& page = m_pages[slot / kPageSize];
+    if (!page) page = std::make_unique<SlotState[]>(kPageSize);
+    return page[slot % kPageSize];
+}
 
 template <typename Visit>
 void ClaimTracker::forEachSlot(const SeenSocket& socket, Visit visit) {
@@ -36,11 +42,8 @@ void ClaimTracker::forEachSlot(const SeenSocket& socket, Visit visit) {
         auto it = m_rawSlots.find(key);
         if (it == m_rawSlots.end()) {
             if (m_rawKeys.size() >= kMaxRawKeys || (socket.carries != kCarriesIpv4 && socket.carries != kCarriesIpv6)) return;
-            it = m_rawSlots.emplace(key, m_slots.size()).first;
+            it = m_rawSlots.emplace(key, kPortSlots + m_rawKeys.size()).first;
             m_rawKeys.push_back(key);
-            m_slots.emplace_back();
-            m_passWinner.push_back(0);
-            m_passStamp.push_back(0);
         }
         visit(it->second);
         return;
@@ -76,7 +79,7 @@ void ClaimTracker::claim(std::size_t slot, std::uint32_t label, std::int64_t sin
     }
     claim.unreadable = label == kUnreadable;
     if (!claim.unreadable) claim.label = m_texts[label - 2];
-    claim.tunnel = m_slots[slot].tunnel;
+    claim.tunnel = m_pages[slot / kPageSize][slot % kPageSize].tunnel;
     out.push_back(std::move(claim));
 }
 
@@ -86,17 +89,18 @@ void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t
     m_touched.clear();
     for (std::uint32_t i = 0; i < sockets.size(); ++i) {
         forEachSlot(sockets[i], [&](std::size_t slot) {
-            if (m_passStamp[slot] != m_pass) {
-                m_passStamp[slot] = m_pass;
+            SlotState& seen = state(slot);
+            if (seen.passStamp != m_pass) {
+                seen.passStamp = m_pass;
                 m_touched.push_back(std::uint32_t(slot));
             }
-            m_passWinner[slot] = i;
+            seen.passWinner = i;
         });
     }
     for (const std::uint32_t slot : m_touched) {
-        const SeenSocket& socket = sockets[m_passWinner[slot]];
+        SlotState& state = this->state(slot);
+        const SeenSocket& socket = sockets[state.passWinner];
         const std::uint32_t label = labelId(socket.label);
-        SlotState& state = m_slots[slot];
         if (state.tunnel) {
             // Known by its inode, the tunnel's socket keeps the claim while it lingers after the tunnel.
             if (socket.label == nullptr) state.inode = socket.inode;
@@ -125,7 +129,7 @@ void ClaimTracker::observePass(std::span<const SeenSocket> sockets, std::int64_t
 void ClaimTracker::observeEvent(const SeenSocket& socket, std::int64_t atNs, std::vector<OwnerClaim>& out) {
     const std::uint32_t label = labelId(socket.label);
     forEachSlot(socket, [&](std::size_t slot) {
-        SlotState& state = m_slots[slot];
+        SlotState& state = this->state(slot);
         if (state.tunnel) return;
         if (state.label != label) {
             claim(slot, label, state.label == 0 ? kBeginning : atNs, out);
@@ -142,8 +146,8 @@ bool ClaimTracker::observeTunnels(std::span<const TunnelPort> tunnels, std::int6
     for (const std::uint16_t port : m_tunnelPorts) {
         if (std::any_of(tunnels.begin(), tunnels.end(), [&](const TunnelPort& tunnel) { return tunnel.port == port; }))
             continue;
-        m_slots[slotOf(17, false, port)].tunnel = false;
-        m_slots[slotOf(17, true, port)].tunnel = false;
+        state(slotOf(17, false, port)).tunnel = false;
+        state(slotOf(17, true, port)).tunnel = false;
         released = true;
     }
     m_tunnelPorts.clear();
@@ -151,7 +155,7 @@ bool ClaimTracker::observeTunnels(std::span<const TunnelPort> tunnels, std::int6
         const std::uint32_t label = labelId(&tunnel.label);
         for (const bool ipv6 : {false, true}) {
             const std::size_t slot = slotOf(17, ipv6, tunnel.port);
-            SlotState& state = m_slots[slot];
+            SlotState& state = this->state(slot);
             state.tunnel = true;
             if (state.label != label) {
                 claim(slot, label, state.label == 0 ? kBeginning : std::max(state.lastSeenNs, notBeforeNs), out);

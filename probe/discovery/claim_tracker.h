@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,9 +69,12 @@ public:
 private:
     struct SlotState {
         std::int64_t lastSeenNs = 0;
-        std::uint32_t label = 0;  // 0: never seen; 1: no readable owner; others: m_texts index + 2
-        bool tunnel = false;      // held by a tunnel now
         std::uint64_t inode = 0;  // the socket a pass last saw there; 0: not known
+        std::uint32_t label = 0;  // 0: never seen; 1: no readable owner; others: m_texts index + 2
+        // Per pass: the winning socket, in the pass that last touched the slot.
+        std::uint32_t passWinner = 0;
+        std::uint32_t passStamp = 0;
+        bool tunnel = false;  // held by a tunnel now
     };
     static constexpr std::uint32_t kUnreadable = 1;
 
@@ -87,15 +91,16 @@ private:
     void forEachSlot(const SeenSocket& socket, Visit visit);
     void claim(std::size_t slot, std::uint32_t label, std::int64_t since, std::vector<OwnerClaim>& out) const;
 
-    std::vector<SlotState> m_slots;
+    // Slots come in pages made with their first socket: a host holds a few
+    // hundred ports, not the half million the planes could.
+    static constexpr std::size_t kPageSize = 256;
+    SlotState& state(std::size_t slot);
+    std::vector<std::unique_ptr<SlotState[]>> m_pages;
     std::unordered_map<std::u16string, std::uint32_t> m_ids;
     std::vector<std::string> m_texts;  // UTF-8, as claims carry them
     std::vector<std::uint16_t> m_tunnelPorts;
     std::map<RawKey, std::size_t> m_rawSlots;
     std::vector<RawKey> m_rawKeys;
-    // Per pass: the winning socket of each slot it touched.
-    std::vector<std::uint32_t> m_passWinner;
-    std::vector<std::uint32_t> m_passStamp;
     std::vector<std::uint32_t> m_touched;
     std::uint32_t m_pass = 0;
 };
