@@ -104,7 +104,10 @@ void checkStatelessRecord(const std::uint8_t* frame, std::size_t length, sondrel
         check(record.length == (jumbo ? length - ip : 40 + payloadLength));
         check(record.srcAddr == 0 && record.dstAddr == 0);
     }
-    check(record.protocol == 6 || record.protocol == 17 || (record.srcPort == 0 && record.dstPort == 0));
+    // Ports for TCP, UDP and SCTP; an echo's identifier on one end only; none for the rest.
+    const bool echo = record.protocol == (record.family == sondrel::kFamilyIpv4 ? 1 : 58);
+    check(record.protocol == 6 || record.protocol == 17 || record.protocol == 132 ||
+          (echo ? record.srcPort == 0 || record.dstPort == 0 : record.srcPort == 0 && record.dstPort == 0));
 }
 
 struct FrameSpan {

@@ -13,8 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status != sondrel::OwnerRecordStatus::Ok) return 0;
     if (event.comm.size() > OWNER_COMM_LEN) __builtin_trap();
     if (const auto* claim = std::get_if<sondrel::SocketClaim>(&event.detail)) {
-        if (claim->protocol != 6 && claim->protocol != 17) __builtin_trap();
+        const bool keyed = claim->protocol == 6 || claim->protocol == 17 || claim->protocol == 132 ||
+                           claim->protocol == (claim->family == sondrel::kFamilyIpv4 ? 1 : 58);
+        if (claim->raw ? claim->localPort != 0 || (claim->carriesIpv4 && claim->carriesIpv6) : !keyed) __builtin_trap();
         if (claim->carriesIpv4 && claim->family == sondrel::kFamilyIpv6 && claim->v6Only) __builtin_trap();
+    }
+    if (const auto* sent = std::get_if<sondrel::PacketSendEvent>(&event.detail)) {
+        if (sent->length == 0) __builtin_trap();
     }
     if (const auto* exec = std::get_if<sondrel::ExecEvent>(&event.detail)) {
         // Both strings come from the record's data and never hold their NUL.

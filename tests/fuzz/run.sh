@@ -11,6 +11,7 @@ targets=$(cd "$top/tests/fuzz" && ls ./*_fuzz.cpp | sed 's|^\./||; s|\.cpp$||')
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$(nproc)" --target $targets
 scratch=$(mktemp -d)
+shopt -s nullglob
 trap 'rm -rf "$scratch"' EXIT
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for target in $targets; do
@@ -19,7 +20,9 @@ for target in $targets; do
   echo "--- $target: ${seconds}s"
   "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$scratch/" \
     "$scratch/$name" "$top/tests/fuzz/corpus/$name" 2>&1 | grep -E '^stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
-  if ls "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* >/dev/null 2>&1; then
+  # ls of several patterns fails when any one matches nothing: count the matches instead.
+  found=("$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* "$scratch"/oom-*)
+  if (( ${#found[@]} > 0 )); then
     echo "$target found a failing input:"; ls "$scratch"
     exit 1
   fi
