@@ -158,15 +158,33 @@ bool claimIsSound(const OwnerClaim& claim, std::uint8_t flags) {
            !(claim.tunnel && (claim.unreadable || claim.protocol != kProtocolUdp));
 }
 
+// A count, then that many items each `readOne` reads and checks; nothing is
+// appended unless all of them are sound and nothing follows them.
+template <typename Item, typename ReadOne>
+bool decodeCounted(std::span<const std::uint8_t> body, std::size_t maxCount, std::vector<Item>& out, ReadOne readOne) {
+    BodyReader reader(body);
+    std::uint32_t count;
+    if (!reader.u32(count) || count > maxCount) return false;
+    const std::size_t first = out.size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        Item item;
+        if (!readOne(reader, item)) {
+            out.resize(first);
+            return false;
+        }
+        out.push_back(std::move(item));
+    }
+    if (!reader.done()) {
+        out.resize(first);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims) {
-    BodyReader reader(body);
-    std::uint32_t count;
-    if (!reader.u32(count) || count > kMaxClaimsPerFrame) return false;
-    const std::size_t first = claims.size();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        OwnerClaim claim;
+    return decodeCounted(body, kMaxClaimsPerFrame, claims, [](BodyReader& reader, OwnerClaim& claim) {
         std::uint8_t protocol = 0, flags = 0;
         const bool ok = reader.i64(claim.sinceNs) && reader.u8(protocol) && reader.u16(claim.localPort) &&
                         reader.u8(claim.carries) && reader.u8(flags) &&
@@ -176,17 +194,8 @@ bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClai
         claim.unreadable = (flags & kClaimUnreadable) != 0;
         claim.tunnel = (flags & kClaimTunnel) != 0;
         claim.raw = (flags & kClaimRaw) != 0;
-        if (!ok || !claimIsSound(claim, flags)) {
-            claims.resize(first);
-            return false;
-        }
-        claims.push_back(std::move(claim));
-    }
-    if (!reader.done()) {
-        claims.resize(first);
-        return false;
-    }
-    return true;
+        return ok && claimIsSound(claim, flags);
+    });
 }
 
 void encodeFlowClaims(std::vector<std::uint8_t>& out, std::span<const FlowClaim> claims) {
@@ -207,12 +216,7 @@ void encodeFlowClaims(std::vector<std::uint8_t>& out, std::span<const FlowClaim>
 }
 
 bool decodeFlowClaims(std::span<const std::uint8_t> body, std::vector<FlowClaim>& claims) {
-    BodyReader reader(body);
-    std::uint32_t count;
-    if (!reader.u32(count) || count > kMaxClaimsPerFrame) return false;
-    const std::size_t first = claims.size();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        FlowClaim claim;
+    return decodeCounted(body, kMaxClaimsPerFrame, claims, [](BodyReader& reader, FlowClaim& claim) {
         const bool ok = reader.i64(claim.sinceNs) && reader.u8(claim.protocol) && reader.u8(claim.family) &&
                         reader.u16(claim.localPort) && reader.u16(claim.remotePort) &&
                         reader.bytes(claim.remote.data(), claim.remote.size()) && reader.text(claim.label, kMaxLabelBytes);
@@ -220,17 +224,8 @@ bool decodeFlowClaims(std::span<const std::uint8_t> body, std::vector<FlowClaim>
             claim.protocol == kProtocolTcp || claim.protocol == kProtocolUdp || claim.protocol == kProtocolSctp;
         const bool address = claim.family == kFamilyIpv6 ||
                              (claim.family == kFamilyIpv4 && allZero(std::span(claim.remote).subspan(4)));
-        if (!ok || claim.label.empty() || !knownProtocol || !address) {
-            claims.resize(first);
-            return false;
-        }
-        claims.push_back(std::move(claim));
-    }
-    if (!reader.done()) {
-        claims.resize(first);
-        return false;
-    }
-    return true;
+        return ok && !claim.label.empty() && knownProtocol && address;
+    });
 }
 
 void encodePacketSends(std::vector<std::uint8_t>& out, const std::string& label, std::span<const PacketSend> sends) {

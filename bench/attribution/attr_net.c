@@ -102,3 +102,29 @@ int fail(const char* what) {
     perror(what);
     return 1;
 }
+
+int parseBatchOptions(int argc, char** argv, long defaultBatch, long maxBatch, long maxPayload,
+                      struct BatchOptions* options) {
+    *options = (struct BatchOptions){.size = 200, .batch = defaultBatch};
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--to") == 0) {
+            if (parseEndpoint(argv[i + 1], &options->to, &options->toLength) != 0) options->toLength = 0;
+        } else if (strcmp(argv[i], "--count") == 0) {
+            options->count = atol(argv[i + 1]);
+        } else if (strcmp(argv[i], "--size") == 0) {
+            options->size = atol(argv[i + 1]);
+        } else if (strcmp(argv[i], "--batch") == 0) {
+            options->batch = atol(argv[i + 1]);
+        } else if (strcmp(argv[i], "--spread-ms") == 0) {
+            options->spreadMs = atof(argv[i + 1]);
+        } else {
+            options->count = 0;
+        }
+    }
+    if (options->toLength == 0 || options->count < 1 || options->size < 1 || options->size > maxPayload ||
+        options->batch < 1 || options->batch > maxBatch || argc % 2 == 0) {
+        fprintf(stderr, "usage: %s --to ENDPOINT --count N [--size BYTES] [--batch B] [--spread-ms MS]\n", argv[0]);
+        return -1;
+    }
+    return 0;
+}

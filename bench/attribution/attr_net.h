@@ -28,5 +28,21 @@ void printHold(const char* protocol, const char* families, unsigned port, int64_
  * ADDRESS ...", ADDRESS being its local address (0.0.0.0: any). 0, or -1. */
 int printRawHold(int protocol, int fd, int64_t startNs, int64_t mainNs);
 
+/* The options of the batched senders (mmsg, io_uring): --to ENDPOINT --count N
+ * [--size BYTES] [--batch B] [--spread-ms MS]. */
+struct BatchOptions {
+    struct sockaddr_storage to;
+    socklen_t toLength;
+    long count;
+    long size;
+    long batch;
+    double spreadMs;
+};
+
+/* Fills `options` (batch defaulting to `defaultBatch`); 0, or -1 after printing
+ * the usage when an option is missing or beyond its bound. */
+int parseBatchOptions(int argc, char** argv, long defaultBatch, long maxBatch, long maxPayload,
+                      struct BatchOptions* options);
+
 /* perror(what), then the exit status 1. */
 int fail(const char* what);

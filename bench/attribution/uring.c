@@ -97,32 +97,12 @@ static int run(struct Ring* ring, unsigned submit, unsigned complete, long size)
 
 int main(int argc, char** argv) {
     const int64_t mainNs = wallNs();
-    struct sockaddr_storage to;
-    socklen_t toLength = 0;
-    long count = 0;
-    long size = 200;
-    long batch = 16;
-    double spreadMs = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--to") == 0) {
-            if (parseEndpoint(argv[i + 1], &to, &toLength) != 0) toLength = 0;
-        } else if (strcmp(argv[i], "--count") == 0) {
-            count = atol(argv[i + 1]);
-        } else if (strcmp(argv[i], "--size") == 0) {
-            size = atol(argv[i + 1]);
-        } else if (strcmp(argv[i], "--batch") == 0) {
-            batch = atol(argv[i + 1]);
-        } else if (strcmp(argv[i], "--spread-ms") == 0) {
-            spreadMs = atof(argv[i + 1]);
-        } else {
-            count = 0;
-        }
-    }
-    if (toLength == 0 || count < 1 || size < 1 || size > kMaxPayload || batch < 1 || batch > kMaxBatch ||
-        argc % 2 == 0) {
-        fprintf(stderr, "usage: %s --to ENDPOINT --count N [--size BYTES] [--batch B] [--spread-ms MS]\n", argv[0]);
-        return 2;
-    }
+    struct BatchOptions options;
+    if (parseBatchOptions(argc, argv, 16, kMaxBatch, kMaxPayload, &options) != 0) return 2;
+    const struct sockaddr_storage to = options.to;
+    const socklen_t toLength = options.toLength;
+    const long count = options.count, size = options.size, batch = options.batch;
+    const double spreadMs = options.spreadMs;
     alarm(kGiveUpSeconds);
     const int64_t startNs = wallNs();
     const int fd = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);

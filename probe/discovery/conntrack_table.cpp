@@ -7,20 +7,11 @@
 #include <optional>
 
 #include "base/owner_claim.h"
+#include "probe/discovery/text_fields.h"
 
 namespace sondrel {
 
 namespace {
-
-std::string_view nextField(std::string_view& line) {
-    std::size_t start = 0;
-    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-    std::size_t end = start;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
-    const std::string_view field = line.substr(start, end - start);
-    line.remove_prefix(end);
-    return field;
-}
 
 std::optional<std::uint32_t> parseDecimal(std::string_view text, std::uint32_t limit) {
     std::uint32_t value = 0;

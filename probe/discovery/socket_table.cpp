@@ -9,23 +9,11 @@
 #include <optional>
 
 #include "base/owner_claim.h"
+#include "probe/discovery/text_fields.h"
 
 namespace sondrel {
 
 namespace {
-
-// Splits off the next blank-separated field; empty when the line is used up.
-// Inlined by force: with the sctp reader as a second caller the compiler
-// stops inlining it, and a busy server's tcp table takes a quarter longer.
-[[gnu::always_inline]] inline std::string_view nextField(std::string_view& line) {
-    std::size_t start = 0;
-    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-    std::size_t end = start;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
-    const std::string_view field = line.substr(start, end - start);
-    line.remove_prefix(end);
-    return field;
-}
 
 std::optional<std::uint64_t> parseNumber(std::string_view text, int base) {
     std::uint64_t value = 0;
