@@ -128,3 +128,16 @@ int parseBatchOptions(int argc, char** argv, long defaultBatch, long maxBatch, l
     }
     return 0;
 }
+
+int finishStream(int fd, const char* protocol, int64_t startNs, int64_t mainNs) {
+    unsigned port = 0;
+    const char* families = "4";
+    if (socketHolding(fd, &port, &families) != 0) return fail("getsockname");
+    if (shutdown(fd, SHUT_WR) != 0) return fail("shutdown");
+    char rest[64];
+    while (read(fd, rest, sizeof rest) > 0) {
+    }
+    close(fd);
+    printHold(protocol, families, port, startNs, mainNs);
+    return 0;
+}

@@ -28,6 +28,11 @@ void printHold(const char* protocol, const char* families, unsigned port, int64_
  * ADDRESS ...", ADDRESS being its local address (0.0.0.0: any). 0, or -1. */
 int printRawHold(int protocol, int fd, int64_t startNs, int64_t mainNs);
 
+/* Ends a stream the program has written: tells its hold line's port, shuts
+ * the writing side, reads until the peer closes (it has then read
+ * everything), closes and prints the hold line. 0, or the exit status 1. */
+int finishStream(int fd, const char* protocol, int64_t startNs, int64_t mainNs);
+
 /* The options of the batched senders (mmsg, io_uring): --to ENDPOINT --count N
  * [--size BYTES] [--batch B] [--spread-ms MS]. */
 struct BatchOptions {

@@ -90,14 +90,5 @@ int main(int argc, char** argv) {
     if (fd < 0) return fail("socket");
     if (connect(fd, (struct sockaddr*)&to, toLength) != 0) return fail("connect");
     if ((spliced ? bySplice(file, fd, bytes) : bySendfile(file, fd, bytes)) != 0) return fail(via);
-    unsigned port = 0;
-    const char* families = "4";
-    if (socketHolding(fd, &port, &families) != 0) return fail("getsockname");
-    if (shutdown(fd, SHUT_WR) != 0) return fail("shutdown");
-    char rest[64];
-    while (read(fd, rest, sizeof rest) > 0) {
-    }
-    close(fd);
-    printHold("tcp", families, port, startNs, mainNs);
-    return 0;
+    return finishStream(fd, "tcp", startNs, mainNs);
 }

@@ -108,28 +108,11 @@ nat_create() {
   ip -n "$ns_c" link set snat-c up
   ip -n "$ns_a" link set snat-a up
   ip -n "$ns_c" route add default via "$nat_net.1"
-  ip netns exec "$ns_a" sysctl -qw net.ipv4.ip_forward=1
-  if command -v nft >/dev/null; then
-    ip netns exec "$ns_a" nft -f - <<EOF
-table ip sondrel_nat {
-  chain postrouting {
-    type nat hook postrouting priority srcnat; policy accept;
-    ip saddr $nat_net.0/24 oifname "$veth_a" masquerade
-  }
-}
-EOF
-  else
-    ip netns exec "$ns_a" iptables -t nat -A POSTROUTING -s "$nat_net.0/24" -o "$veth_a" -j MASQUERADE
-  fi
+  netns_masquerade "$ns_a" "$nat_net.0/24" "$veth_a"
 }
 
 nat_remove() {
-  if command -v nft >/dev/null; then
-    ip netns exec "$ns_a" nft delete table ip sondrel_nat
-  else
-    ip netns exec "$ns_a" iptables -t nat -D POSTROUTING -s "$nat_net.0/24" -o "$veth_a" -j MASQUERADE
-  fi
-  ip netns exec "$ns_a" sysctl -qw net.ipv4.ip_forward=0
+  netns_unmasquerade "$ns_a" "$nat_net.0/24" "$veth_a"
   local pid
   for pid in $(ip netns pids "$ns_c" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
   ip netns del "$ns_c"

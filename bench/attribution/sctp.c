@@ -72,15 +72,5 @@ int main(int argc, char** argv) {
         if (wrote <= 0) return fail("write");
         done += wrote;
     }
-    unsigned port = 0;
-    const char* families = "4";
-    if (socketHolding(fd, &port, &families) != 0) return fail("getsockname");
-    /* The peer's close after our shutdown: it has read everything. */
-    if (shutdown(fd, SHUT_WR) != 0) return fail("shutdown");
-    char rest[64];
-    while (read(fd, rest, sizeof rest) > 0) {
-    }
-    close(fd);
-    printHold("sctp", families, port, startNs, mainNs);
-    return 0;
+    return finishStream(fd, "sctp", startNs, mainNs);
 }

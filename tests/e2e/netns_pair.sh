@@ -188,3 +188,36 @@ start_ready() {
   shift 2
   start_announcing "$name" "$ns" '^ready$' "$@"
 }
+
+# netns_masquerade NS SOURCE OUT_IF: NS forwards, and masquerades what comes
+# from SOURCE (an address or a prefix) on its way out of OUT_IF; nft, else
+# iptables. netns_unmasquerade NS SOURCE OUT_IF takes it away again.
+netns_masquerade() {
+  local ns=$1 source=$2 out=$3
+  ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1
+  if command -v nft >/dev/null; then
+    ip netns exec "$ns" nft -f - <<NAT
+table ip sondrel_nat {
+  chain postrouting {
+    type nat hook postrouting priority srcnat; policy accept;
+    ip saddr $source oifname "$out" masquerade
+  }
+}
+NAT
+  elif command -v iptables >/dev/null; then
+    ip netns exec "$ns" iptables -t nat -A POSTROUTING -s "$source" -o "$out" -j MASQUERADE
+  else
+    echo "FAIL: neither nft nor iptables is installed"
+    exit 1
+  fi
+}
+
+netns_unmasquerade() {
+  local ns=$1 source=$2 out=$3
+  if command -v nft >/dev/null; then
+    ip netns exec "$ns" nft delete table ip sondrel_nat
+  else
+    ip netns exec "$ns" iptables -t nat -D POSTROUTING -s "$source" -o "$out" -j MASQUERADE
+  fi
+  ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=0
+}

@@ -21,22 +21,7 @@ for ns in "$ns_a" "$ns_b"; do
   ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
 done
 ip -n "$ns_c" route add default via "$addr_ac"
-ip netns exec "$ns_a" sysctl -qw net.ipv4.ip_forward=1
-if command -v nft >/dev/null; then
-  ip netns exec "$ns_a" nft -f - <<NAT
-table ip sondrel_e2e {
-  chain postrouting {
-    type nat hook postrouting priority srcnat; policy accept;
-    oifname "$veth_a" ip saddr $addr_c masquerade
-  }
-}
-NAT
-elif command -v iptables >/dev/null; then
-  ip netns exec "$ns_a" iptables -t nat -A POSTROUTING -o "$veth_a" -s "$addr_c" -j MASQUERADE
-else
-  echo "FAIL: neither nft nor iptables is installed"
-  exit 1
-fi
+netns_masquerade "$ns_a" "$addr_c" "$veth_a"
 
 echo_port=40021
 sctp_port=40022
