@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 #include "base/packet_record.h"
@@ -23,6 +25,24 @@ inline constexpr std::uint16_t kProtocolSctp = 132;
 constexpr bool keyedByPort(std::uint16_t protocol) {
     return protocol == kProtocolTcp || protocol == kProtocolUdp || protocol == kProtocolSctp ||
            protocol == kProtocolIcmp || protocol == kProtocolIcmpv6;
+}
+
+// ICMP on IPv4, ICMPv6 on IPv6: the protocol whose echoes ping sockets send.
+constexpr bool isEchoProtocol(std::uint8_t family, std::uint16_t protocol) {
+    return protocol == (family == kFamilyIpv6 ? kProtocolIcmpv6 : kProtocolIcmp);
+}
+
+// The port-keyed protocols in the order of their planes, two planes (IPv4,
+// IPv6) each; ICMPv6's echo identifiers share ICMP's pair, on the IPv6 plane.
+inline constexpr std::uint16_t kPlaneProtocols[] = {kProtocolTcp, kProtocolUdp, kProtocolSctp, kProtocolIcmp};
+inline constexpr std::size_t kPortSlots = std::size(kPlaneProtocols) * 2 * 65536;
+
+// The slot of a (protocol, family, port) among the kPortSlots: one plane per
+// protocol and family, since a TCP and a UDP socket on one port number are
+// different owners, and so are sockets that carry only IPv4 or only IPv6.
+constexpr std::size_t portSlot(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
+    const std::size_t pair = protocol == kProtocolTcp ? 0 : protocol == kProtocolUdp ? 1 : protocol == kProtocolSctp ? 2 : 3;
+    return (pair * 2 + (ipv6 ? 1u : 0u)) << 16 | port;
 }
 
 // One owner of one (protocol, local port): from `sinceNs` on, packets of that

@@ -36,13 +36,10 @@ constexpr std::size_t kCommandReadSize = 4096;
 class KnownSlots {
 public:
     // Port planes of TCP, UDP, SCTP and echo identifiers, then one slot per raw (family, protocol).
-    KnownSlots() : m_bits((8 * 65536 + 512) / 64) {}
-    static std::size_t slot(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
-        const std::size_t pair = protocol == kProtocolTcp ? 0u : protocol == kProtocolUdp ? 1u : protocol == kProtocolSctp ? 2u : 3u;
-        return (pair * 2 + (ipv6 ? 1u : 0u)) << 16 | port;
-    }
+    KnownSlots() : m_bits((kPortSlots + 512) / 64) {}
+    static std::size_t slot(std::uint16_t protocol, bool ipv6, std::uint16_t port) { return portSlot(protocol, ipv6, port); }
     static std::size_t rawSlot(std::uint16_t protocol, bool ipv6) {
-        return 8 * 65536 + (ipv6 ? 256u : 0u) + (protocol & 0xFFu);
+        return kPortSlots + (ipv6 ? 256u : 0u) + (protocol & 0xFFu);
     }
     void mark(std::size_t slot) { m_bits[slot / 64].fetch_or(1ull << (slot % 64), std::memory_order_relaxed); }
     bool known(std::size_t slot) const {
@@ -222,7 +219,7 @@ void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& record
     if (!shared.discovery) return;
     for (const PacketRecord& record : records) {
         const bool ipv6 = record.family == kFamilyIpv6;
-        const bool echo = record.protocol == (ipv6 ? kProtocolIcmpv6 : kProtocolIcmp);
+        const bool echo = isEchoProtocol(record.family, record.protocol);
         const bool byPort = echo || record.protocol == kProtocolTcp || record.protocol == kProtocolUdp ||
                             record.protocol == kProtocolSctp;
         if (!byPort) {

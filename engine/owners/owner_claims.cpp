@@ -27,13 +27,8 @@ const OwnerClaims::Slot* OwnerClaims::findSlot(std::size_t index) const {
     return page ? &page[index & 0xFF] : nullptr;
 }
 
-// One plane per protocol and family: a TCP and a UDP socket on one port
-// number are different owners, and so are sockets that can carry only IPv4
-// or only IPv6. ICMP's echo identifiers (IPv4) and ICMPv6's (IPv6) share a
-// plane pair, each on its own family.
 std::size_t OwnerClaims::slotIndex(std::uint8_t family, std::uint16_t protocol, std::uint16_t port) {
-    const std::size_t pair = protocol == kProtocolTcp ? 0u : protocol == kProtocolUdp ? 1u : protocol == kProtocolSctp ? 2u : 3u;
-    return (pair * 2 + (family == 6 ? 1u : 0u)) << 16 | port;
+    return portSlot(protocol, family == kFamilyIpv6, port);
 }
 
 void OwnerClaims::addToTimeline(Timeline& timeline, std::int64_t since, std::uint32_t label) {
@@ -63,10 +58,6 @@ Ipv6Address claimAddress(std::uint8_t family, const IpAddress& address) {
     const std::uint32_t ipv4 = address.ipv4();
     std::memcpy(bytes.data(), &ipv4, 4);
     return bytes;
-}
-
-bool echoProtocol(std::uint8_t family, std::uint16_t protocol) {
-    return protocol == (family == kFamilyIpv4 ? kProtocolIcmp : kProtocolIcmpv6);
 }
 
 }  // namespace
@@ -253,7 +244,7 @@ OwnerLabel OwnerClaims::lookupOwner(const OwnerQuery& query) const {
         const std::scoped_lock guard(OwnerMapLock);
         if (m_anyFlows.load(std::memory_order_relaxed)) label = flowOwnerAt(query);
         if (label == 0) label = labelAt(query);
-    } else if (!echoProtocol(query.family, query.protocol)) {
+    } else if (!isEchoProtocol(query.family, query.protocol)) {
         if (m_anyRaw.load(std::memory_order_relaxed)) {
             const std::scoped_lock guard(OwnerMapLock);
             label = rawOwnerAt(query);

@@ -116,7 +116,7 @@ private:
     void addToSlot(std::size_t index, std::int64_t since, std::uint32_t label, bool protocolRow);
 
     mutable std::mutex OwnerMapLock;
-    std::array<std::unique_ptr<Slot[]>, 8 * 65536 / 256> m_pages;
+    std::array<std::unique_ptr<Slot[]>, kPortSlots / 256> m_pages;
     std::map<RawKey, Timeline> m_raw;
     std::atomic<bool> m_anyRaw{false};
     std::unordered_map<FlowKey, Timeline, FlowKeyHash> m_flows;

@@ -11,19 +11,8 @@ namespace {
 
 constexpr std::int64_t kBeginning = std::numeric_limits<std::int64_t>::min();
 
-// The port-keyed protocols in plane order, two planes (IPv4, IPv6) each.
-constexpr std::uint16_t kPlaneProtocols[] = {kProtocolTcp, kProtocolUdp, kProtocolSctp, kProtocolIcmp};
-constexpr std::size_t kPortSlots = std::size(kPlaneProtocols) * 2 * 65536;
 // Raw sockets are few; a host with more keys than this has its later ones unclaimed.
 constexpr std::size_t kMaxRawKeys = 4096;
-
-std::size_t slotOf(std::uint16_t protocol, bool ipv6, std::uint16_t port) {
-    // ICMPv6's echo identifiers share ICMP's plane pair, on the IPv6 plane.
-    const std::uint16_t pairProtocol = protocol == kProtocolIcmpv6 ? kProtocolIcmp : protocol;
-    const std::size_t pair = std::size_t(std::find(std::begin(kPlaneProtocols), std::end(kPlaneProtocols), pairProtocol) -
-                                         std::begin(kPlaneProtocols));
-    return (pair * 2 + (ipv6 ? 1u : 0u)) << 16 | port;
-}
 
 }  // namespace
 
@@ -49,8 +38,8 @@ void ClaimTracker::forEachSlot(const SeenSocket& socket, Visit visit) {
         return;
     }
     if (!keyedByPort(socket.protocol)) return;
-    if (socket.carries & kCarriesIpv4) visit(slotOf(socket.protocol, false, socket.localPort));
-    if (socket.carries & kCarriesIpv6) visit(slotOf(socket.protocol, true, socket.localPort));
+    if (socket.carries & kCarriesIpv4) visit(portSlot(socket.protocol, false, socket.localPort));
+    if (socket.carries & kCarriesIpv6) visit(portSlot(socket.protocol, true, socket.localPort));
 }
 
 std::uint32_t ClaimTracker::labelId(const std::u16string* label) {
@@ -146,15 +135,15 @@ bool ClaimTracker::observeTunnels(std::span<const TunnelPort> tunnels, std::int6
     for (const std::uint16_t port : m_tunnelPorts) {
         if (std::any_of(tunnels.begin(), tunnels.end(), [&](const TunnelPort& tunnel) { return tunnel.port == port; }))
             continue;
-        state(slotOf(17, false, port)).tunnel = false;
-        state(slotOf(17, true, port)).tunnel = false;
+        state(portSlot(17, false, port)).tunnel = false;
+        state(portSlot(17, true, port)).tunnel = false;
         released = true;
     }
     m_tunnelPorts.clear();
     for (const TunnelPort& tunnel : tunnels) {
         const std::uint32_t label = labelId(&tunnel.label);
         for (const bool ipv6 : {false, true}) {
-            const std::size_t slot = slotOf(17, ipv6, tunnel.port);
+            const std::size_t slot = portSlot(17, ipv6, tunnel.port);
             SlotState& state = this->state(slot);
             state.tunnel = true;
             if (state.label != label) {
