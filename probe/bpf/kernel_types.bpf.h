@@ -22,6 +22,7 @@ typedef _Bool bool;
 
 /* uapi constants (include/uapi/linux/bpf.h, socket.h, in.h, tcp_states.h) */
 enum {
+	BPF_MAP_TYPE_ARRAY = 2,
 	BPF_MAP_TYPE_PERF_EVENT_ARRAY = 4,
 	BPF_MAP_TYPE_PERCPU_ARRAY = 6,
 	BPF_MAP_TYPE_LRU_HASH = 9,

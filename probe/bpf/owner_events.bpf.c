@@ -109,6 +109,16 @@ struct {
 	__uint(max_entries, 256 * 1024);
 } events SEC(".maps");
 
+/* When a program last wrote through a packet socket: the flow counter
+ * shares this map and passes outgoing frames to user space meanwhile, so
+ * the capture thread can pair them with these sends. */
+struct {
+	__uint(type, BPF_MAP_TYPE_ARRAY);
+	__uint(max_entries, 1);
+	__type(key, __u32);
+	__type(value, __u64);
+} packet_send_seen SEC(".maps");
+
 static __always_inline __u64 now_ns(void)
 {
 	return use_boot_clock ? bpf_ktime_get_boot_ns() : bpf_ktime_get_ns();
@@ -359,6 +369,10 @@ static __always_inline int packet_sent(void *ctx, struct sock *sk, int ifindex, 
 	if (!ifindex)
 		ifindex = BPF_CORE_READ((struct packet_sock *)sk, ifindex);
 	current_identity(&who);
+	const __u32 zero = 0;
+	__u64 *seen = bpf_map_lookup_elem(&packet_send_seen, &zero);
+	if (seen)
+		*seen = who.time_ns;
 	fill_header(&rec.header, OWNER_RECORD_PACKET_SEND, sizeof(rec), &who);
 	rec.ifindex = ifindex;
 	rec.length = len > 0xffffffffULL ? 0xffffffffU : (__u32)len;

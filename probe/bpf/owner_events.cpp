@@ -6,13 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <utility>
 
 #include "probe/bpf/kernel_probes.h"
+#include "probe/bpf/libbpf_log.h"
 #include "owner_events.skel.h"
 
 namespace sondrel {
@@ -86,41 +85,6 @@ bool isPermissionError(int negativeErrno) {
 }
 
 const char* const kPrivilegeHint = "eBPF owner events need CAP_BPF and CAP_PERFMON (or root)";
-
-// libbpf's messages while open() runs, kept for the reason it returns.
-thread_local std::string* t_libbpfLog = nullptr;
-
-int collectLibbpfLog(enum libbpf_print_level level, const char* format, va_list args) {
-    if (level == LIBBPF_DEBUG || t_libbpfLog == nullptr) return 0;
-    char line[1024];
-    vsnprintf(line, sizeof line, format, args);
-    t_libbpfLog->append(line);
-    constexpr std::size_t kKeep = 3000;  // a verifier log's end says what failed
-    if (t_libbpfLog->size() > 2 * kKeep) t_libbpfLog->erase(0, t_libbpfLog->size() - kKeep);
-    return 0;
-}
-
-class LibbpfLogCapture {
-public:
-    explicit LibbpfLogCapture(std::string& log) : m_previous(libbpf_set_print(collectLibbpfLog)) {
-        t_libbpfLog = &log;
-    }
-    ~LibbpfLogCapture() {
-        t_libbpfLog = nullptr;
-        libbpf_set_print(m_previous);
-    }
-    LibbpfLogCapture(const LibbpfLogCapture&) = delete;
-    LibbpfLogCapture& operator=(const LibbpfLogCapture&) = delete;
-
-private:
-    libbpf_print_fn_t m_previous;
-};
-
-std::string withLog(std::string reason, const std::string& log) {
-    if (log.empty()) return reason;
-    const auto tail = log.size() > 1500 ? log.substr(log.size() - 1500) : log;
-    return reason + "\nlibbpf: " + tail;
-}
 
 // Picks, per role, the first hook set whose hooks all attach, probing each
 // hook once however many roles or calls ask for it.
@@ -295,7 +259,7 @@ LoadedProbes loadFirstPlan(const std::vector<std::vector<const Hook*>>& hookSets
             const LoadPlan plan{hooks, netns, ownNetns, ringBuffer, bootClock, socketStorage};
             std::string error;
             if (auto* skeleton = loadProbes(plan, error)) return {skeleton, &hooks, socketStorage};
-            if (failure.empty()) failure = withLog(error, log);
+            if (failure.empty()) failure = bpf::withLog(error, log);
         }
     }
     whyNot = failure;
@@ -316,7 +280,7 @@ std::vector<std::string> distinctHookNames(const std::vector<const Hook*>& hooks
 
 std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const BpfOwnerEventsOptions& options) {
     std::string log;
-    LibbpfLogCapture capture(log);
+    bpf::LibbpfLogCapture capture(log);
 
     const bpf::KernelBtf btf;
     if (!btf.valid()) {
@@ -347,7 +311,7 @@ std::unique_ptr<BpfOwnerEvents> BpfOwnerEvents::open(std::string& whyNot, const 
     self->m_hooks = distinctHookNames(*loaded.hooks);
 
     if (!self->openEventBuffer(useRing)) {
-        whyNot = withLog("mapping the owner-event buffer failed (" + errorText(-errno) + ")", log);
+        whyNot = bpf::withLog("mapping the owner-event buffer failed (" + errorText(-errno) + ")", log);
         return nullptr;
     }
     whyNot.clear();
@@ -430,6 +394,10 @@ std::string BpfOwnerEvents::hooksInUse() const {
     text += m_ring != nullptr ? "; ring buffer" : "; perf buffer";
     text += m_clock == EventClock::Boot ? "; CLOCK_BOOTTIME" : "; CLOCK_MONOTONIC";
     return text;
+}
+
+int BpfOwnerEvents::packetSendSeenFd() const {
+    return bpf_map__fd(m_skeleton->maps.packet_send_seen);
 }
 
 std::uint64_t BpfOwnerEvents::lostRecords() const {

@@ -68,6 +68,9 @@ public:
     // socket storage; ring buffer; CLOCK_BOOTTIME".
     std::string hooksInUse() const;
     EventClock clock() const { return m_clock; }
+    // The map holding the time of the last packet-socket send, for the flow
+    // counter (BpfFlowCounterOptions::packetSendSeenFd); valid until destruction.
+    int packetSendSeenFd() const;
 
     // Records the kernel could not queue (buffer full): owners may have been
     // missed, a /proc scan catches up.

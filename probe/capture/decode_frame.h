@@ -10,15 +10,9 @@
 #include "base/packet_queue.h"
 #include "probe/capture/duplicate_frames.h"
 #include "probe/capture/interface_filter.h"
+#include "probe/capture/link_type.h"
 
 namespace sondrel {
-
-// The link layers whose frames can carry the IP packets we count. VPN and
-// tunnel interfaces deliver bare IP (Raw), the "any" device delivers Linux
-// cooked frames; anything else is Unsupported and never decoded.
-// LinuxCooked2 is what the "any" device gives once asked (pcap_set_datalink):
-// its header carries the interface index, which the record keeps.
-enum class LinkType : std::uint8_t { Ethernet, Raw, LinuxCooked, LinuxCooked2, Unsupported };
 
 // Maps pcap_datalink()'s answer: DLT_EN10MB, DLT_RAW, DLT_LINUX_SLL, DLT_LINUX_SLL2.
 LinkType linkTypeFromDatalink(int datalink);
