@@ -178,34 +178,38 @@ void BpfFlowCounter::forgetInterfaces() {
     for (const std::uint32_t index : indexes) bpf_map_delete_elem(fd, &index);
 }
 
-bool BpfFlowCounter::readFlows(std::vector<unsigned char>& keys, std::vector<unsigned char>& values) const {
+std::size_t BpfFlowCounter::readFlows(bool& complete) {
     const int fd = bpf_map__fd(m_skeleton->maps.flows);
     const std::size_t valueSize = kValueStride * static_cast<std::size_t>(m_cpus);
     // The hash table's batch position is a bucket number; a key's size is room enough.
     unsigned char position[2][kKeySize] = {};
     bool first = true;
     std::uint32_t batch = kBatchKeys;
-    keys.clear();
-    values.clear();
+    std::size_t have = 0;
+    complete = false;
     for (;;) {
-        const std::size_t have = keys.size() / kKeySize;
-        keys.resize((have + batch) * kKeySize);
-        values.resize((have + batch) * valueSize);
+        // Grown only, never shrunk: a drain a second must not refill megabytes.
+        if (m_keys.size() < (have + batch) * kKeySize) {
+            m_keys.resize((have + batch) * kKeySize);
+            m_values.resize((have + batch) * valueSize);
+        }
         std::uint32_t count = batch;
         bpf_map_batch_opts options{};
         options.sz = sizeof options;
         const int err = bpf_map_lookup_batch(fd, first ? nullptr : position[0], position[1],
-                                             keys.data() + have * kKeySize, values.data() + have * valueSize, &count,
-                                             &options);
-        keys.resize((have + count) * kKeySize);
-        values.resize((have + count) * valueSize);
-        if (err == -ENOENT) return true;
+                                             m_keys.data() + have * kKeySize, m_values.data() + have * valueSize,
+                                             &count, &options);
+        have += count;
+        if (err == -ENOENT) {
+            complete = true;
+            return have;
+        }
         // One bucket holds more flows than a batch: ask for more at once.
         if (err == -ENOSPC && count == 0 && batch < (1u << 20)) {
             batch *= 2;
             continue;
         }
-        if (err != 0) return false;
+        if (err != 0) return have;
         first = false;
         std::memcpy(position[0], position[1], kKeySize);
     }
@@ -218,16 +222,15 @@ void BpfFlowCounter::drain(std::vector<FlowDelta>& out) {
     ++m_drains;
     const std::int64_t offsetNs = realtimeOffsetNs(EventClock::Boot);
 
-    std::vector<unsigned char> keys;
-    std::vector<unsigned char> values;
-    if (!readFlows(keys, values)) return;
+    bool complete = false;
+    const std::size_t flows = readFlows(complete);
     const int fd = bpf_map__fd(m_skeleton->maps.flows);
     const std::size_t valueSize = kValueStride * static_cast<std::size_t>(m_cpus);
     std::vector<unsigned char> last(valueSize);
-    for (std::size_t i = 0; i < keys.size() / kKeySize; ++i) {
+    for (std::size_t i = 0; i < flows; ++i) {
         flow_key key;
-        std::memcpy(&key, keys.data() + i * kKeySize, kKeySize);
-        Totals totals = sumOverCpus(values.data() + i * valueSize, m_cpus, previousEpochNs);
+        std::memcpy(&key, m_keys.data() + i * kKeySize, kKeySize);
+        Totals totals = sumOverCpus(m_values.data() + i * valueSize, m_cpus, previousEpochNs);
         // Deleting returns the values as they were at the end, so bytes
         // counted since the read above are still reported.
         bool removed = false;
@@ -254,7 +257,9 @@ void BpfFlowCounter::drain(std::vector<FlowDelta>& out) {
             reported = Reported{totals.bytes, totals.packets, m_drains};
         }
     }
-    std::erase_if(m_reported, [this](const auto& entry) { return entry.second.drain != m_drains; });
+    // Only a whole read tells which flows left the table; forgetting one that
+    // was merely not read would report its bytes again.
+    if (complete) std::erase_if(m_reported, [this](const auto& entry) { return entry.second.drain != m_drains; });
 }
 
 std::uint64_t BpfFlowCounter::overflowFrames() const {

@@ -82,14 +82,18 @@ private:
     };
 
     BpfFlowCounter() = default;
-    // Every entry of the kernel table: keys, and per key one value per CPU.
-    bool readFlows(std::vector<unsigned char>& keys, std::vector<unsigned char>& values) const;
+    // Reads the kernel table's entries into m_keys and m_values (per key one
+    // value per CPU); returns how many. complete is false when a failing read
+    // ended it early: what it missed is reported by the next drain.
+    std::size_t readFlows(bool& complete);
 
     flow_counter_bpf* m_skeleton = nullptr;
     int m_cpus = 1;
     std::uint64_t m_drains = 0;
     std::uint64_t m_previousEpochNs = 0;
     std::unordered_map<KeyBytes, Reported, KeyHash> m_reported;
+    std::vector<unsigned char> m_keys;
+    std::vector<unsigned char> m_values;
 };
 
 }  // namespace sondrel

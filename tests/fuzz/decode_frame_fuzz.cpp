@@ -9,18 +9,28 @@
 // and the duplicate check, which may only ever leave frames out. Every frame lives in a heap block of exactly its
 // length. The fragment table is small here so that eviction is reached, and it
 // is checked against a plain list kept beside it.
+//
+// As root, frames of Ethernet and Raw inputs also go through the in-kernel
+// flow counter's socket filters (BPF_PROG_TEST_RUN), which must count exactly
+// what decodeHeaders reads: the same bytes, family, addresses and, but for a
+// later fragment (whose ports come from a table the two do not share), the
+// same ports and protocol.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "probe/bpf/flow_counter.h"
 #include "probe/capture/decode_frame.h"
 #include "tests/support/decode_frame_bytes.h"
+#include "tests/support/socket_filter_run.h"
 
 namespace {
 
@@ -110,6 +120,72 @@ void checkStatelessRecord(const std::uint8_t* frame, std::size_t length, sondrel
           (echo ? record.srcPort == 0 || record.dstPort == 0 : record.srcPort == 0 && record.dstPort == 0));
 }
 
+// Loaded on first use; nullptr when not root or the kernel refuses it.
+sondrel::BpfFlowCounter* flowCounter() {
+    static const std::unique_ptr<sondrel::BpfFlowCounter> counter = [] {
+        std::string whyNot;
+        // Every drain walks all the table's buckets: a small table keeps runs fast.
+        auto opened = sondrel::BpfFlowCounter::open(whyNot, {.maxFlows = 4096});
+        if (!opened) std::fprintf(stderr, "decode_frame_fuzz: the flow counter is not compared: %s\n", whyNot.c_str());
+        return opened;
+    }();
+    return counter.get();
+}
+
+// The test run strips a first 14 bytes as an Ethernet header, so the
+// Ethernet and Raw programs get the frame behind this one.
+constexpr std::uint8_t kStandInHeader[14] = {0x02, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0, 0x02, 0x08, 0x00};
+
+// The frame through count_cooked (as is) and count_ethernet on an Ethernet
+// link, through count_raw on a Raw one; every run that the kernel does not
+// refuse counts the frame, and one drain gives its flow. A frame passed to
+// user space is one the full table had no room for.
+void checkFlowCounter(sondrel::BpfFlowCounter& counter, const std::uint8_t* frame, std::size_t length,
+                      sondrel::LinkType link, bool decoded, const sondrel::PacketRecord& record,
+                      const sondrel::FragmentFields& fragment) {
+    std::vector<std::uint8_t> behind(kStandInHeader, kStandInHeader + sizeof kStandInHeader);
+    behind.insert(behind.end(), frame, frame + length);
+    std::vector<sondrel::FlowDelta> deltas;
+    counter.drain(deltas);
+    deltas.clear();
+    const std::uint64_t overflowBefore = counter.overflowFrames();
+    std::uint64_t runs = 0;
+    std::uint64_t passed = 0;
+    const auto run = [&](int program, std::span<const std::uint8_t> data) {
+        if (data.size() < 14) return;
+        const auto verdict = sondrel::test::runSocketFilter(program, data);
+        // Refused: an IP EtherType without a whole IP header, which never decodes.
+        if (!verdict) {
+            check(!decoded);
+            return;
+        }
+        check(*verdict == 0 || (decoded && *verdict == data.size() - 14));
+        (*verdict == 0 ? runs : passed) += 1;
+    };
+    if (link == sondrel::LinkType::Ethernet) {
+        run(counter.programFd(sondrel::LinkType::LinuxCooked2, false), {frame, length});
+        run(counter.programFd(sondrel::LinkType::Ethernet, false), behind);
+    } else {
+        run(counter.programFd(sondrel::LinkType::Raw, false), behind);
+    }
+    check(counter.overflowFrames() - overflowBefore == passed);
+    counter.drain(deltas);
+    if (!decoded || runs == 0) {
+        check(deltas.empty());
+        return;
+    }
+    check(deltas.size() == 1);
+    const sondrel::FlowDelta& delta = deltas[0];
+    check(delta.packets == runs && delta.bytes == runs * record.length);
+    check(delta.record.family == record.family && delta.record.srcAddr == record.srcAddr &&
+          delta.record.dstAddr == record.dstAddr && delta.record.src6 == record.src6 &&
+          delta.record.dst6 == record.dst6);
+    if (fragment.role != sondrel::FragmentRole::Later) {
+        check(delta.record.srcPort == record.srcPort && delta.record.dstPort == record.dstPort &&
+              delta.record.protocol == record.protocol);
+    }
+}
+
 struct FrameSpan {
     std::size_t offset;
     std::size_t length;
@@ -163,6 +239,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         sondrel::FragmentFields fragment;
         const bool decoded = sondrel::decodeHeaders({frame.get(), length}, link, length, alone, fragment);
         check(decoded == sondrel::decodeFrameBytes({frame.get(), length}, link).has_value());
+        if (link == sondrel::LinkType::Ethernet || link == sondrel::LinkType::Raw) {
+            if (sondrel::BpfFlowCounter* counter = flowCounter()) {
+                checkFlowCounter(*counter, frame.get(), length, link, decoded, alone, fragment);
+            }
+        }
 
         const std::size_t queuedBefore = queue.records().size();
         const std::int64_t second = timeNs / 1'000'000'000;
