@@ -4,6 +4,7 @@
 #include <mutex>
 #include <span>
 
+#include "base/flow_delta.h"
 #include "base/packet_record.h"
 
 namespace sondrel {
@@ -21,6 +22,9 @@ public:
     void push(const PacketRecord& record);
     // The same for a batch, under one QueueLock.
     void pushAll(std::span<const PacketRecord> records);
+    // Flows as records whose length is their bytes (in several records when
+    // beyond what a length holds), under one QueueLock.
+    void pushFlows(std::span<const FlowDelta> flows);
 
     // The callers below must hold QueueLock.
     std::deque<PacketRecord>& records() { return m_records; }

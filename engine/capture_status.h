@@ -29,6 +29,9 @@ struct CaptureStatus {
     std::u16string lastError;
     std::uint64_t packetsCaptured = 0;
     std::uint64_t packetsDropped = 0;  // lost in the kernel ring or the capture helper
+    // Counted by the kernel's flow counter, and passed to user space instead because its table was full.
+    std::uint64_t packetsCountedInKernel = 0;
+    std::uint64_t kernelTableFull = 0;
 };
 
 // Fills the interface fields of `status` from what the helper captures.

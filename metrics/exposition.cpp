@@ -181,6 +181,12 @@ void appendInterfaceFamilies(std::string& out, const MetricsSnapshot& snapshot, 
     appendFamily(out, "sondrel_capture_packets_dropped_total", "counter",
                  "Packets the capture lost before they were counted.");
     appendSample(out, "sondrel_capture_packets_dropped_total", "device", device, capture.packetsDropped);
+    appendFamily(out, "sondrel_capture_kernel_packets_total", "counter",
+                 "Packets counted in the kernel, never copied to user space (a part of sondrel_capture_packets_total).");
+    appendSample(out, "sondrel_capture_kernel_packets_total", "device", device, capture.packetsCountedInKernel);
+    appendFamily(out, "sondrel_capture_kernel_table_full_total", "counter",
+                 "Packets the kernel's flow table had no room for, counted in user space instead.");
+    appendSample(out, "sondrel_capture_kernel_table_full_total", "device", device, capture.kernelTableFull);
     appendFamily(out, "sondrel_capture_up", "gauge", "1 while the interface is being captured, else 0.");
     appendSample(out, "sondrel_capture_up", "device", device, capture.capturing ? 1 : 0);
 }

@@ -53,21 +53,29 @@ int main() {
     sondrel::wire::encodeHello(hello);
     writer->write(hello);
 
-    // The owner probes are loaded first, while the main thread alone exists:
+    // The owner probes and the flow counter are loaded first, while the main thread alone exists:
     // the right to load them is then dropped before any other thread is made.
     std::string eventsMissing;
     std::unique_ptr<sondrel::BpfOwnerEvents> events;
+    std::string counterMissing;
+    std::unique_ptr<sondrel::BpfFlowCounter> counter;
     {
         const sondrel::probe::ScopedPrivilege loading(sondrel::probe::Privilege::LoadProbes);
         // Sockets of every network namespace: a container's connections cross this one's interfaces.
         sondrel::BpfOwnerEventsOptions options;
         options.networkNamespace = 0;
         events = sondrel::BpfOwnerEvents::open(eventsMissing, options);
+        // The counter learns of packet-socket writes from the owner probes: those frames must reach the window.
+        sondrel::BpfFlowCounterOptions counterOptions;
+        counterOptions.packetSendSeenFd = events ? events->packetSendSeenFd() : -1;
+        counter = sondrel::BpfFlowCounter::open(counterMissing, counterOptions);
     }
     sondrel::probe::dropForGood({sondrel::probe::Privilege::LoadProbes});
     eventsMissing = eventsMissing.substr(0, eventsMissing.find('\n'));
+    counterMissing = counterMissing.substr(0, counterMissing.find('\n'));
 
     sondrel::probe::ProbeSession session(writer);
+    session.countInKernel(std::move(counter), counterMissing);
     session.startDiscovery(std::move(events), eventsMissing);
     // From here on the main thread (and every capture thread it starts) may
     // only open capture sockets.

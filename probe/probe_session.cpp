@@ -18,6 +18,7 @@
 #include "base/text.h"
 #include "probe/capture/capture_thread.h"
 #include "probe/discovery/event_labels.h"
+#include "probe/flow_aggregator.h"
 #include "probe/foreign_owners.h"
 #include "probe/privileges.h"
 #include "wire/commands.h"
@@ -60,6 +61,16 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     const std::shared_ptr<LiveCaptureHandles> handles = std::make_shared<LiveCaptureHandles>();
     KnownSlots known;
     std::unique_ptr<OwnerScanWorker> discovery;
+    // Where eBPF is available: the flows the kernel counted, and the probes
+    // that see a program write through a packet socket.
+    std::shared_ptr<BpfFlowCounter> kernelFlows;
+    std::shared_ptr<BpfOwnerEvents> ownerEvents;
+    std::string kernelFlowsMissing;
+
+    bool packetSocketsWriting() const {
+        constexpr std::int64_t kQuietNs = 1'000'000'000;
+        return ownerEvents && ownerEvents->packetSentWithin(kQuietNs);
+    }
 
     std::mutex lock;  // guards the capture threads' bookkeeping below
     // The address of each capture thread still running; 0 for a run of a list or all.
@@ -148,9 +159,24 @@ namespace {
 
 using Shared = ProbeSession::Shared;
 
+// The capture thread's view of the kernel's flow counter.
+class KernelFlowCounting final : public KernelCounting {
+public:
+    explicit KernelFlowCounting(std::shared_ptr<BpfFlowCounter> counter) : m_counter(std::move(counter)) {}
+    bool attach(int socketFd, LinkType link, bool namedInterfaces) override {
+        return m_counter->attach(socketFd, link, namedInterfaces);
+    }
+    void setInterfaceCounted(std::uint32_t index, bool counted) override { m_counter->setInterfaceCounted(index, counted); }
+    void forgetInterfaces() override { m_counter->forgetInterfaces(); }
+
+private:
+    std::shared_ptr<BpfFlowCounter> m_counter;
+};
+
 // The helper knew the addresses when it took the packets: the window counts by its word.
-void markLocalEnds(std::vector<PacketRecord>& records, const LocalAddresses& local) {
-    for (PacketRecord& record : records) {
+void markLocalEnds(std::vector<FlowDelta>& flows, const LocalAddresses& local) {
+    for (FlowDelta& flow : flows) {
+        PacketRecord& record = flow.record;
         const LocalEnds ends = local.classify(record);
         record.localEnds = std::uint8_t(kEndsKnown | (ends.source ? kSourceLocal : 0) |
                                         (ends.destination ? kDestinationLocal : 0));
@@ -169,13 +195,13 @@ class InterfaceTracker {
 public:
     explicit InterfaceTracker(Shared& shared) : m_shared(shared), m_local(shared.control->localAddress) {}
 
-    // Marks the records' local ends; a new list goes to `frames` first.
-    void mark(std::vector<PacketRecord>& records, std::vector<std::uint8_t>& frames) {
+    // Marks the flows' local ends; a new list goes to `frames` first.
+    void mark(std::vector<FlowDelta>& flows, std::vector<std::uint8_t>& frames) {
         const auto now = std::chrono::steady_clock::now();
         bool read = m_watch.changed() || m_shared.interfacesChanged.exchange(false) || now - m_lastRead >= kRereadPeriod;
         if (!read && now - m_lastRead >= kUnknownIndexPause) {
-            read = std::any_of(records.begin(), records.end(), [this](const PacketRecord& record) {
-                return record.interfaceIndex != 0 && !knownIndex(m_current, record.interfaceIndex);
+            read = std::any_of(flows.begin(), flows.end(), [this](const FlowDelta& flow) {
+                return flow.record.interfaceIndex != 0 && !knownIndex(m_current, flow.record.interfaceIndex);
             });
         }
         if (read) {
@@ -192,14 +218,14 @@ public:
                 CapturedInterfaces both = m_current;
                 both.insert(both.end(), next.begin(), next.end());
                 m_local.setInterfaces(both);
-                markLocalEnds(records, m_local);
+                markLocalEnds(flows, m_local);
                 m_current = std::move(next);
                 m_local.setInterfaces(m_current);
                 wire::encodeInterfaces(frames, m_current);
                 return;
             }
         }
-        markLocalEnds(records, m_local);
+        markLocalEnds(flows, m_local);
     }
     const LocalAddresses& local() const { return m_local; }
 
@@ -215,9 +241,10 @@ private:
 
 // A TCP or UDP packet whose local port no claim has named asks for a pass:
 // its program may be gone before the next periodic one.
-void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& records, const LocalAddresses& local) {
+void askForUnknownOwners(Shared& shared, const std::vector<FlowDelta>& flows, const LocalAddresses& local) {
     if (!shared.discovery) return;
-    for (const PacketRecord& record : records) {
+    for (const FlowDelta& flow : flows) {
+        const PacketRecord& record = flow.record;
         const bool ipv6 = record.family == kFamilyIpv6;
         const bool echo = isEchoProtocol(record.family, record.protocol);
         const bool byPort = echo || record.protocol == kProtocolTcp || record.protocol == kProtocolUdp ||
@@ -242,17 +269,26 @@ void askForUnknownOwners(Shared& shared, const std::vector<PacketRecord>& record
     }
 }
 
+// Sums one round's packets by flow, with what the kernel counted, and sends
+// the flows: the window is sent a record per flow, not one per packet.
 void forward(std::shared_ptr<Shared> shared) {
     dropEverything();
     std::vector<PacketRecord> records;
+    FlowAggregator aggregator;
+    std::vector<FlowDelta> counted;
     std::vector<std::uint8_t> frames;
     InterfaceTracker interfaces(*shared);
     std::uint64_t forwarded = 0;
+    std::uint64_t countedInKernel = 0;
     std::uint64_t lastDropped = ~std::uint64_t(0);
     std::uint64_t lastForwardedSent = ~std::uint64_t(0);
+    std::uint64_t lastTableFull = 0;
     auto lastStatistics = std::chrono::steady_clock::now();
     for (;;) {
         std::this_thread::sleep_for(kForwardPeriod);
+        // Read before the queue is taken: a frame written through a packet
+        // socket was handed over before it was captured, so its write shows here.
+        const bool alone = shared->packetSocketsWriting();
         records.clear();
         {
             const std::scoped_lock guard(shared->control->queue.QueueLock);
@@ -260,22 +296,36 @@ void forward(std::shared_ptr<Shared> shared) {
             records.assign(queued.begin(), queued.end());
             queued.clear();
         }
-        frames.clear();
-        interfaces.mark(records, frames);
-        for (std::size_t at = 0; at < records.size(); at += wire::kMaxPacketsPerFrame) {
-            const std::size_t count = std::min(wire::kMaxPacketsPerFrame, records.size() - at);
-            wire::encodePackets(frames, std::span(records).subspan(at, count));
+        aggregator.clear();
+        // The window matches a packet socket's frames to their writes by length, one by one.
+        for (const PacketRecord& record : records) alone ? aggregator.addAlone(record) : aggregator.add(record);
+        if (shared->kernelFlows) {
+            counted.clear();
+            shared->kernelFlows->drain(counted);
+            for (const FlowDelta& flow : counted) {
+                aggregator.add(flow);
+                countedInKernel += flow.packets;
+            }
         }
-        forwarded += records.size();
-        askForUnknownOwners(*shared, records, interfaces.local());
+        std::vector<FlowDelta>& flows = aggregator.flows();
+        frames.clear();
+        interfaces.mark(flows, frames);
+        for (std::size_t at = 0; at < flows.size(); at += wire::kMaxFlowsPerFrame) {
+            const std::size_t count = std::min(wire::kMaxFlowsPerFrame, flows.size() - at);
+            wire::encodeFlows(frames, std::span(flows).subspan(at, count));
+        }
+        for (const FlowDelta& flow : flows) forwarded += flow.packets;
+        askForUnknownOwners(*shared, flows, interfaces.local());
         const auto now = std::chrono::steady_clock::now();
         if (now - lastStatistics >= kStatisticsPeriod) {
             lastStatistics = now;
             const std::uint64_t dropped = shared->control->packetsDropped.load();
-            if (dropped != lastDropped || forwarded != lastForwardedSent) {
-                wire::encodeStatistics(frames, wire::Statistics{forwarded, dropped});
+            const std::uint64_t tableFull = shared->kernelFlows ? shared->kernelFlows->overflowFrames() : 0;
+            if (dropped != lastDropped || forwarded != lastForwardedSent || tableFull != lastTableFull) {
+                wire::encodeStatistics(frames, wire::Statistics{forwarded, dropped, countedInKernel, tableFull});
                 lastDropped = dropped;
                 lastForwardedSent = forwarded;
+                lastTableFull = tableFull;
             }
         }
         if (!frames.empty()) shared->writer->write(frames);
@@ -412,15 +462,23 @@ void ProbeSession::startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const 
     wire::Attribution attribution{AttributionMode::None, "/proc is not readable"};
     if (running && events) {
         attribution = {AttributionMode::Ebpf, events->hooksInUse()};
-        std::thread(watchOwnerEvents, m_shared, std::shared_ptr<BpfOwnerEvents>(std::move(events))).detach();
+        m_shared->ownerEvents = std::move(events);
+        std::thread(watchOwnerEvents, m_shared, m_shared->ownerEvents).detach();
     } else if (running) {
         attribution = {AttributionMode::ProcPolling, "/proc every 300 ms; no eBPF: " + eventsMissing};
         // Passes on demand come from the packets of unknown ports: they must not wait a read timeout.
         m_shared->control->promptDelivery = true;
     }
+    attribution.detail += m_shared->kernelFlows ? "; flows counted in the kernel"
+                                                : "; flows counted in user space: " + m_shared->kernelFlowsMissing;
     std::vector<std::uint8_t> frame;
     wire::encodeAttribution(frame, attribution);
     m_shared->writer->write(frame);
+}
+
+void ProbeSession::countInKernel(std::unique_ptr<BpfFlowCounter> counter, const std::string& whyNot) {
+    m_shared->kernelFlows = std::move(counter);
+    m_shared->kernelFlowsMissing = whyNot;
 }
 
 void ProbeSession::startForwarding() { std::thread(forward, m_shared).detach(); }
@@ -443,7 +501,10 @@ void ProbeSession::startCapture(const CaptureSet& set) {
     }
     // A run on another address ends as soon as it sees the change.
     m_shared->handles->wakeAll();
-    startCaptureThread(m_shared->control, m_shared, m_shared->handles, loadCaptureLibraryWithPrivilege, m_shared);
+    std::shared_ptr<KernelCounting> counting;
+    if (m_shared->kernelFlows) counting = std::make_shared<KernelFlowCounting>(m_shared->kernelFlows);
+    startCaptureThread(m_shared->control, m_shared, m_shared->handles, loadCaptureLibraryWithPrivilege, m_shared,
+                       std::move(counting));
 }
 
 void ProbeSession::stopCapture() { sondrel::stopCapture(*m_shared->control, *m_shared->handles); }

@@ -7,6 +7,7 @@
 
 #include "base/capture_control.h"
 #include "probe/capture/live_capture_handles.h"
+#include "probe/bpf/flow_counter.h"
 #include "probe/bpf/owner_events.h"
 #include "probe/discovery/owner_scan_worker.h"
 #include "probe/event_writer.h"
@@ -25,6 +26,9 @@ public:
     // every one after; otherwise passes run every 300 ms and on demand.
     // `eventsMissing` says why there are no events.
     void startDiscovery(std::unique_ptr<BpfOwnerEvents> events, const std::string& eventsMissing);
+    // Before startDiscovery: the kernel's flow counter, handed every capture
+    // socket; or why there is none, for the window to show.
+    void countInKernel(std::unique_ptr<BpfFlowCounter> counter, const std::string& whyNot);
     // Starts the thread that sends queued packets and statistics to the window.
     void startForwarding();
     // Reads commands until the window says goodbye or closes the pipe.

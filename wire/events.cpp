@@ -9,15 +9,18 @@ namespace sondrel::wire {
 
 namespace {
 
-// Records travel as: time, length, source port, destination port, protocol,
-// family, which ends are local, both addresses in 16 bytes each (an IPv4 address in
-// the first four, the rest zero), then the interface index.
-void writeRecord(std::uint8_t* out, const PacketRecord& record) {
+// A flow travels as: time of its first packet, bytes, packets, source port,
+// destination port, protocol, family, which ends are local, both addresses in
+// 16 bytes each (an IPv4 address in the first four, the rest zero), then the
+// interface index.
+void writeFlow(std::uint8_t* out, const FlowDelta& flow) {
+    const PacketRecord& record = flow.record;
     const auto put = [&out](std::uint64_t value, int size) {
         for (int i = 0; i < size; ++i) *out++ = std::uint8_t(value >> (8 * i));
     };
     put(std::uint64_t(record.timeNs), 8);
-    put(record.length, 4);
+    put(flow.bytes, 8);
+    put(flow.packets, 8);
     put(record.srcPort, 2);
     put(record.dstPort, 2);
     put(record.protocol, 2);
@@ -35,20 +38,26 @@ void writeRecord(std::uint8_t* out, const PacketRecord& record) {
     put(record.interfaceIndex, 4);
 }
 
-bool readRecord(const std::uint8_t* in, PacketRecord& record) {
+bool readFlow(const std::uint8_t* in, FlowDelta& flow) {
+    PacketRecord& record = flow.record;
     const auto get = [&in](int size) {
         std::uint64_t value = 0;
         for (int i = 0; i < size; ++i) value |= std::uint64_t(*in++) << (8 * i);
         return value;
     };
     record.timeNs = std::int64_t(get(8));
-    record.length = std::uint32_t(get(4));
+    flow.bytes = get(8);
+    flow.packets = get(8);
+    record.length = 0;
     record.srcPort = std::uint16_t(get(2));
     record.dstPort = std::uint16_t(get(2));
     record.protocol = std::uint16_t(get(2));
     record.family = *in++;
     record.localEnds = *in++;
-    if (record.localEnds > (kEndsKnown | kSourceLocal | kDestinationLocal) || record.protocol > 255 || record.length > 65535 + 40) return false;
+    // Each packet has at most kMaxPacketBytes, so no sum in the window can overflow.
+    if (flow.packets == 0 || flow.packets > kMaxFlowPackets || flow.bytes > flow.packets * kMaxPacketBytes)
+        return false;
+    if (record.localEnds > (kEndsKnown | kSourceLocal | kDestinationLocal) || record.protocol > 255) return false;
     const std::uint8_t* addresses = in;
     in += 32;
     record.interfaceIndex = std::uint32_t(get(4));
@@ -91,29 +100,29 @@ bool attributionFromByte(std::uint8_t value, AttributionMode& mode) {
 
 }  // namespace
 
-void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records) {
-    const std::size_t count = std::min(records.size(), kMaxPacketsPerFrame);
-    const std::size_t length = 4 + count * kPacketRecordSize;
+void encodeFlows(std::vector<std::uint8_t>& out, std::span<const FlowDelta> flows) {
+    const std::size_t count = std::min(flows.size(), kMaxFlowsPerFrame);
+    const std::size_t length = 4 + count * kFlowRecordSize;
     out.reserve(out.size() + kHeaderSize + length);
     // Records are written in place: a frame may hold thousands of them.
     const std::size_t header = out.size();
     out.resize(header + kHeaderSize);
-    writeHeader(out.data() + header, Kind::Packets, length);
+    writeHeader(out.data() + header, Kind::Flows, length);
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(count >> (8 * i)));
     const std::size_t at = out.size();
-    out.resize(at + count * kPacketRecordSize);
-    for (std::size_t i = 0; i < count; ++i) writeRecord(out.data() + at + i * kPacketRecordSize, records[i]);
+    out.resize(at + count * kFlowRecordSize);
+    for (std::size_t i = 0; i < count; ++i) writeFlow(out.data() + at + i * kFlowRecordSize, flows[i]);
 }
 
-bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records) {
+bool decodeFlows(std::span<const std::uint8_t> body, std::vector<FlowDelta>& flows) {
     BodyReader reader(body);
     std::uint32_t count;
-    if (!reader.u32(count) || count > kMaxPacketsPerFrame || reader.left() != count * kPacketRecordSize) return false;
-    const std::size_t first = records.size();
-    records.resize(first + count);
+    if (!reader.u32(count) || count > kMaxFlowsPerFrame || reader.left() != count * kFlowRecordSize) return false;
+    const std::size_t first = flows.size();
+    flows.resize(first + count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (!readRecord(body.data() + 4 + i * kPacketRecordSize, records[first + i])) {
-            records.resize(first);
+        if (!readFlow(body.data() + 4 + i * kFlowRecordSize, flows[first + i])) {
+            flows.resize(first);
             return false;
         }
     }
@@ -290,6 +299,8 @@ void encodeStatistics(std::vector<std::uint8_t>& out, const Statistics& statisti
     BodyWriter body;
     body.u64(statistics.packetsCaptured);
     body.u64(statistics.packetsDropped);
+    body.u64(statistics.packetsCountedInKernel);
+    body.u64(statistics.kernelTableFull);
     body.finish(out, Kind::Statistics);
 }
 
@@ -364,7 +375,9 @@ std::optional<CaptureState> decodeCaptureState(std::span<const std::uint8_t> bod
 std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> body) {
     BodyReader reader(body);
     Statistics statistics;
-    if (!reader.u64(statistics.packetsCaptured) || !reader.u64(statistics.packetsDropped) || !reader.done())
+    if (!reader.u64(statistics.packetsCaptured) || !reader.u64(statistics.packetsDropped) ||
+        !reader.u64(statistics.packetsCountedInKernel) || !reader.u64(statistics.kernelTableFull) || !reader.done() ||
+        statistics.packetsCountedInKernel > statistics.packetsCaptured)
         return std::nullopt;
     return statistics;
 }

@@ -11,6 +11,7 @@
 #include "base/attribution_mode.h"
 #include "base/capture_set.h"
 #include "base/captured_interfaces.h"
+#include "base/flow_delta.h"
 #include "base/notifier.h"
 #include "base/owner_claim.h"
 #include "base/packet_record.h"
@@ -21,8 +22,11 @@ namespace sondrel::wire {
 
 // What the capture helper tells its window, after its Hello. ExecFailed comes
 // from the window's own child when the helper could not be run at all.
-inline constexpr std::size_t kPacketRecordSize = 56;
-inline constexpr std::size_t kMaxPacketsPerFrame = 4096;
+inline constexpr std::size_t kFlowRecordSize = 68;
+inline constexpr std::size_t kMaxFlowsPerFrame = 4096;
+// A packet's largest size on the wire: IPv6 BIG TCP aggregates reach 512 KiB.
+inline constexpr std::uint64_t kMaxPacketBytes = 1u << 20;
+inline constexpr std::uint64_t kMaxFlowPackets = 1ull << 40;
 inline constexpr std::size_t kClaimFixedSize = 31;
 inline constexpr std::size_t kFlowClaimFixedSize = 32;
 inline constexpr std::uint8_t kClaimUnreadable = 1;
@@ -54,8 +58,12 @@ struct CaptureState {
 };
 
 struct Statistics {
-    std::uint64_t packetsCaptured = 0;
+    std::uint64_t packetsCaptured = 0;  // counted in user space and in the kernel
     std::uint64_t packetsDropped = 0;
+    // Of packetsCaptured, those the kernel's flow counter counted, and the
+    // packets it handed to user space instead because its table was full.
+    std::uint64_t packetsCountedInKernel = 0;
+    std::uint64_t kernelTableFull = 0;
 };
 
 // The helper reports Ebpf, ProcPolling or None; Unknown is the window's own
@@ -68,8 +76,8 @@ struct Attribution {
 // Encoders append one whole frame to out. CaptureLibraryMissing has an empty
 // body (encodeEmpty).
 
-// At most kMaxPacketsPerFrame records.
-void encodePackets(std::vector<std::uint8_t>& out, std::span<const PacketRecord> records);
+// The traffic of flows since the last frame; at most kMaxFlowsPerFrame.
+void encodeFlows(std::vector<std::uint8_t>& out, std::span<const FlowDelta> flows);
 // At most kMaxClaimsPerFrame claims; labels longer than kMaxLabelBytes are cut.
 void encodeOwnerClaims(std::vector<std::uint8_t>& out, std::span<const OwnerClaim> claims);
 void encodeClaimsComplete(std::vector<std::uint8_t>& out, std::int64_t upToNs);
@@ -91,7 +99,7 @@ void encodeInterfaces(std::vector<std::uint8_t>& out, const CapturedInterfaces& 
 
 // Decoders take a frame's body and check every length and value; nullopt
 // (or false) for a body that is not exactly what its kind allows.
-bool decodePackets(std::span<const std::uint8_t> body, std::vector<PacketRecord>& records);
+bool decodeFlows(std::span<const std::uint8_t> body, std::vector<FlowDelta>& flows);
 bool decodeOwnerClaims(std::span<const std::uint8_t> body, std::vector<OwnerClaim>& claims);
 std::optional<std::int64_t> decodeClaimsComplete(std::span<const std::uint8_t> body);
 bool decodeFlowClaims(std::span<const std::uint8_t> body, std::vector<FlowClaim>& claims);

@@ -13,12 +13,12 @@ std::size_t maxBodySize(Kind kind) {
     case Kind::StopCapture:
     case Kind::Shutdown:
     case Kind::CaptureLibraryMissing: return 0;
-    case Kind::Packets: return 4 + kMaxPacketsPerFrame * kPacketRecordSize;
+    case Kind::Flows: return 4 + kMaxFlowsPerFrame * kFlowRecordSize;
     case Kind::OwnerClaims: return 4 + kMaxClaimsPerFrame * (kClaimFixedSize + kMaxLabelBytes);
     case Kind::ClaimsComplete: return 8;
     case Kind::Message: return 1 + 2 * (2 + kMaxTextBytes);
     case Kind::CaptureState: return 1 + 4 + 2 + kMaxLabelBytes + 2 + kMaxTextBytes;
-    case Kind::Statistics: return 16;
+    case Kind::Statistics: return 32;
     case Kind::Attribution: return 1 + 2 + kMaxTextBytes;
     case Kind::ExecFailed: return kExecFailedSize;
     case Kind::FlowClaims: return 4 + kMaxClaimsPerFrame * (kFlowClaimFixedSize + kMaxLabelBytes);
@@ -41,7 +41,7 @@ bool isCommand(Kind kind) {
 bool isEvent(Kind kind) {
     switch (kind) {
     case Kind::Hello:
-    case Kind::Packets:
+    case Kind::Flows:
     case Kind::OwnerClaims:
     case Kind::ClaimsComplete:
     case Kind::Message:

@@ -22,7 +22,7 @@ enum class Kind : std::uint8_t {
     Shutdown = 18,
 
     // helper -> window
-    Packets = 32,
+    Flows = 32,
     OwnerClaims = 33,
     ClaimsComplete = 34,
     Message = 35,

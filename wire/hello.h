@@ -10,7 +10,7 @@ namespace sondrel::wire {
 
 // Both sides start with Hello; a peer speaking another version is not talked to.
 inline constexpr std::uint32_t kMagic = 0x52444E53;  // "SNDR" on the wire
-inline constexpr std::uint16_t kProtocolVersion = 3;
+inline constexpr std::uint16_t kProtocolVersion = 4;
 
 inline constexpr std::size_t kHelloSize = 6;
 

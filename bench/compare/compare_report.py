@@ -137,7 +137,7 @@ def load_case(folder, name):
         elif pid in by_pid:
             by_pid[pid].nethogs += value
 
-    for line in read_lines(os.path.join(folder, "costs.txt")):
+    for line in read_lines(os.path.join(folder, "costs.txt")) + read_lines(os.path.join(folder, "baseline.txt")):
         cells = line.split()
         if not cells:
             continue
@@ -188,22 +188,38 @@ def accuracy_table(cases):
               f"| {100 * lowest_nethogs:.1f} % |")
 
 
+def machine_busy(cells):
+    """The busy share of the machine and its busy jiffies between two /proc/stat readings."""
+    busy0, idle0, busy1, idle1 = (int(v) for v in cells)
+    return (busy1 - busy0) / max(1, (busy1 - busy0) + (idle1 - idle0)), busy1 - busy0
+
+
 def cost_table(cases):
     print("| case | Sondrel owners | Sondrel CPU s | nethogs CPU s | Sondrel/nethogs | Sondrel, % of a core "
           "| nethogs, % of a core | Sondrel/nethogs in the window | Sondrel VmHWM MiB | nethogs VmHWM MiB | tcpdump CPU s "
-          "| machine busy | load average | tcpdump drops |")
-    print("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|")
+          "| machine busy | machine busy without Sondrel | Sondrel's machine cost, % of a core | load average "
+          "| tcpdump drops |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|")
     for case in cases:
         window = float(case.costs["window"][0])
         s_total, s_window, s_peak = tool_cost(case, "sondrel")
         n_total, n_window, n_peak = tool_cost(case, "nethogs")
         t_total, _, _ = tool_cost(case, "tcpdump")
-        busy0, idle0, busy1, idle1 = (int(v) for v in case.costs["machine"])
-        busy = (busy1 - busy0) / max(1, (busy1 - busy0) + (idle1 - idle0))
+        busy, busy_jiffies = machine_busy(case.costs["machine"])
+        off = "n/a"
+        machine_cost = "n/a"
+        if "machine_off" in case.costs:
+            busy_off, busy_off_jiffies = machine_busy(case.costs["machine_off"])
+            ticks = float(case.costs.get("ticks", ["100"])[0])
+            off = f"{100 * busy_off:.0f} %"
+            window_off = float(case.costs["window_off"][0])
+            # The same traffic with and without: the busy time they differ by is Sondrel's, kernel side included.
+            machine_cost = f"{100 * (busy_jiffies / window - busy_off_jiffies / window_off) / ticks:.1f}"
         print(f"| {case.name} | {case.costs.get('mode', ['?'])[0]} | {s_total:.2f} | {n_total:.2f} | {ratio(s_total, n_total)} "
               f"| {100 * s_window / window:.1f} | {100 * n_window / window:.1f} | {ratio(s_window, n_window)} "
               f"| {mib(s_peak)} | {mib(n_peak)} "
-              f"| {t_total:.2f} | {100 * busy:.0f} % | {' '.join(case.costs['loadavg'])} | {case.tcpdump_drops} |")
+              f"| {t_total:.2f} | {100 * busy:.0f} % | {off} | {machine_cost} | {' '.join(case.costs['loadavg'])} "
+              f"| {case.tcpdump_drops} |")
 
 
 def process_table(cases):

@@ -11,6 +11,9 @@
 #   COMPARE_OWNERS=proc             Sondrel without eBPF: the monitor runs under
 #                                   capsh without cap_bpf and cap_perfmon, so
 #                                   its capture helper cannot load the probes
+#   COMPARE_BASELINE=0              no second run of each case without Sondrel
+#                                   (default: one, for the machine's CPU with
+#                                   Sondrel off against on, kernel side included)
 #   COMPARE_INTERFACES=all          both tools on every interface, loopback too:
 #                                   the monitor with --interfaces all, nethogs
 #                                   with -a and no device (default: the veth alone)
@@ -30,6 +33,7 @@ burst_processes=200
 burst_spawn_per_second=100
 cases=${COMPARE_CASES:-}
 owners=${COMPARE_OWNERS:-ebpf}
+baseline=${COMPARE_BASELINE:-1}
 interfaces=${COMPARE_INTERFACES:-}
 # The veth's name is this run's own, so no list of names could be given.
 [[ -z $interfaces || $interfaces == all ]] || { echo "FAIL: COMPARE_INTERFACES takes \"all\" only"; exit 1; }
@@ -71,10 +75,13 @@ machine_jiffies() {
 #   burst         200 short-lived UDP senders, 20 datagrams over one second
 #                 each, 100 new processes (and ports) a second; connected sockets
 #   burst-sendto  the same from unconnected sockets (sendto)
+#   A 4th argument "off" runs the case without Sondrel, all else the same, and
+#   keeps only the machine's CPU, beside the case's own figures.
 run_case() {
-  local name=$1 kind=$2 rate=$3
+  local name=$1 kind=$2 rate=$3 monitor=${4:-on}
   [[ -z $cases || " $cases " == *" $name "* ]] || return 0
   local dir=$work/$name
+  [[ $monitor == on ]] || dir=$work/$name-off
   mkdir -p "$dir"
   local sender=$rate_bin/rate_paced_sender protocol=17 port=$udp_port
   local -a shape=(--processes "$processes" --rate $(( rate / processes )) --seconds "$seconds" --settle-ms 2000)
@@ -91,17 +98,19 @@ run_case() {
   wait_for_text "$dir/tcpdump.err" "listening on" 10 || { echo "FAIL: tcpdump did not start"; exit 1; }
   local -a monitor_capture=() nethogs_devices=("$veth_a")
   [[ -z $interfaces ]] || monitor_capture=(--interfaces "$interfaces") nethogs_devices=(-a)
-  ip netns exec "$ns_a" "${monitor_prefix[@]}" "$bin/compare_monitor" --local "$addr_a" --remote "$addr_b" \
-    --sink-port "$udp_port" "${monitor_capture[@]}" >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
-  local sondrel_pid=$!
-  wait_for_text "$dir/sondrel.out" "helper" 20 || { echo "FAIL: compare_monitor: $(cat "$dir/sondrel.err")"; exit 1; }
-  local helper_pid mode
-  helper_pid=$(monitor_says "$dir/sondrel.out" helper)
-  mode=$(monitor_says "$dir/sondrel.out" mode)
-  [[ $helper_pid != 0 ]] || { echo "FAIL: compare_monitor runs no capture helper"; exit 1; }
-  if [[ $owners == proc && $mode != ProcPolling ]] || [[ $owners != proc && $mode != Ebpf ]]; then
-    echo "FAIL: Sondrel finds owners by $mode, not as asked ($owners)"
-    exit 1
+  local sondrel_pid=$$ helper_pid=$$ mode=off
+  if [[ $monitor == on ]]; then
+    ip netns exec "$ns_a" "${monitor_prefix[@]}" "$bin/compare_monitor" --local "$addr_a" --remote "$addr_b" \
+      --sink-port "$udp_port" "${monitor_capture[@]}" >"$dir/sondrel.out" 2>"$dir/sondrel.err" &
+    sondrel_pid=$!
+    wait_for_text "$dir/sondrel.out" "helper" 20 || { echo "FAIL: compare_monitor: $(cat "$dir/sondrel.err")"; exit 1; }
+    helper_pid=$(monitor_says "$dir/sondrel.out" helper)
+    mode=$(monitor_says "$dir/sondrel.out" mode)
+    [[ $helper_pid != 0 ]] || { echo "FAIL: compare_monitor runs no capture helper"; exit 1; }
+    if [[ $owners == proc && $mode != ProcPolling ]] || [[ $owners != proc && $mode != Ebpf ]]; then
+      echo "FAIL: Sondrel finds owners by $mode, not as asked ($owners)"
+      exit 1
+    fi
   fi
   ip netns exec "$ns_a" nethogs -t -C -v 2 -d 1 "${nethogs_devices[@]}" >"$dir/nethogs.out" 2>"$dir/nethogs.err" &
   local nethogs_pid=$!
@@ -139,10 +148,19 @@ run_case() {
   # nethogs first: the monitor's closing marker datagram is none of its business.
   kill -INT "$nethogs_pid"
   wait "$nethogs_pid" || true
-  kill -TERM "$sondrel_pid"
-  wait "$sondrel_pid" || echo "note: compare_monitor: $(cat "$dir/sondrel.err")"
+  if [[ $monitor == on ]]; then
+    kill -TERM "$sondrel_pid"
+    wait "$sondrel_pid" || echo "note: compare_monitor: $(cat "$dir/sondrel.err")"
+  fi
   kill -INT "$tcpdump_pid"
   wait "$tcpdump_pid" || true
+  if [[ $monitor != on ]]; then
+    mkdir -p "$work/$name"
+    grep -E '^(machine|window) ' "$dir/costs.txt" | sed 's/^\([a-z]*\) /\1_off /' >"$work/$name/baseline.txt"
+    rm -rf -- "$dir"
+    echo "  $name without Sondrel done"
+    return 0
+  fi
   "$bin/compare_pcap_flows" "$dir/truth.pcap" "$addr_a" >"$dir/truth.txt"
   rm -f -- "$dir/truth.pcap"
   echo "tcpdump_drops $(awk '/dropped by kernel/ { print $1 }' "$dir/tcpdump.err")" >>"$dir/costs.txt"
@@ -155,15 +173,20 @@ start_ready tcp_sink "$ns_b" "$bin/compare_tcp_sink" "$addr_b" "$tcp_port"
 
 echo "nethogs $(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || nethogs -V), $(nproc) cores," \
   "$seconds s per flow case, $processes processes, payload $payload bytes, capture ${interfaces:-on $veth_a alone}"
-run_case idle idle 0
+# run_both NAME KIND RATE: the case without Sondrel first (when asked), then with it.
+run_both() {
+  [[ $baseline == 0 ]] || run_case "$@" off
+  run_case "$@"
+}
+run_both idle idle 0
 for rate in 10000 50000 100000; do
-  run_case "udp-$rate" udp "$rate"
+  run_both "udp-$rate" udp "$rate"
 done
 for rate in 10000 50000 100000; do
-  run_case "tcp-$rate" tcp "$rate"
+  run_both "tcp-$rate" tcp "$rate"
 done
-run_case burst burst 0
-run_case burst-sendto burst-sendto 0
+run_both burst burst 0
+run_both burst-sendto burst-sendto 0
 
 [[ -z $report ]] || mkdir -p -- "$(dirname "$report")"
 python3 "$here/compare_report.py" "$work" "$(dpkg-query -W -f '${Version}' nethogs 2>/dev/null || echo '?')" \

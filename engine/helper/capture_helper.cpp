@@ -87,7 +87,7 @@ struct CaptureHelper::Shared final : HelperEvents {
                       u" belongs to another version of Sondrel.");
     }
     void execFailed(int error) override { reportFailure(execFailureText(error, helperPath)); }
-    void packets(std::span<const PacketRecord> records) override { control->queue.pushAll(records); }
+    void flows(std::span<const FlowDelta> flows) override { control->queue.pushFlows(flows); }
     void ownerClaims(std::span<const OwnerClaim> batch) override { claims.add(batch); }
     void flowClaims(std::span<const FlowClaim> batch) override { claims.addFlows(batch); }
     void packetSends(const std::string& label, std::span<const PacketSend> sends) override {
@@ -113,6 +113,8 @@ struct CaptureHelper::Shared final : HelperEvents {
         const std::scoped_lock guard(lock);
         status.packetsCaptured = statistics.packetsCaptured;
         status.packetsDropped = statistics.packetsDropped;
+        status.packetsCountedInKernel = statistics.packetsCountedInKernel;
+        status.kernelTableFull = statistics.kernelTableFull;
     }
     void attribution(const wire::Attribution& attribution) override {
         {

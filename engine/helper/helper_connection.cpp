@@ -26,7 +26,7 @@ bool HelperConnection::handleFrame(const wire::Frame& frame) {
     if (!m_greeted && frame.kind != wire::Kind::Hello && frame.kind != wire::Kind::ExecFailed) return false;
     switch (frame.kind) {
     case wire::Kind::Hello: return onHello(frame.body);
-    case wire::Kind::Packets: return onPackets(frame.body);
+    case wire::Kind::Flows: return onFlows(frame.body);
     case wire::Kind::OwnerClaims: return onOwnerClaims(frame.body);
     case wire::Kind::ClaimsComplete: return onClaimsComplete(frame.body);
     case wire::Kind::Message: return onMessage(frame.body);
@@ -53,10 +53,10 @@ bool HelperConnection::onHello(std::span<const std::uint8_t> body) {
     return true;
 }
 
-bool HelperConnection::onPackets(std::span<const std::uint8_t> body) {
-    m_records.clear();
-    if (!wire::decodePackets(body, m_records)) return false;
-    m_events.packets(m_records);
+bool HelperConnection::onFlows(std::span<const std::uint8_t> body) {
+    m_flowDeltas.clear();
+    if (!wire::decodeFlows(body, m_flowDeltas)) return false;
+    m_events.flows(m_flowDeltas);
     return true;
 }
 

@@ -19,7 +19,7 @@ public:
     virtual void otherVersion() = 0;
     // The helper could not be run (exec failed with `error`): nothing more comes.
     virtual void execFailed(int error) = 0;
-    virtual void packets(std::span<const PacketRecord> records) = 0;
+    virtual void flows(std::span<const FlowDelta> flows) = 0;
     virtual void ownerClaims(std::span<const OwnerClaim> claims) = 0;
     virtual void flowClaims(std::span<const FlowClaim> /*claims*/) {}
     virtual void packetSends(const std::string& /*label*/, std::span<const PacketSend> /*sends*/) {}
@@ -52,7 +52,7 @@ public:
 private:
     bool handleFrame(const wire::Frame& frame);
     bool onHello(std::span<const std::uint8_t> body);
-    bool onPackets(std::span<const std::uint8_t> body);
+    bool onFlows(std::span<const std::uint8_t> body);
     bool onOwnerClaims(std::span<const std::uint8_t> body);
     bool onFlowClaims(std::span<const std::uint8_t> body);
     bool onPacketSends(std::span<const std::uint8_t> body);
@@ -68,7 +68,7 @@ private:
     FileDescriptor m_pipe;
     HelperEvents& m_events;
     wire::FrameReader m_reader{wire::isEvent};
-    std::vector<PacketRecord> m_records;  // reused from frame to frame
+    std::vector<FlowDelta> m_flowDeltas;  // reused from frame to frame
     std::vector<OwnerClaim> m_claims;
     std::vector<FlowClaim> m_flows;
     std::vector<PacketSend> m_sends;

@@ -81,6 +81,7 @@ enum fragment_role { ROLE_WHOLE, ROLE_FIRST, ROLE_LATER };
 #define DUPLICATE_WINDOW_NS 5000000LL
 #define FRAGMENT_WINDOW_NS 2000000000LL
 #define PACKET_SEND_WINDOW_NS 1000000000LL
+#define LOOPBACK_IFINDEX 1 /* the loopback device's index in every network namespace */
 
 #define IP_ICMP 1
 #define IP_TCP 6
@@ -343,6 +344,10 @@ static __always_inline int count_frame(struct __sk_buff *skb, const enum link_mo
 	__u32 ip = 0;
 	int network = 0;
 
+	/* libpcap drops a loopback frame on its way out, as it comes back in:
+	 * counting it here would count the packet twice. */
+	if (skb->pkt_type == PACKET_OUTGOING && skb->ifindex == LOOPBACK_IFINDEX)
+		return 0;
 	if (mode == LINK_ETHERNET) {
 		__u8 type[2];
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -398,6 +399,16 @@ std::string BpfOwnerEvents::hooksInUse() const {
 
 int BpfOwnerEvents::packetSendSeenFd() const {
     return bpf_map__fd(m_skeleton->maps.packet_send_seen);
+}
+
+bool BpfOwnerEvents::packetSentWithin(std::int64_t windowNs) const {
+    const std::uint32_t zero = 0;
+    std::uint64_t sentNs = 0;
+    if (bpf_map_lookup_elem(packetSendSeenFd(), &zero, &sentNs) != 0 || sentNs == 0) return false;
+    timespec now{};
+    clock_gettime(m_clock == EventClock::Boot ? CLOCK_BOOTTIME : CLOCK_MONOTONIC, &now);
+    const std::int64_t nowNs = std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return nowNs - std::int64_t(sentNs) < windowNs;
 }
 
 std::uint64_t BpfOwnerEvents::lostRecords() const {

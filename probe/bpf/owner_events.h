@@ -71,6 +71,9 @@ public:
     // The map holding the time of the last packet-socket send, for the flow
     // counter (BpfFlowCounterOptions::packetSendSeenFd); valid until destruction.
     int packetSendSeenFd() const;
+    // Whether a program wrote through a packet socket within the last
+    // `windowNs`; callable from any thread.
+    bool packetSentWithin(std::int64_t windowNs) const;
 
     // Records the kernel could not queue (buffer full): owners may have been
     // missed, a /proc scan catches up.

@@ -56,7 +56,7 @@ using HandleOwner = std::unique_ptr<pcap_t, void (*)(pcap_t*)>;
 // results carry nothing. A positive status from pcap_activate is a warning
 // (promiscuous mode or time stamp type unsupported) and the handle works.
 // On failure the handle is already closed and failureText says why.
-HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, int readTimeoutMs,
+HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, int readTimeoutMs, int bufferBytes,
                        std::u16string& failureText) {
     char errorText[PCAP_ERRBUF_SIZE] = "";
     HandleOwner handle(library.create(deviceName, errorText), library.close);
@@ -68,7 +68,7 @@ HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, in
     library.set_snaplen(handle.get(), kCaptureSnapshotLength);
     library.set_promisc(handle.get(), kCapturePromiscuous);
     library.set_timeout(handle.get(), readTimeoutMs);
-    library.set_buffer_size(handle.get(), kCaptureBufferBytes);
+    library.set_buffer_size(handle.get(), bufferBytes);
     const int status = library.activate(handle.get());
     if (status < 0) {
         const char* reason = library.geterr(handle.get());
@@ -76,6 +76,17 @@ HandleOwner openDevice(const CaptureLibrary& library, const char* deviceName, in
         handle.reset();
     }
     return handle;
+}
+
+int ringBytes(const CaptureLibrary& library, const KernelCounting* counting) {
+    return counting != nullptr && library.fileno != nullptr ? kKernelCountedBufferBytes : kCaptureBufferBytes;
+}
+
+// Frames that came before the program was attached are in the ring already
+// and are decoded as ever: none is counted twice or lost.
+void countInKernel(const CaptureLibrary& library, pcap_t* handle, KernelCounting* counting, bool namedInterfaces) {
+    if (counting == nullptr || library.fileno == nullptr) return;
+    counting->attach(library.fileno(handle), linkTypeFromDatalink(library.datalink(handle)), namedInterfaces);
 }
 
 // Tells the observer, if any, how a run goes.
@@ -125,7 +136,8 @@ void readDrops(CaptureControl& control, const CaptureLibrary& library, pcap_t* h
 
 // Chooses, opens and dispatches until the run ends one way or another.
 RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
-                   const CaptureLibrary& library, const RunReport& report, bool quietWrongInterface) {
+                   const CaptureLibrary& library, const RunReport& report, bool quietWrongInterface,
+                   KernelCounting* counting) {
     const std::uint32_t captureAddress = report.address;
     char errorText[PCAP_ERRBUF_SIZE] = "";
     pcap_if_t* devices = nullptr;
@@ -146,11 +158,12 @@ RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& not
     }
     std::u16string failureText;
     const int readTimeoutMs = control->promptDelivery ? kCapturePromptReadTimeoutMs : kCaptureReadTimeoutMs;
-    HandleOwner opened = openDevice(library, device->name, readTimeoutMs, failureText);
+    HandleOwner opened = openDevice(library, device->name, readTimeoutMs, ringBytes(library, counting), failureText);
     if (opened == nullptr) {
         report.failed(notifier, failureText);
         return RunEnd::Failed;
     }
+    countInKernel(library, opened.get(), counting, false);
     const std::uint32_t interfaceIndex = ::if_nametoindex(device->name);
     report.opened(device->name);
     deviceList.reset();
@@ -190,10 +203,10 @@ constexpr char kAnyDevice[] = "any";
 // kernel ring, and an interface that appears is captured from its first frame.
 RunEnd captureInterfacesOnce(const std::shared_ptr<CaptureControl>& control, Notifier& notifier,
                              LiveCaptureHandles& handles, const CaptureLibrary& library, const RunReport& report,
-                             const CaptureSet& set, std::uint32_t generation) {
+                             const CaptureSet& set, std::uint32_t generation, KernelCounting* counting) {
     std::u16string failureText;
     const int readTimeoutMs = control->promptDelivery ? kCapturePromptReadTimeoutMs : kCaptureReadTimeoutMs;
-    HandleOwner opened = openDevice(library, kAnyDevice, readTimeoutMs, failureText);
+    HandleOwner opened = openDevice(library, kAnyDevice, readTimeoutMs, ringBytes(library, counting), failureText);
     if (opened == nullptr) {
         report.failed(notifier, failureText);
         return RunEnd::Failed;
@@ -203,15 +216,19 @@ RunEnd captureInterfacesOnce(const std::shared_ptr<CaptureControl>& control, Not
                                 u"came by (version 1.10 or later is needed to capture several interfaces).");
         return RunEnd::Failed;
     }
+    const bool named = set.kind == CaptureSet::Kind::Names;
+    if (counting) counting->forgetInterfaces();
+    countInKernel(library, opened.get(), counting, named);
     report.opened(kAnyDevice);
 
     const LiveCaptureHandles::Registration registration(handles, opened.release(), library.breakloop, library.close);
     pcap_t* handle = registration.handle();
     InterfaceFilter filter(set.names);
+    filter.setKernelCounting(counting);
     DuplicateFrames duplicates;
     DecodeContext context{&control->queue, LinkType::LinuxCooked2};
     context.duplicates = &duplicates;
-    if (set.kind == CaptureSet::Kind::Names) context.interfaces = &filter;
+    if (named) context.interfaces = &filter;
     auto* user = reinterpret_cast<u_char*>(&context);
 
     auto lastStatistics = std::chrono::steady_clock::now();
@@ -232,7 +249,7 @@ RunEnd captureInterfacesOnce(const std::shared_ptr<CaptureControl>& control, Not
 }  // namespace
 
 void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
-                   const CaptureLibraryLoader& loadLibrary, CaptureObserver* observer) {
+                   const CaptureLibraryLoader& loadLibrary, CaptureObserver* observer, KernelCounting* counting) {
     const std::uint32_t generation = control->setGeneration.load();
     const CaptureSet set = control->captureSet();
     const std::uint32_t captureAddress = set.followsInterfaces() ? 0 : set.address;
@@ -250,7 +267,7 @@ void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& not
     }
     const CaptureLibrary& library = std::get<CaptureLibrary>(load);
     if (set.followsInterfaces()) {
-        captureInterfacesOnce(control, notifier, handles, library, report, set, generation);
+        captureInterfacesOnce(control, notifier, handles, library, report, set, generation, counting);
         report.ended();
         return;
     }
@@ -258,7 +275,7 @@ void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& not
     // A missing address is said once; while it stays away nothing more is shown.
     bool waitingForAddress = false;
     for (;;) {
-        const RunEnd end = captureOnce(control, notifier, handles, library, report, waitingForAddress);
+        const RunEnd end = captureOnce(control, notifier, handles, library, report, waitingForAddress, counting);
         if (end != RunEnd::InterfaceGone || !control->resumeWhenAddressReturns) break;
         waitingForAddress = true;
         if (!waitForAddress(*control, library, captureAddress)) break;
@@ -268,10 +285,10 @@ void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& not
 
 void startCaptureThread(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier,
                         std::shared_ptr<LiveCaptureHandles> handles, CaptureLibraryLoader loadLibrary,
-                        std::shared_ptr<CaptureObserver> observer) {
+                        std::shared_ptr<CaptureObserver> observer, std::shared_ptr<KernelCounting> counting) {
     std::thread([control = std::move(control), notifier = std::move(notifier), handles = std::move(handles),
-                 loadLibrary = std::move(loadLibrary), observer = std::move(observer)] {
-        CaptureThread(control, *notifier, *handles, loadLibrary, observer.get());
+                 loadLibrary = std::move(loadLibrary), observer = std::move(observer), counting = std::move(counting)] {
+        CaptureThread(control, *notifier, *handles, loadLibrary, observer.get(), counting.get());
     }).detach();
 }
 

@@ -4,6 +4,7 @@
 
 #include "base/notifier.h"
 #include "base/capture_control.h"
+#include "probe/capture/kernel_counting.h"
 #include "probe/capture/live_capture_handles.h"
 #include "probe/capture/pcap_library.h"
 
@@ -28,15 +29,18 @@ inline constexpr int kCaptureBufferBytes = 32 << 20;
 // failure is shown through the notifier (blocking) and ends the run, except
 // that with resumeWhenAddressReturns a missing or vanished interface is
 // waited for; a run never changes captureRunning. Runs on the calling thread.
+// With `counting`, each socket opened is handed to the kernel's counter.
 void CaptureThread(const std::shared_ptr<CaptureControl>& control, Notifier& notifier, LiveCaptureHandles& handles,
-                   const CaptureLibraryLoader& loadLibrary, CaptureObserver* observer = nullptr);
+                   const CaptureLibraryLoader& loadLibrary, CaptureObserver* observer = nullptr,
+                   KernelCounting* counting = nullptr);
 
 // Starts CaptureThread on a detached thread that holds its shared state
 // through these shared_ptrs, so the state outlives it whatever the exit order.
 void startCaptureThread(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier,
                         std::shared_ptr<LiveCaptureHandles> handles,
                         CaptureLibraryLoader loadLibrary = loadSystemCaptureLibrary,
-                        std::shared_ptr<CaptureObserver> observer = nullptr);
+                        std::shared_ptr<CaptureObserver> observer = nullptr,
+                        std::shared_ptr<KernelCounting> counting = nullptr);
 
 // How often a run waiting for its address looks for it again.
 inline constexpr int kAddressPollMs = 500;

@@ -1,5 +1,7 @@
 #include "probe/capture/interface_filter.h"
 
+#include "probe/capture/kernel_counting.h"
+
 #include <net/if.h>
 
 #include <algorithm>
@@ -18,8 +20,16 @@ bool InterfaceFilter::counts(std::uint32_t index) {
     const std::optional<std::string> name = m_nameOf(index);
     const bool counted = name && std::find(m_names.begin(), m_names.end(), *name) != m_names.end();
     // An index without a name now is asked about again at its next frame.
-    if (name) m_known.emplace_back(index, counted);
+    if (name) {
+        m_known.emplace_back(index, counted);
+        if (m_counting) m_counting->setInterfaceCounted(index, counted);
+    }
     return counted;
+}
+
+void InterfaceFilter::forget() {
+    m_known.clear();
+    if (m_counting) m_counting->forgetInterfaces();
 }
 
 }  // namespace sondrel

@@ -8,6 +8,8 @@
 
 namespace sondrel {
 
+class KernelCounting;
+
 // The name of the interface with this index now, if there is one.
 using InterfaceNameOf = std::optional<std::string> (*)(std::uint32_t index);
 std::optional<std::string> systemInterfaceName(std::uint32_t index);
@@ -23,11 +25,14 @@ public:
 
     bool counts(std::uint32_t index);
     // Interfaces may have been renamed or replaced: every index is looked up again.
-    void forget() { m_known.clear(); }
+    void forget();
+    // Told each verdict as it is reached, and each forget().
+    void setKernelCounting(KernelCounting* counting) { m_counting = counting; }
 
 private:
     std::vector<std::string> m_names;
     InterfaceNameOf m_nameOf;
+    KernelCounting* m_counting = nullptr;
     std::vector<std::pair<std::uint32_t, bool>> m_known;
 };
 

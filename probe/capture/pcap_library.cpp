@@ -77,6 +77,7 @@ CaptureLibraryLoad loadCaptureLibrary(std::span<const std::string_view> fileName
     if (complete) {
         library.stats = reinterpret_cast<decltype(library.stats)>(dlsym(module, "pcap_stats"));
         library.set_datalink = reinterpret_cast<decltype(library.set_datalink)>(dlsym(module, "pcap_set_datalink"));
+        library.fileno = reinterpret_cast<decltype(library.fileno)>(dlsym(module, "pcap_fileno"));
     }
     if (!complete) {
         return failure;

@@ -39,6 +39,8 @@ struct CaptureLibrary {
     decltype(&::pcap_stats) stats = nullptr;
     // Optional: the "any" device's frames with interface indexes (DLT_LINUX_SLL2).
     decltype(&::pcap_set_datalink) set_datalink = nullptr;
+    // Optional: the capture socket, for the kernel's flow counter.
+    decltype(&::pcap_fileno) fileno = nullptr;
 
     // The file that was loaded, as it was named when loading ("libpcap.so.0.8").
     std::string fileName;

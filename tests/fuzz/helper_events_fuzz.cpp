@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/helper/helper_connection.h"
+#include "base/packet_queue.h"
 #include "engine/owners/owner_claims.h"
 #include "tests/fuzz/helper_pipe_fuzz.h"
 
@@ -16,8 +17,11 @@ class ClaimTableEvents final : public HelperEvents {
 public:
     void otherVersion() override {}
     void execFailed(int) override {}
-    void packets(std::span<const PacketRecord> records) override {
-        for (const PacketRecord& r : records) {
+    void flows(std::span<const FlowDelta> flows) override {
+        PacketQueue queue;
+        queue.pushFlows(flows);
+        const std::scoped_lock guard(queue.QueueLock);
+        for (const PacketRecord& r : queue.records()) {
             const IpAddress source =
                 r.family == kFamilyIpv4 ? IpAddress::fromIpv4(r.srcAddr) : IpAddress::fromIpv6(r.src6);
             const IpAddress destination =

@@ -16,6 +16,8 @@ CaptureStatus vethStatus() {
     status.capturing = true;
     status.packetsCaptured = 1234;
     status.packetsDropped = 5;
+    status.packetsCountedInKernel = 1000;
+    status.kernelTableFull = 3;
     return status;
 }
 
@@ -70,6 +72,14 @@ TEST(Exposition, SmallTableByteExact) {
         "# HELP sondrel_capture_packets_dropped_total Packets the capture lost before they were counted.\n"
         "# TYPE sondrel_capture_packets_dropped_total counter\n"
         "sondrel_capture_packets_dropped_total{device=\"veth0\"} 5\n"
+        "# HELP sondrel_capture_kernel_packets_total Packets counted in the kernel, never copied to user space (a "
+        "part of sondrel_capture_packets_total).\n"
+        "# TYPE sondrel_capture_kernel_packets_total counter\n"
+        "sondrel_capture_kernel_packets_total{device=\"veth0\"} 1000\n"
+        "# HELP sondrel_capture_kernel_table_full_total Packets the kernel's flow table had no room for, counted in "
+        "user space instead.\n"
+        "# TYPE sondrel_capture_kernel_table_full_total counter\n"
+        "sondrel_capture_kernel_table_full_total{device=\"veth0\"} 3\n"
         "# HELP sondrel_capture_up 1 while the interface is being captured, else 0.\n"
         "# TYPE sondrel_capture_up gauge\n"
         "sondrel_capture_up{device=\"veth0\"} 1\n"

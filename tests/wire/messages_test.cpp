@@ -27,16 +27,15 @@ std::vector<std::pair<Kind, Bytes>> framesOf(const Bytes& stream, bool (*accept)
     return frames;
 }
 
-PacketRecord ipv4Record() {
-    PacketRecord r{0x0100E70A, 0x0200E70A, 1500, 53, 40000, 17};
+FlowDelta ipv4Flow() {
+    PacketRecord r{0x0100E70A, 0x0200E70A, 0, 53, 40000, 17};
     r.timeNs = 1'700'000'000'123'456'789;
-    return r;
+    return FlowDelta{r, 3000, 2};
 }
 
-PacketRecord ipv6Record() {
+FlowDelta ipv6Flow() {
     PacketRecord r;
     r.family = kFamilyIpv6;
-    r.length = 1280;
     r.srcPort = 443;
     r.dstPort = 50000;
     r.protocol = 6;
@@ -45,11 +44,14 @@ PacketRecord ipv6Record() {
         r.src6[std::size_t(i)] = std::uint8_t(0x20 + i);
         r.dst6[std::size_t(i)] = std::uint8_t(0xF0 - i);
     }
-    return r;
+    // The largest bytes a packet count allows: BIG TCP aggregates.
+    return FlowDelta{r, 5 * kMaxPacketBytes, 5};
 }
 
-bool sameRecord(const PacketRecord& a, const PacketRecord& b) {
-    return a.srcAddr == b.srcAddr && a.dstAddr == b.dstAddr && a.length == b.length && a.dstPort == b.dstPort &&
+bool sameFlow(const FlowDelta& x, const FlowDelta& y) {
+    const PacketRecord& a = x.record;
+    const PacketRecord& b = y.record;
+    return x.bytes == y.bytes && x.packets == y.packets && a.srcAddr == b.srcAddr && a.dstAddr == b.dstAddr && a.dstPort == b.dstPort &&
            a.srcPort == b.srcPort && a.protocol == b.protocol && a.family == b.family && a.timeNs == b.timeNs &&
            a.src6 == b.src6 && a.dst6 == b.dst6 && a.interfaceIndex == b.interfaceIndex && a.localEnds == b.localEnds;
 }
@@ -60,10 +62,10 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     const CaptureSet named{CaptureSet::Kind::Names, 0, {"eth0", "wg0"}};
     encodeStartCapture(stream, named);
     encodeEmpty(stream, Kind::StopCapture);
-    std::vector<PacketRecord> records = {ipv4Record(), ipv6Record()};
-    records[0].interfaceIndex = 0xFFFFFFFE;
-    records[1].localEnds = kEndsKnown | kSourceLocal | kDestinationLocal;
-    encodePackets(stream, records);
+    std::vector<FlowDelta> flows = {ipv4Flow(), ipv6Flow()};
+    flows[0].record.interfaceIndex = 0xFFFFFFFE;
+    flows[1].record.localEnds = kEndsKnown | kSourceLocal | kDestinationLocal;
+    encodeFlows(stream, flows);
     const std::vector<OwnerClaim> claims = {{-1, 17, 53, kCarriesIpv4, false, "/usr/sbin/dnsd"},
                                             {99, 6, 443, kCarriesIpv4 | kCarriesIpv6, true, ""},
                                             {7, 17, 4789, kCarriesIpv4, false, "vx0 tunnel", true}};
@@ -74,7 +76,7 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     encodeStatistics(stream, Statistics{10, 2});
     encodeAttribution(stream, Attribution{AttributionMode::Ebpf, "tp_btf"});
     encodeExecFailed(stream, 13);
-    const CapturedInterfaces interfaces = {{3, "eth0", {0x0100000A, 0x0200000A}, {ipv6Record().src6}}, {1, "lo", {}, {}}};
+    const CapturedInterfaces interfaces = {{3, "eth0", {0x0100000A, 0x0200000A}, {ipv6Flow().record.src6}}, {1, "lo", {}, {}}};
     encodeInterfaces(stream, interfaces);
 
     ReadStatus last;
@@ -84,11 +86,11 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
     EXPECT_EQ(decodeHello(frames[0].second)->magic, kMagic);
     EXPECT_EQ(decodeStartCapture(frames[1].second), named);
     EXPECT_TRUE(frames[2].second.empty());
-    std::vector<PacketRecord> decoded;
-    ASSERT_TRUE(decodePackets(frames[3].second, decoded));
+    std::vector<FlowDelta> decoded;
+    ASSERT_TRUE(decodeFlows(frames[3].second, decoded));
     ASSERT_EQ(decoded.size(), 2u);
-    EXPECT_TRUE(sameRecord(decoded[0], records[0]));
-    EXPECT_TRUE(sameRecord(decoded[1], records[1]));
+    EXPECT_TRUE(sameFlow(decoded[0], flows[0]));
+    EXPECT_TRUE(sameFlow(decoded[1], flows[1]));
     std::vector<OwnerClaim> decodedClaims;
     ASSERT_TRUE(decodeOwnerClaims(frames[4].second, decodedClaims));
     ASSERT_EQ(decodedClaims.size(), 3u);
@@ -111,7 +113,7 @@ TEST(HelperMessages, EveryMessageComesBackAsItWasSent) {
 // A peer that breaks the framing is not read any further.
 TEST(FrameReader, RefusesWhatItsSideMustNotReceive) {
     Bytes packets;
-    encodePackets(packets, std::vector<PacketRecord>{ipv4Record()});
+    encodeFlows(packets, std::vector<FlowDelta>{ipv4Flow()});
     Bytes oversized = {std::uint8_t(Kind::StopCapture), 0, 0, 5, 1, 2, 3, 4, 5};
     Bytes unknownKind = {99, 0, 0, 0};
     Bytes hello;
@@ -149,7 +151,7 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
         encode(frame);
         return Bytes(frame.begin() + kHeaderSize, frame.end());
     };
-    const Bytes packets = body([](Bytes& b) { encodePackets(b, std::vector<PacketRecord>{ipv4Record()}); });
+    const Bytes packets = body([](Bytes& b) { encodeFlows(b, std::vector<FlowDelta>{ipv4Flow()}); });
     const Bytes claim = body([](Bytes& b) {
         encodeOwnerClaims(b, std::vector<OwnerClaim>{{0, 17, 53, kCarriesIpv4, false, "/bin/x"}});
     });
@@ -165,16 +167,19 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
         bytes.push_back(0);
         return bytes;
     };
-    std::vector<PacketRecord> records;
+    std::vector<FlowDelta> records;
     std::vector<OwnerClaim> claims;
-    // Record layout after the count: time 8, length 4, ports 2+2, protocol 2, family 1, zero 1, addresses 32.
-    EXPECT_FALSE(decodePackets(cut(packets, 1), records)) << "record cut short";
-    EXPECT_FALSE(decodePackets(longer(packets), records)) << "byte after the records";
-    EXPECT_FALSE(decodePackets(changed(packets, 4 + 18, 5), records)) << "family 5";
-    EXPECT_FALSE(decodePackets(changed(packets, 4 + 19, 8), records)) << "local ends beyond their flags";
-    EXPECT_FALSE(decodePackets(changed(packets, 4 + 17, 1), records)) << "protocol above 255";
-    EXPECT_FALSE(decodePackets(changed(packets, 4 + 24, 1), records)) << "IPv4 source with bytes beyond four";
-    EXPECT_FALSE(decodePackets(changed(packets, 0, 2), records)) << "count larger than the body";
+    // Flow layout after the count: time 8, bytes 8, packets 8, ports 2+2, protocol 2, family 1, local ends 1,
+    // addresses 32.
+    EXPECT_FALSE(decodeFlows(cut(packets, 1), records)) << "record cut short";
+    EXPECT_FALSE(decodeFlows(longer(packets), records)) << "byte after the records";
+    EXPECT_FALSE(decodeFlows(changed(packets, 4 + 30, 5), records)) << "family 5";
+    EXPECT_FALSE(decodeFlows(changed(packets, 4 + 31, 8), records)) << "local ends beyond their flags";
+    EXPECT_FALSE(decodeFlows(changed(packets, 4 + 29, 1), records)) << "protocol above 255";
+    EXPECT_FALSE(decodeFlows(changed(packets, 4 + 36, 1), records)) << "IPv4 source with bytes beyond four";
+    EXPECT_FALSE(decodeFlows(changed(packets, 4 + 16, 0), records)) << "no packets";
+    EXPECT_FALSE(decodeFlows(changed(packets, 4 + 10, 0xFF), records)) << "more bytes than its packets can hold";
+    EXPECT_FALSE(decodeFlows(changed(packets, 0, 2), records)) << "count larger than the body";
     EXPECT_TRUE(records.empty());
     // Claim layout after the count: since 8, protocol 1, port 2, carries 1, flags 1, address 16, label length 2, label.
     EXPECT_FALSE(decodeOwnerClaims(changed(claim, 4 + 8, 2), claims)) << "protocol 2 keyed by a port";
@@ -198,6 +203,9 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
     EXPECT_FALSE(decodeMessage(Bytes{4, 0, 0, 0, 0})) << "unknown icon";
     EXPECT_FALSE(decodeAttribution(Bytes{0, 0, 0})) << "attribution kind 0";
     EXPECT_FALSE(decodeCaptureState(Bytes{3, 0, 0, 0, 0, 0, 0, 0, 0})) << "unknown capture state";
+    const Bytes statistics = body([](Bytes& b) { encodeStatistics(b, Statistics{10, 0, 10, 0}); });
+    EXPECT_TRUE(decodeStatistics(statistics));
+    EXPECT_FALSE(decodeStatistics(changed(statistics, 16, 11))) << "more counted in the kernel than in all";
 }
 
 TEST(HelperMessages, LongTextsAreCutAtACharacterBoundary) {
