@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -149,6 +151,24 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
     if (options.metrics) options.metrics->stop();
     std::this_thread::sleep_for(options.exitWait);
     return status;
+}
+
+int runHeadlessCommand(const CommandLine& commandLine) {
+    std::optional<MetricsServer> metrics;
+    if (commandLine.metrics) {
+        metrics.emplace(*commandLine.metrics);
+        if (const std::string error = metrics->listen(); !error.empty()) {
+            std::fprintf(stderr, "sondrel: cannot serve metrics on %s: %s\n", metrics->addressText().c_str(),
+                         error.c_str());
+            return 1;
+        }
+    }
+    TerminationSignals terminationSignals;
+    HeadlessOptions options;
+    options.metrics = metrics ? &*metrics : nullptr;
+    options.maxApplicationSeries = commandLine.maxApplicationSeries;
+    options.interfaces = commandLine.interfaces;
+    return runHeadless(terminationSignals, options);
 }
 
 }  // namespace sondrel

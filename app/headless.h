@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "app/command_line.h"
 #include "base/capture_set.h"
 #include "metrics/exposition.h"
 
@@ -44,5 +45,9 @@ struct HeadlessOptions {
 // metrics thread and waits as the window's "Exit" does, then returns the exit
 // status: 0, or 1 when the loop itself could not run.
 int runHeadless(TerminationSignals& signals, const HeadlessOptions& options);
+
+// `sondrel --headless ...` as a whole: the metrics port taken first (a taken
+// or foreign address ends the run at once with the reason), then runHeadless.
+int runHeadlessCommand(const CommandLine& commandLine);
 
 }  // namespace sondrel

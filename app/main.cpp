@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -8,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/engine_metrics.h"
 #include "app/headless.h"
+#include "engine/helper/helper_process.h"
 #include "ui/sondrel_app.h"
 #include "metrics/metrics_server.h"
 
@@ -41,6 +44,14 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (commandLine.mode == sondrel::CommandLine::Mode::Headless) {
+        // Without a window, Qt's libraries are only memory held: the Qt-free
+        // program takes over this process. Where it is missing, this one runs headless.
+        const std::string headless = sondrel::findCompanionProgram(sondrel::kHeadlessProgramName);
+        if (!headless.empty()) execv(headless.c_str(), argv);
+        return sondrel::runHeadlessCommand(commandLine);
+    }
+
     // The port is taken before anything else starts, so that a taken or
     // foreign address ends the program at once with the reason.
     std::optional<sondrel::MetricsServer> metrics;
@@ -51,15 +62,6 @@ int main(int argc, char** argv) {
                          error.c_str());
             return 1;
         }
-    }
-
-    if (commandLine.mode == sondrel::CommandLine::Mode::Headless) {
-        sondrel::TerminationSignals terminationSignals;
-        sondrel::HeadlessOptions options;
-        options.metrics = metrics ? &*metrics : nullptr;
-        options.maxApplicationSeries = commandLine.maxApplicationSeries;
-        options.interfaces = commandLine.interfaces;
-        return sondrel::runHeadless(terminationSignals, options);
     }
 
     // Without a display Qt aborts with a long plug-in message; say what is wrong instead.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -29,7 +30,12 @@ namespace sondrel::probe {
 
 namespace {
 
+// Without owner events, a packet of an unknown port asks for a discovery pass
+// at once: its program may be gone by the next periodic one, so rounds are
+// short. With them, every socket is told of as it is made, and a round may be
+// as long as the window allows: it accounts once a second.
 constexpr auto kForwardPeriod = std::chrono::milliseconds(20);
+constexpr auto kForwardPeriodWithOwnerEvents = std::chrono::milliseconds(100);
 constexpr auto kStatisticsPeriod = std::chrono::seconds(1);
 constexpr std::size_t kCommandReadSize = 4096;
 
@@ -67,6 +73,47 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     std::shared_ptr<BpfOwnerEvents> ownerEvents;
     std::string kernelFlowsMissing;
 
+    // A port claimed again (another program may hold it now) ends the round
+    // at once: a flow is dated by its first packet, so the packets of the
+    // port's next owner must not join a flow of the last one.
+    std::mutex roundLock;
+    std::condition_variable roundEnd;
+    bool roundCut = false;
+    void cutRound() {
+        {
+            const std::scoped_lock guard(roundLock);
+            roundCut = true;
+        }
+        roundEnd.notify_one();
+    }
+    // Returns whether the round's kernel counts are to be set aside.
+    bool waitForRoundEnd(std::chrono::milliseconds period) {
+        std::unique_lock guard(roundLock);
+        roundEnd.wait_for(guard, period, [this] { return roundCut; });
+        roundCut = false;
+        return discardRequested;
+    }
+    // A new capture opens: the window reset its statistics when it chose it,
+    // so what the kernel counted for the last one, not yet forwarded, belongs
+    // to no period the window still shows (as the frames a closed ring held).
+    // Waits until the forwarder has set it aside, before the new socket is counted.
+    void discardKernelCounts() {
+        if (!kernelFlows) return;
+        std::unique_lock guard(roundLock);
+        discardRequested = true;
+        roundCut = true;
+        roundEnd.notify_all();
+        roundEnd.wait_for(guard, std::chrono::seconds(1), [this] { return !discardRequested; });
+    }
+    void kernelCountsDiscarded() {
+        {
+            const std::scoped_lock guard(roundLock);
+            discardRequested = false;
+        }
+        roundEnd.notify_all();
+    }
+    bool discardRequested = false;
+
     bool packetSocketsWriting() const {
         constexpr std::int64_t kQuietNs = 1'000'000'000;
         return ownerEvents && ownerEvents->packetSentWithin(kQuietNs);
@@ -93,6 +140,7 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
 
     // CaptureObserver
     void captureOpened(std::uint32_t address, const std::string& deviceName) override {
+        discardKernelCounts();
         {
             const std::scoped_lock guard(lock);
             interfaceName = deviceName;
@@ -129,14 +177,20 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
 
     // ClaimSink
     void ownerClaims(std::span<const OwnerClaim> claims) override {
+        bool again = false;
+        const auto mark = [&](std::size_t slot) {
+            again = again || known.known(slot);
+            known.mark(slot);
+        };
         for (const OwnerClaim& claim : claims) {
             if (claim.raw) {
                 known.mark(KnownSlots::rawSlot(claim.protocol, claim.carries == kCarriesIpv6));
                 continue;
             }
-            if (claim.carries & kCarriesIpv4) known.mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
-            if (claim.carries & kCarriesIpv6) known.mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
+            if (claim.carries & kCarriesIpv4) mark(KnownSlots::slot(claim.protocol, false, claim.localPort));
+            if (claim.carries & kCarriesIpv6) mark(KnownSlots::slot(claim.protocol, true, claim.localPort));
         }
+        if (again) cutRound();
         // A pass may claim more ports than one frame holds; its frames go out in one write.
         std::vector<std::uint8_t> frames;
         for (std::size_t at = 0; at < claims.size(); at += wire::kMaxClaimsPerFrame)
@@ -280,12 +334,13 @@ void forward(std::shared_ptr<Shared> shared) {
     InterfaceTracker interfaces(*shared);
     std::uint64_t forwarded = 0;
     std::uint64_t countedInKernel = 0;
+    const auto period = shared->ownerEvents ? kForwardPeriodWithOwnerEvents : kForwardPeriod;
     std::uint64_t lastDropped = ~std::uint64_t(0);
     std::uint64_t lastForwardedSent = ~std::uint64_t(0);
     std::uint64_t lastTableFull = 0;
     auto lastStatistics = std::chrono::steady_clock::now();
     for (;;) {
-        std::this_thread::sleep_for(kForwardPeriod);
+        const bool discard = shared->waitForRoundEnd(period);
         // Read before the queue is taken: a frame written through a packet
         // socket was handed over before it was captured, so its write shows here.
         const bool alone = shared->packetSocketsWriting();
@@ -302,9 +357,13 @@ void forward(std::shared_ptr<Shared> shared) {
         if (shared->kernelFlows) {
             counted.clear();
             shared->kernelFlows->drain(counted);
-            for (const FlowDelta& flow : counted) {
-                aggregator.add(flow);
-                countedInKernel += flow.packets;
+            if (discard) {
+                shared->kernelCountsDiscarded();
+            } else {
+                for (const FlowDelta& flow : counted) {
+                    aggregator.add(flow);
+                    countedInKernel += flow.packets;
+                }
             }
         }
         std::vector<FlowDelta>& flows = aggregator.flows();

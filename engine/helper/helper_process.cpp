@@ -25,13 +25,13 @@ int aboveStandard(int fd) {
 
 }  // namespace
 
-std::string findCaptureHelper() {
+std::string findCompanionProgram(const char* name) {
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0) return {};
     std::string folder(self, std::size_t(length));
     folder.erase(folder.rfind('/') + 1);
-    for (const std::string& candidate : {folder + kCaptureHelperName, folder + "../libexec/sondrel/" + kCaptureHelperName}) {
+    for (const std::string& candidate : {folder + name, folder + "../libexec/sondrel/" + name}) {
         struct stat info;
         if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return candidate;
     }

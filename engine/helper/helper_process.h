@@ -12,10 +12,13 @@ namespace sondrel {
 inline constexpr const char* kCaptureHelperName = "sondrel-probe";
 inline constexpr const char* kCaptureGroup = "sondrel";
 
-// The helper beside this program, or in the libexec folder of its
+inline constexpr const char* kHeadlessProgramName = "sondrel-headless";
+
+// The program of this name beside this one, or in the libexec folder of its
 // installation (<prefix>/libexec/sondrel/); never searched on PATH. Empty
 // when neither exists.
-std::string findCaptureHelper();
+std::string findCompanionProgram(const char* name);
+inline std::string findCaptureHelper() { return findCompanionProgram(kCaptureHelperName); }
 
 // A helper that was started: its process and the window's ends of its pipes.
 struct HelperProcess {

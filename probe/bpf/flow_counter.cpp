@@ -216,7 +216,14 @@ std::size_t BpfFlowCounter::readFlows(bool& complete) {
 }
 
 void BpfFlowCounter::drain(std::vector<FlowDelta>& out) {
-    const std::uint64_t epochNs = bootNowNs();
+    constexpr std::uint64_t kIdleWalkNs = 1'000'000'000;
+    const std::uint64_t nowNs = bootNowNs();
+    // Read before the walk: a frame counted during it makes the next drain walk again.
+    const std::uint64_t counted = countedFrames();
+    if (counted == m_countedAtWalk && (m_reported.empty() || nowNs - m_lastWalkNs < kIdleWalkNs)) return;
+    m_countedAtWalk = counted;
+    m_lastWalkNs = nowNs;
+    const std::uint64_t epochNs = nowNs;
     __atomic_store_n(&m_skeleton->bss->drain_epoch_ns, epochNs, __ATOMIC_RELAXED);
     const std::uint64_t previousEpochNs = std::exchange(m_previousEpochNs, epochNs);
     ++m_drains;
@@ -262,13 +269,25 @@ void BpfFlowCounter::drain(std::vector<FlowDelta>& out) {
     if (complete) std::erase_if(m_reported, [this](const auto& entry) { return entry.second.drain != m_drains; });
 }
 
-std::uint64_t BpfFlowCounter::overflowFrames() const {
-    std::vector<std::uint64_t> perCpu(static_cast<std::size_t>(m_cpus));
+namespace {
+
+std::uint64_t sumOfPerCpuCounter(const bpf_map* map, int cpus) {
+    std::vector<std::uint64_t> perCpu(static_cast<std::size_t>(cpus));
     const std::uint32_t zero = 0;
-    if (bpf_map_lookup_elem(bpf_map__fd(m_skeleton->maps.overflow_frames), &zero, perCpu.data()) != 0) return 0;
+    if (bpf_map_lookup_elem(bpf_map__fd(map), &zero, perCpu.data()) != 0) return 0;
     std::uint64_t total = 0;
     for (const std::uint64_t count : perCpu) total += count;
     return total;
+}
+
+}  // namespace
+
+std::uint64_t BpfFlowCounter::overflowFrames() const {
+    return sumOfPerCpuCounter(m_skeleton->maps.overflow_frames, m_cpus);
+}
+
+std::uint64_t BpfFlowCounter::countedFrames() const {
+    return sumOfPerCpuCounter(m_skeleton->maps.counted_frames, m_cpus);
 }
 
 }  // namespace sondrel

@@ -56,11 +56,14 @@ public:
     // flow that moved, its record laid out as DecodeFrame's (length 0,
     // localEnds 0) and timeNs the interval's first packet, CLOCK_REALTIME.
     // Flows idle for a second leave the kernel table, their last bytes
-    // reported.
+    // reported. The table is walked only when frames were counted since the
+    // last walk, or once a second while it holds flows.
     void drain(std::vector<FlowDelta>& out);
 
-    // Frames passed to user space because the table was full.
+    // Frames passed to user space because the table was full, and frames
+    // counted in the table.
     std::uint64_t overflowFrames() const;
+    std::uint64_t countedFrames() const;
     // Flows known at the latest drain.
     std::size_t flowCount() const { return m_reported.size(); }
 
@@ -91,6 +94,8 @@ private:
     int m_cpus = 1;
     std::uint64_t m_drains = 0;
     std::uint64_t m_previousEpochNs = 0;
+    std::uint64_t m_countedAtWalk = 0;
+    std::uint64_t m_lastWalkNs = 0;
     std::unordered_map<KeyBytes, Reported, KeyHash> m_reported;
     std::vector<unsigned char> m_keys;
     std::vector<unsigned char> m_values;

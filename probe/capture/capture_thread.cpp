@@ -82,8 +82,10 @@ int ringBytes(const CaptureLibrary& library, const KernelCounting* counting) {
     return counting != nullptr && library.fileno != nullptr ? kKernelCountedBufferBytes : kCaptureBufferBytes;
 }
 
-// Frames that came before the program was attached are in the ring already
-// and are decoded as ever: none is counted twice or lost.
+// After the observer heard of the opening, so that what the kernel counted
+// for an earlier capture can be set aside first. Frames that came before the
+// program was attached are in the ring already and are decoded as ever: none
+// is counted twice or lost.
 void countInKernel(const CaptureLibrary& library, pcap_t* handle, KernelCounting* counting, bool namedInterfaces) {
     if (counting == nullptr || library.fileno == nullptr) return;
     counting->attach(library.fileno(handle), linkTypeFromDatalink(library.datalink(handle)), namedInterfaces);
@@ -163,9 +165,9 @@ RunEnd captureOnce(const std::shared_ptr<CaptureControl>& control, Notifier& not
         report.failed(notifier, failureText);
         return RunEnd::Failed;
     }
-    countInKernel(library, opened.get(), counting, false);
     const std::uint32_t interfaceIndex = ::if_nametoindex(device->name);
     report.opened(device->name);
+    countInKernel(library, opened.get(), counting, false);
     deviceList.reset();
 
     pcap_t* handle = opened.release();
@@ -218,8 +220,8 @@ RunEnd captureInterfacesOnce(const std::shared_ptr<CaptureControl>& control, Not
     }
     const bool named = set.kind == CaptureSet::Kind::Names;
     if (counting) counting->forgetInterfaces();
-    countInKernel(library, opened.get(), counting, named);
     report.opened(kAnyDevice);
+    countInKernel(library, opened.get(), counting, named);
 
     const LiveCaptureHandles::Registration registration(handles, opened.release(), library.breakloop, library.close);
     pcap_t* handle = registration.handle();

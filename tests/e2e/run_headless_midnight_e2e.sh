@@ -42,7 +42,10 @@ disown
 sondrel_pid=
 for _ in $(seq 1 100); do
   for pid in $(ip netns pids "$ns_a"); do
-    if [[ $(readlink "/proc/$pid/exe" 2>/dev/null) == "$(readlink -f "$sondrel")" ]]; then sondrel_pid=$pid; fi
+    # `sondrel --headless` becomes sondrel-headless, beside it, in the same process.
+    case $(readlink "/proc/$pid/exe" 2>/dev/null) in
+      "$(readlink -f "$sondrel")" | "$(dirname "$(readlink -f "$sondrel")")/sondrel-headless") sondrel_pid=$pid ;;
+    esac
   done
   [[ -n $sondrel_pid ]] && break
   sleep 0.1
