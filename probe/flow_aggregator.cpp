@@ -57,10 +57,8 @@ void FlowAggregator::add(const PacketRecord& packet) {
 }
 
 void FlowAggregator::add(const FlowDelta& delta) {
-    FlowDelta& flow = flowOf(delta.record);
-    flow.bytes += delta.bytes;
-    flow.packets += delta.packets;
-    flow.record.timeNs = std::min(flow.record.timeNs, delta.record.timeNs);
+    m_flows.push_back(delta);
+    m_flows.back().record.length = 0;
 }
 
 void FlowAggregator::addAlone(const PacketRecord& packet) {

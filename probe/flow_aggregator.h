@@ -16,7 +16,9 @@ namespace sondrel::probe {
 class FlowAggregator {
 public:
     void add(const PacketRecord& packet);
-    // Traffic the kernel already summed; joins the same flow's packets.
+    // Traffic the kernel already summed, an entry of its own: the kernel
+    // keeps a UDP port's successive programs apart, each dated by its first
+    // packet, where joining them would date the next one's by the last one's.
     void add(const FlowDelta& delta);
     // A packet that must reach the window on its own (a packet socket's frame
     // is matched to its write by length).

@@ -68,6 +68,7 @@ int main() {
         // The counter learns of packet-socket writes from the owner probes: those frames must reach the window.
         sondrel::BpfFlowCounterOptions counterOptions;
         counterOptions.packetSendSeenFd = events ? events->packetSendSeenFd() : -1;
+        counterOptions.portSendersFd = events ? events->portSendersFd() : -1;
         counter = sondrel::BpfFlowCounter::open(counterMissing, counterOptions);
     }
     sondrel::probe::dropForGood({sondrel::probe::Privilege::LoadProbes});

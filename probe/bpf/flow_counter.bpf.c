@@ -80,6 +80,15 @@ struct {
 	__type(value, __u64);
 } packet_send_seen SEC(".maps");
 
+/* Each UDP port's sender generation, written by the owner probes; the
+ * loader puts their map here. */
+struct {
+	__uint(type, BPF_MAP_TYPE_ARRAY);
+	__uint(max_entries, FLOW_COUNTER_PORTS);
+	__type(key, __u32);
+	__type(value, struct port_sender);
+} port_senders SEC(".maps");
+
 enum link_mode { LINK_ETHERNET, LINK_RAW, LINK_COOKED, LINK_COOKED_NAMED };
 enum fragment_role { ROLE_WHOLE, ROLE_FIRST, ROLE_LATER };
 
@@ -303,6 +312,28 @@ static __always_inline bool packet_socket_sending(__u64 now)
 	return sent && *sent && (__s64)(now - *sent) < PACKET_SEND_WINDOW_NS;
 }
 
+static __always_inline __u32 sender_generation(__u16 port)
+{
+	const __u32 key = port;
+	const struct port_sender *slot = bpf_map_lookup_elem(&port_senders, &key);
+
+	return slot ? slot->generation : 0;
+}
+
+/* The generation of a UDP flow's local port: the source of what leaves, the
+ * destination of what comes in; on loopback, where both ends are local, both. */
+static __always_inline __u32 flow_generation(const struct __sk_buff *skb, const struct flow_key *key)
+{
+	if (key->protocol != IP_UDP)
+		return 0;
+	if (skb->ifindex == LOOPBACK_IFINDEX) {
+		const __u32 destination = sender_generation(key->dst_port);
+
+		return sender_generation(key->src_port) ^ (destination << 16 | destination >> 16);
+	}
+	return sender_generation(skb->pkt_type == PACKET_OUTGOING ? key->src_port : key->dst_port);
+}
+
 /* Adds the frame to its flow; false when the table has no room for it. A
  * filter runs with bottom halves off, so nothing else on this CPU touches
  * this CPU's value meanwhile. */
@@ -410,6 +441,7 @@ static __always_inline int count_frame(struct __sk_buff *skb, const enum link_mo
 		lend_fragment_ports(&d, now);
 	if (skb->pkt_type == PACKET_OUTGOING && packet_socket_sending(now))
 		return skb->len;
+	d.key.generation = flow_generation(skb, &d.key);
 	if (!add_to_flow(&d.key, d.length, now))
 		return skb->len;
 	const __u32 zero = 0;

@@ -85,7 +85,7 @@ PacketRecord recordOf(const flow_key& key) {
 
 }  // namespace
 
-static_assert(sizeof(flow_key) == 44 && sizeof(flow_value) == 40, "flow_record.h changed: update the loader");
+static_assert(sizeof(flow_key) == 48 && sizeof(flow_value) == 40, "flow_record.h changed: update the loader");
 
 bool BpfFlowCounter::KeyBytes::operator==(const KeyBytes& other) const {
     return std::memcmp(bytes, other.bytes, sizeof bytes) == 0;
@@ -109,6 +109,12 @@ std::unique_ptr<BpfFlowCounter> BpfFlowCounter::open(std::string& whyNot, const 
     if (options.maxFlows != 0) {
         if (const int err = bpf_map__set_max_entries(self->m_skeleton->maps.flows, options.maxFlows); err != 0) {
             whyNot = "sizing the flow table failed (" + errorText(err) + ")";
+            return nullptr;
+        }
+    }
+    if (options.portSendersFd >= 0) {
+        if (const int err = bpf_map__reuse_fd(self->m_skeleton->maps.port_senders, options.portSendersFd); err != 0) {
+            whyNot = bpf::withLog("sharing the owner events' port-sender map failed (" + errorText(err) + ")", log);
             return nullptr;
         }
     }

@@ -19,6 +19,9 @@ struct BpfFlowCounterOptions {
     // (BpfOwnerEvents::packetSendSeenFd), or -1 for a map of its own that
     // nothing writes.
     int packetSendSeenFd = -1;
+    // Their map of each UDP port's sender generation
+    // (BpfOwnerEvents::portSendersFd), or -1: every generation stays 0.
+    int portSendersFd = -1;
     // Flows the kernel table holds; 0: 65536. Small only in tests.
     std::uint32_t maxFlows = 0;
 };
@@ -72,7 +75,7 @@ public:
 
 private:
     struct KeyBytes {
-        unsigned char bytes[44];
+        unsigned char bytes[48];
         bool operator==(const KeyBytes& other) const;
     };
     struct KeyHash {

@@ -4,7 +4,9 @@
  * uninitialised holes. */
 #pragma once
 
+#ifndef __bpf__
 #include <linux/types.h>
+#endif
 
 /* One flow as a PacketRecord would give it: addresses in network order (an
  * IPv4 address in the first four bytes, the rest 0), ports in host order. */
@@ -17,6 +19,9 @@ struct flow_key {
 	__u32 ifindex;
 	__u8 src_addr[16];
 	__u8 dst_addr[16];
+	/* A UDP local port's sender generation (struct port_sender): the
+	 * packets of a port's next program start flows of their own. */
+	__u32 generation;
 };
 
 /* Per CPU. interval_first_ns is the first packet after the latest drain
@@ -47,6 +52,17 @@ struct fragment_ports {
 	__u8 pad[3];
 };
 
+/* The process that last sent from one UDP port of this namespace, written
+ * by the owner probes as each datagram is queued to its device (before the
+ * capture socket sees it). A change of sender after a pause bumps the
+ * generation: senders taking turns without one share their flows, as they
+ * share the port. */
+struct port_sender {
+	__u64 last_ns;
+	__u32 tgid;
+	__u32 generation;
+};
+
 /* One slot of the copy check of the "any" device (DuplicateFrames). */
 struct duplicate_slot {
 	__u64 digest;
@@ -59,3 +75,4 @@ struct duplicate_slot {
 #define FLOW_COUNTER_FRAGMENTS 4096
 #define FLOW_COUNTER_DUPLICATE_SLOTS 1024
 #define FLOW_COUNTER_INTERFACES 4096
+#define FLOW_COUNTER_PORTS 65536

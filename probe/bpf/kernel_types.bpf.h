@@ -47,6 +47,8 @@ enum { BPF_ANY = 0 };
 #define IPPROTO_SCTP 132
 #define TCP_SYN_SENT 2
 #define TCP_LISTEN 10
+#define TCP_TIME_WAIT 6
+#define TCP_NEW_SYN_RECV 12
 
 #define __kernel_type __attribute__((preserve_access_index))
 
@@ -72,6 +74,7 @@ struct sock_common {
 	__be16 skc_dport;
 	__u16 skc_num;
 	unsigned short skc_family;
+	volatile unsigned char skc_state;
 	unsigned char skc_ipv6only : 1;
 	possible_net_t skc_net;
 	struct in6_addr skc_v6_daddr;
@@ -107,6 +110,10 @@ struct sock {
 	__u16 sk_type;
 	__u16 sk_protocol;
 	struct socket *sk_socket;
+} __kernel_type;
+
+struct sk_buff {
+	struct sock *sk;
 } __kernel_type;
 
 struct qstr {

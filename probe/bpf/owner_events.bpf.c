@@ -9,6 +9,7 @@
 #include <bpf/bpf_helpers.h>
 #include <bpf/bpf_tracing.h>
 
+#include "flow_record.h"
 #include "owner_event_record.h"
 
 char LICENSE[] SEC("license") = "Dual BSD/GPL";
@@ -118,6 +119,15 @@ struct {
 	__type(key, __u32);
 	__type(value, __u64);
 } packet_send_seen SEC(".maps");
+
+/* Shared with the flow counter, which keys a UDP flow by its local port's
+ * generation here. */
+struct {
+	__uint(type, BPF_MAP_TYPE_ARRAY);
+	__uint(max_entries, FLOW_COUNTER_PORTS);
+	__type(key, __u32);
+	__type(value, struct port_sender);
+} port_senders SEC(".maps");
 
 static __always_inline __u64 now_ns(void)
 {
@@ -393,6 +403,48 @@ int BPF_PROG(packet_send, struct socket *sock, struct msghdr *msg, __u64 len)
 	if (name && BPF_CORE_READ(msg, msg_namelen) >= 8)
 		bpf_probe_read_kernel(&ifindex, sizeof(ifindex), name + 4);
 	return packet_sent(ctx, sk, ifindex, len);
+}
+
+/* Who sends from each UDP port, seen as each datagram is queued to its
+ * device, in the sender's context and before any capture socket gets it: a
+ * port's next program is told apart from its last one from its first
+ * datagram on, though its first send is reported only when the call returns.
+ * Senders taking turns within the pause share the port's flows. */
+#define SENDER_PAUSE_NS 2000000ULL
+#define SENDER_STAMP_NS 100000ULL
+
+SEC("tp_btf/net_dev_queue")
+int BPF_PROG(udp_sender, struct sk_buff *skb)
+{
+	struct sock *sk = skb->sk;
+
+	(void)ctx;
+	if (!sk)
+		return 0;
+	const unsigned short family = sk->__sk_common.skc_family;
+	const unsigned char state = sk->__sk_common.skc_state;
+	if ((family != AF_INET && family != AF_INET6) || state == TCP_TIME_WAIT || state == TCP_NEW_SYN_RECV ||
+	    sk->sk_protocol != IPPROTO_UDP || sk->sk_type != SOCK_DGRAM)
+		return 0;
+	if (BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum) != own_netns)
+		return 0;
+	const __u32 port = sk->__sk_common.skc_num;
+	struct port_sender *slot = bpf_map_lookup_elem(&port_senders, &port);
+	if (!slot)
+		return 0;
+	const __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+	const __u64 now = now_ns();
+	if (slot->tgid != tgid) {
+		if (now - slot->last_ns >= SENDER_PAUSE_NS)
+			slot->generation += 1;
+		slot->tgid = tgid;
+		slot->last_ns = now;
+	} else if (now - slot->last_ns >= SENDER_STAMP_NS) {
+		/* Stamped at most every 0.1 ms: a busy port's slot is not
+		 * written by every CPU for every datagram. */
+		slot->last_ns = now;
+	}
+	return 0;
 }
 
 /* Tracepoints for kernels without BPF trampolines (Linux 6.3 and later).

@@ -68,6 +68,9 @@ const std::vector<Role>& roles() {
         {"packet-socket send",
          false,
          {{{"packet_send", "packet_sendmsg", AttachKind::Entry}}, {{"sock_sent", "sock_send_length", AttachKind::Tracepoint}}}},
+        // Without it, the kernel's flow counter joins a UDP port's next
+        // program's first datagrams to the flow of its last one.
+        {"UDP sender change", false, {{{"udp_sender", "net_dev_queue", AttachKind::Tracepoint}}}},
     };
     return table;
 }
@@ -395,6 +398,10 @@ std::string BpfOwnerEvents::hooksInUse() const {
     text += m_ring != nullptr ? "; ring buffer" : "; perf buffer";
     text += m_clock == EventClock::Boot ? "; CLOCK_BOOTTIME" : "; CLOCK_MONOTONIC";
     return text;
+}
+
+int BpfOwnerEvents::portSendersFd() const {
+    return bpf_map__fd(m_skeleton->maps.port_senders);
 }
 
 int BpfOwnerEvents::packetSendSeenFd() const {

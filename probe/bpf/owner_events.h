@@ -71,6 +71,9 @@ public:
     // The map holding the time of the last packet-socket send, for the flow
     // counter (BpfFlowCounterOptions::packetSendSeenFd); valid until destruction.
     int packetSendSeenFd() const;
+    // The map of each UDP port's sender generation, for the flow counter
+    // (BpfFlowCounterOptions::portSendersFd); valid until destruction.
+    int portSendersFd() const;
     // Whether a program wrote through a packet socket within the last
     // `windowNs`; callable from any thread.
     bool packetSentWithin(std::int64_t windowNs) const;

@@ -516,5 +516,64 @@ TEST(BpfFlowCounter, PassesFramesWrittenThroughAPacketSocket) {
     EXPECT_EQ(failures, 0);
 }
 
+// Two programs after one another on one UDP port, as one process ends and
+// the next binds its port: the kernel keeps their datagrams apart, each flow
+// dated by its own first packet, so the window can give each its owner.
+TEST(BpfFlowCounter, AUdpPortsNextProgramStartsFlowsOfItsOwn) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to load BPF programs";
+    const int failures = inVethNamespace([](int) {
+        std::string whyNot;
+        const auto owners = BpfOwnerEvents::open(whyNot);
+        if (owners && owners->hooksInUse().find("net_dev_queue") == std::string::npos) return 97;
+        const auto counter = BpfFlowCounter::open(whyNot, {.portSendersFd = owners ? owners->portSendersFd() : -1});
+        sockaddr_ll link{};
+        link.sll_family = AF_PACKET;
+        link.sll_protocol = htons(ETH_P_ALL);
+        link.sll_ifindex = 1;
+        const FileDescriptor capture(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)));
+        if (!owners || !counter ||
+            bind(capture.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
+            !counter->attach(capture.get(), LinkType::Ethernet, false)) {
+            std::fprintf(stderr, "not set up: %s\n", whyNot.c_str());
+            return 99;
+        }
+        constexpr std::uint16_t kPort = 47111;
+        const auto program = [] {
+            const pid_t child = fork();
+            if (child == 0) {
+                const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                address.sin_port = htons(kPort);
+                if (bind(udp, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) _exit(1);
+                address.sin_port = htons(9);
+                for (int i = 0; i < 3; ++i)
+                    sendto(udp, "datagram", 8, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+                _exit(0);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        };
+        drained(*counter);
+        if (!program()) return 99;
+        usleep(10'000);
+        if (!program()) return 99;
+        std::vector<FlowDelta> flows;
+        for (const FlowDelta& delta : drained(*counter)) {
+            if (delta.record.srcPort == kPort) flows.push_back(delta);
+        }
+        std::sort(flows.begin(), flows.end(),
+                  [](const FlowDelta& a, const FlowDelta& b) { return a.record.timeNs < b.record.timeNs; });
+        if (flows.size() != 2) return 10 + int(flows.size());
+        return (flows[0].packets != 3) + (flows[1].packets != 3) +
+               (flows[1].record.timeNs - flows[0].record.timeNs < 10'000'000);
+    });
+    if (failures == 97) GTEST_SKIP() << "the kernel has no net_dev_queue tracepoint for the owner probes";
+    ASSERT_NE(failures, 99) << "no network namespace, or the programs did not load";
+    EXPECT_EQ(failures, 0);
+}
+
 }  // namespace
 }  // namespace sondrel
