@@ -421,12 +421,13 @@ int BPF_PROG(udp_sender, struct sk_buff *skb)
 	(void)ctx;
 	if (!sk)
 		return 0;
+	/* Direct loads: this runs for every packet the machine sends. */
 	const unsigned short family = sk->__sk_common.skc_family;
 	const unsigned char state = sk->__sk_common.skc_state;
 	if ((family != AF_INET && family != AF_INET6) || state == TCP_TIME_WAIT || state == TCP_NEW_SYN_RECV ||
 	    sk->sk_protocol != IPPROTO_UDP || sk->sk_type != SOCK_DGRAM)
 		return 0;
-	if (BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum) != own_netns)
+	if (sk->__sk_common.skc_net.net->ns.inum != own_netns)
 		return 0;
 	const __u32 port = sk->__sk_common.skc_num;
 	struct port_sender *slot = bpf_map_lookup_elem(&port_senders, &port);
