@@ -7,13 +7,13 @@
 #include <algorithm>
 
 #include "engine/main_lists.h"
+#include "ui/history_date.h"
 
 namespace sondrel {
 
 namespace {
 
 constexpr int kPad = 4;
-const QDate kEpoch(1970, 1, 1);
 
 QString bytesText(std::uint64_t bytes) { return QString::fromStdU16String(FormatByteCount(bytes)); }
 
@@ -26,10 +26,6 @@ QColor mixed(const QColor& over, const QColor& under, double alpha) {
 QString dateText(HistoryDay day) { return historyDate(day).toString(Qt::ISODate); }
 
 }  // namespace
-
-QDate historyDate(HistoryDay day) { return kEpoch.addDays(day); }
-
-HistoryDay historyDayFromDate(const QDate& date) { return HistoryDay(kEpoch.daysTo(date)); }
 
 HistoryChart::HistoryChart(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

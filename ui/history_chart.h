@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QDate>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -48,9 +47,5 @@ private:
     std::uint64_t m_peak = 0;
     QString m_subject;
 };
-
-// The calendar date of a HistoryDay, and back.
-QDate historyDate(HistoryDay day);
-HistoryDay historyDayFromDate(const QDate& date);
 
 }  // namespace sondrel

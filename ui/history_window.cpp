@@ -13,6 +13,7 @@
 
 #include "engine/main_lists.h"
 #include "ui/history_chart.h"
+#include "ui/history_date.h"
 #include "ui/history_tables.h"
 
 namespace sondrel {
