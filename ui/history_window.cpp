@@ -38,6 +38,7 @@ QTableView* makeTable(SortedTotalsModel* model, int totalColumn, QWidget* parent
     view->setAlternatingRowColors(true);
     view->verticalHeader()->hide();
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     QHeaderView* header = view->horizontalHeader();
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
