@@ -16,6 +16,7 @@
 #include "base/capture_control.h"
 #include "engine/owners/owner_lookup.h"
 #include "config/default_address.h"
+#include "history/history_view.h"
 #include "reports/daily_report.h"
 
 namespace sondrel {
@@ -120,6 +121,8 @@ public:
     bool defaultAddressPending() const { return m_defaultAddress != nullptr; }
     // What is captured and how it goes; callable from any thread.
     CaptureStatus captureStatus() const;
+    // The counted days, for the History window; null while there is no store.
+    const HistoryView* history() const { return m_history; }
 
 private:
     void CheckDailyReport();
@@ -142,6 +145,7 @@ private:
     DailyReportSchedule m_dailySchedule;
     std::optional<CaptureSet> m_interfaceOverride;
     CapturedInterfaces m_interfaces;  // as last taken from the packet source
+    const HistoryView* m_history = nullptr;
 };
 
 }  // namespace sondrel

@@ -1,6 +1,7 @@
 #include "ui/sondrel_dlg.h"
 
 #include <QCloseEvent>
+#include <QDate>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -26,6 +27,10 @@
 #include "ui/dialog_units.h"
 #include "ui/help.h"
 #include "ui/window_modal.h"
+#include "ui/history_window.h"
+#include "ui/history_date.h"
+#include "ui/data_caps_dlg.h"
+#include "config/data_caps.h"
 
 namespace sondrel {
 
@@ -122,8 +127,11 @@ void CSondrelDlg::buildMenus() {
     file->addSeparator();
     addCommand(file, QStringLiteral("Hide"), kCmdHide);
     addCommand(file, QStringLiteral("Exit"), kCmdExit);
+    QMenu* view = m_menuBar->addMenu(QStringLiteral("View"));
+    addCommand(view, QStringLiteral("History..."), kCmdHistory);
     QMenu* options = m_menuBar->addMenu(QStringLiteral("Options"));
     addCommand(options, QStringLiteral("Options..."), kCmdOptions);
+    addCommand(options, QStringLiteral("Data caps..."), kCmdDataCaps);
     QMenu* help = m_menuBar->addMenu(QStringLiteral("Help"));
     addCommand(help, QStringLiteral("Help topics"), kCmdHelpTopics);
     addCommand(help, QStringLiteral("About..."), kCmdAbout);
@@ -221,6 +229,7 @@ void CSondrelDlg::buildTrayIcon() {
     show->setFont(bold);
     m_trayMenu->setDefaultAction(show);
     m_trayMenu->addSeparator();
+    addCommand(m_trayMenu, QStringLiteral("History..."), kCmdTrayHistory);
     addCommand(m_trayMenu, QStringLiteral("Exit"), kCmdTrayExit);
 
     if (m_mainIcon.isNull()) {
@@ -266,6 +275,9 @@ void CSondrelDlg::OnCommand(int id) {
     case kCmdExit:
     case kCmdTrayExit: OnExit(); break;
     case kCmdOptions: OnOptions(); break;
+    case kCmdHistory:
+    case kCmdTrayHistory: OnHistory(); break;
+    case kCmdDataCaps: OnDataCaps(); break;
     case kCmdHelpTopics: OnHelpTopics(); break;
     case kCmdAbout:
     case kCmdAboutSystem: OnAbout(); break;
@@ -375,6 +387,38 @@ void CSondrelDlg::OnOptions() {
     if (!m_monitor.applyOptions(dialog.captureChoice(), dialog.dailyReports() ? 1 : 0, dialog.reportFolder()))
         showWindowModalBox(this, QMessageBox::Critical, QString::fromStdU16String(kSaveSettingsFailedCaption),
                            QString::fromStdU16String(kSaveSettingsFailedText));
+}
+
+void CSondrelDlg::OnHistory() {
+    const HistoryView* history = m_monitor.history();
+    if (!history) {
+        showWindowModalBox(this, QMessageBox::Information, QStringLiteral("Sondrel"),
+                           QStringLiteral("The history is not available."));
+        return;
+    }
+    if (!m_historyWindow) m_historyWindow = new HistoryWindow(*history, &QDate::currentDate, this);
+    if (m_historyWindow->isMinimized()) m_historyWindow->showNormal();
+    // Shown again, it reads the history again; already shown, Refresh does.
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
+}
+
+void CSondrelDlg::OnDataCaps() {
+    // The names of this month so far, offered in each row's application box.
+    QStringList applications;
+    if (const HistoryView* history = m_monitor.history()) {
+        const QDate today = QDate::currentDate();
+        const HistoryRange month{historyDayFromDate(QDate(today.year(), today.month(), 1)), historyDayFromDate(today)};
+        for (const ApplicationTotal& app : history->applications(month))
+            applications << QString::fromStdU16String(app.name);
+        applications.sort(Qt::CaseInsensitive);
+    }
+    DataCapsDlg dialog(loadDataCaps(m_monitor.settingsFolder()), applications, this);
+    if (execWindowModal(dialog) != QDialog::Accepted) return;
+    if (!saveDataCaps(m_monitor.settingsFolder(), dialog.caps()))
+        showWindowModalBox(this, QMessageBox::Critical, QStringLiteral("Error"),
+                           QStringLiteral("The data caps could not be saved."));
 }
 
 void CSondrelDlg::buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units) {

@@ -25,6 +25,7 @@ class ReportListView;
 class SplashWindow;
 class TrafficPanel;
 class DialogUnits;
+class HistoryWindow;
 
 // Command ids of the menus, kept as the data of their actions.
 enum SondrelCommand : int {
@@ -38,6 +39,9 @@ enum SondrelCommand : int {
     kCmdTrayExit = 32777,
     kCmdExportCsv = 32778,
     kCmdOptions = 32779,
+    kCmdHistory = 32780,
+    kCmdTrayHistory = 32781,
+    kCmdDataCaps = 32782,
 };
 
 // What the main window takes from its surroundings; tests replace it.
@@ -74,6 +78,8 @@ public:
     void OnHide();
     void OnExit();
     void OnOptions();
+    void OnHistory();
+    void OnDataCaps();
     void OnHelpTopics();
     void OnAbout();
     void OnShowApplication();
@@ -93,6 +99,8 @@ public:
     // The area below the menu bar that holds captions and lists.
     QWidget* contentArea() const { return m_content; }
     TrafficPanel* trafficPanel() const { return m_trafficPanel; }
+    // Null until "History..." first opens it.
+    HistoryWindow* historyWindow() const { return m_historyWindow; }
     bool splashShown() const { return m_splash != nullptr; }
     SplashWindow* splash() const { return m_splash.get(); }
     bool ticking() const { return m_timer.isActive(); }
@@ -148,6 +156,7 @@ private:
     std::unique_ptr<ListModelAdapter> m_applicationsModel;
     std::unique_ptr<ListModelAdapter> m_detailsModel;
     TrafficPanel* m_trafficPanel = nullptr;
+    HistoryWindow* m_historyWindow = nullptr;
     QTimer m_timer;
     std::map<int, QAction*> m_actions;
     SavePathPrompt m_askSavePath;

@@ -123,6 +123,8 @@ private slots:
     void exportFailureIsReported();
     void optionsShowsAndAppliesSettings_data();
     void optionsShowsAndAppliesSettings();
+    void historyWithoutStoreSaysSo_data();
+    void historyWithoutStoreSaysSo();
 
 private:
     void addApp(const std::u16string& name, std::uint64_t ul, std::uint64_t dl, const std::u16string& host,
@@ -240,7 +242,8 @@ void TestSondrelDlg::menuTextsAndIds() {
     };
     const QList<QPair<QString, QList<Item>>> expected = {
         {"File", {{"Export as HTML...", 32771}, {"Export as CSV...", 32778}, {"", 0}, {"Hide", 32772}, {"Exit", 32773}}},
-        {"Options", {{"Options...", 32779}}},
+        {"View", {{"History...", 32780}}},
+        {"Options", {{"Options...", 32779}, {"Data caps...", 32782}}},
         {"Help", {{"Help topics", 32774}, {"About...", 32775}, {"", 0}, {"&About Sondrel...", 16}}},
     };
     const QList<QAction*> menus = m_dlg->menuBar()->actions();
@@ -266,15 +269,17 @@ void TestSondrelDlg::trayMenu() {
     QVERIFY(tray->toolTip().startsWith(QStringLiteral("Sondrel\n")));
     QCOMPARE(tray->contextMenu(), m_dlg->trayMenu());
     const QList<QAction*> items = m_dlg->trayMenu()->actions();
-    QCOMPARE(items.size(), 3);
+    QCOMPARE(items.size(), 4);
     QCOMPARE(items[0]->text(), QStringLiteral("Show application"));
     QCOMPARE(items[0]->data().toInt(), 32776);
     QVERIFY(items[0]->font().bold());
     QCOMPARE(m_dlg->trayMenu()->defaultAction(), items[0]);
     QVERIFY(items[1]->isSeparator());
-    QCOMPARE(items[2]->text(), QStringLiteral("Exit"));
-    QCOMPARE(items[2]->data().toInt(), 32777);
-    QVERIFY(!items[2]->font().bold());
+    QCOMPARE(items[2]->text(), QStringLiteral("History..."));
+    QCOMPARE(items[2]->data().toInt(), 32781);
+    QCOMPARE(items[3]->text(), QStringLiteral("Exit"));
+    QCOMPARE(items[3]->data().toInt(), 32777);
+    QVERIFY(!items[3]->font().bold());
 }
 
 void TestSondrelDlg::enterAndEscapeDoNothing_data() {
@@ -685,6 +690,30 @@ void TestSondrelDlg::optionsShowsAndAppliesSettings() {
     QCOMPARE(m_monitor->localAddress(), 0x0100C80Au);
     QVERIFY(!m_monitor->capture().captureRunning.load());
     QCOMPARE(QFileInfo(settingsFile).isFile(), confirm && folderWritable);
+}
+
+void TestSondrelDlg::historyWithoutStoreSaysSo_data() {
+    QTest::addColumn<int>("command");
+    QTest::newRow("View menu") << int(kCmdHistory);
+    QTest::newRow("tray menu") << int(kCmdTrayHistory);
+}
+
+void TestSondrelDlg::historyWithoutStoreSaysSo() {
+    QFETCH(int, command);
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    ModalDriver driver({[&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        text = box->text();
+        icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    }});
+    m_dlg->commandAction(command)->trigger();
+    QCOMPARE(driver.done(), std::size_t(1));
+    QCOMPARE(text, QStringLiteral("The history is not available."));
+    QCOMPARE(icon, QMessageBox::Information);
+    QVERIFY(!m_dlg->historyWindow());
 }
 
 QTEST_MAIN(TestSondrelDlg)
