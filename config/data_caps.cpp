@@ -46,6 +46,8 @@ std::optional<DataCap> parseLine(std::string_view line) {
     cap.limitBytes = *limit;
     if (second != std::string_view::npos) {
         const std::string_view name = rest.substr(second + 1);
+        // A carriage return within the name could not be written back as one line.
+        if (name.find('\r') != std::string_view::npos) return std::nullopt;
         cap.application = utf8ToU16(name);
         // A name that is not UTF-8 would not match any application, nor write back as it was read.
         if (u16ToUtf8(cap.application) != name) return std::nullopt;

@@ -35,6 +35,8 @@ struct EndpointRecord {
     // takes the difference, so it walks the table without looking anything up.
     std::uint64_t historyUl = 0;
     std::uint64_t historyDl = 0;
+    // Set once remoteHostName has been handed to the history; a new name clears it.
+    bool historyHostSent = false;
 };
 
 // One application: a row of the Applications list. `name` is its identity.

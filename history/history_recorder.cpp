@@ -52,7 +52,8 @@ void writeLoop(const std::shared_ptr<HistoryRecorder::Shared>& shared) {
         if (!shared->taken.empty()) {
             HistoryDay newest = shared->retentionDay;
             for (const HistoryBatch& batch : shared->taken) newest = std::max(newest, batch.day);
-            result = shared->store->add(shared->taken);
+            result = shared->store ? shared->store->add(shared->taken)
+                                   : HistoryWriteResult{HistoryWriteError::Other, "no history file is open"};
             if (result.ok()) {
                 shared->taken.clear();
                 if (newest > shared->retentionDay) {
@@ -99,6 +100,7 @@ HistoryRecorder::~HistoryRecorder() {
 
 HistoryBatch HistoryRecorder::collect(AppTable& table, HistoryDay day, bool mark) {
     HistoryBatch batch{day, {}};
+    batch.applications.reserve(table.size());
     for (std::size_t i = 0; i < table.size(); ++i) {
         AppRecord& app = table.app(i);
         HistoryAppDelta* delta = nullptr;
@@ -107,15 +109,21 @@ HistoryBatch HistoryRecorder::collect(AppTable& table, HistoryDay day, bool mark
             if (!delta) {
                 batch.applications.push_back(HistoryAppDelta{app.name, {}});
                 delta = &batch.applications.back();
+                delta->endpoints.reserve(app.endpoints.size());
             }
             // Counters only grow between resets; a smaller one cannot come
             // from this table, so all of it counts.
-            const std::uint64_t ul = endpoint.ulBytes >= endpoint.historyUl ? endpoint.ulBytes - endpoint.historyUl : endpoint.ulBytes;
-            const std::uint64_t dl = endpoint.dlBytes >= endpoint.historyDl ? endpoint.dlBytes - endpoint.historyDl : endpoint.dlBytes;
-            delta->endpoints.push_back(HistoryEndpointDelta{endpoint.remoteIpText, endpoint.remoteHostName, ul, dl});
+            const std::uint64_t ul =
+                endpoint.ulBytes >= endpoint.historyUl ? endpoint.ulBytes - endpoint.historyUl : endpoint.ulBytes;
+            const std::uint64_t dl =
+                endpoint.dlBytes >= endpoint.historyDl ? endpoint.dlBytes - endpoint.historyDl : endpoint.dlBytes;
+            // The file keeps the last host name it was given, so a name goes once.
+            delta->endpoints.push_back(HistoryEndpointDelta{
+                endpoint.remoteIpText, endpoint.historyHostSent ? std::u16string() : endpoint.remoteHostName, ul, dl});
             if (mark) {
                 endpoint.historyUl = endpoint.ulBytes;
                 endpoint.historyDl = endpoint.dlBytes;
+                endpoint.historyHostSent = !endpoint.remoteHostName.empty();
             }
         }
     }
@@ -186,13 +194,13 @@ std::optional<std::u16string> HistoryRecorder::takeFailure() {
 
 void HistoryRecorder::withStore(const std::function<void(HistoryStore&)>& use) {
     const std::scoped_lock guard(m_shared->storeMutex);
-    use(*m_shared->store);
+    if (m_shared->store) use(*m_shared->store);
 }
 
 void HistoryRecorder::read(const std::function<void(const HistoryStore&)>& fromFile,
                            const std::function<void(const std::vector<HistoryBatch>&)>& addUnwritten) const {
     const std::scoped_lock storeGuard(m_shared->storeMutex);
-    fromFile(*m_shared->store);
+    if (m_shared->store) fromFile(*m_shared->store);
     addUnwritten(m_shared->taken);
     const std::scoped_lock recordsGuard(m_records->RecordsLock);
     const std::scoped_lock queueGuard(m_shared->queueMutex);

@@ -31,6 +31,8 @@ namespace sondrel {
 // fails keeps its batch and adds it to the next attempt.
 //
 // The views may be called from any thread, but never with RecordsLock held.
+// Without a store every write fails, so the counts stay in memory and the
+// caller is told; a Monitor without a history file makes no recorder.
 class HistoryRecorder final : public HistoryView {
 public:
     HistoryRecorder(std::shared_ptr<RecordsState> records, std::unique_ptr<HistoryStore> store, HistoryDay today);

@@ -18,7 +18,9 @@ namespace {
 class Statement {
 public:
     Statement() = default;
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr); }
+    Statement(sqlite3* db, const char* sql) {
+        sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr);
+    }
     ~Statement() { sqlite3_finalize(m_statement); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -100,10 +102,30 @@ bool lacksSqliteHeader(const std::string& path) {
     char header[16] = {};
     const std::size_t n = std::fread(header, 1, sizeof header, file);
     std::fclose(file);
-    return n > 0 && (n < sizeof header || std::string_view(header, sizeof header) != std::string_view("SQLite format 3\0", 16));
+    const std::string_view magic("SQLite format 3\0", 16);
+    return n > 0 && (n < sizeof header || std::string_view(header, sizeof header) != magic);
 }
 
 enum class Verdict : std::uint8_t { Ours, Fresh, Unreadable, Failed };
+
+// Failures that say nothing about the file's contents: it is left where it is.
+bool aboutTheMachine(int code) {
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_INTERRUPT:
+        return true;
+    default:
+        return false;
+    }
+}
 
 struct Check {
     Verdict verdict = Verdict::Failed;
@@ -116,10 +138,9 @@ Check checkFile(sqlite3* db) {
     int rc = SQLITE_OK;
     const auto unreadable = [](std::string reason) { return Check{Verdict::Unreadable, std::move(reason)}; };
     const auto byCode = [&](int code) {
-        const int primary = code & 0xff;
-        if (primary == SQLITE_NOTADB) return unreadable("not an SQLite database");
-        if (primary == SQLITE_CORRUPT) return unreadable("damaged");
-        return Check{Verdict::Failed, sqlite3_errmsg(db)};
+        if (aboutTheMachine(code)) return Check{Verdict::Failed, sqlite3_errmsg(db)};
+        if ((code & 0xff) == SQLITE_NOTADB) return unreadable("not an SQLite database");
+        return unreadable(std::string("damaged: ") + sqlite3_errmsg(db));
     };
     const auto applicationId = pragmaInteger(db, "PRAGMA application_id", rc);
     if (!applicationId) return byCode(rc);
@@ -231,8 +252,10 @@ HistoryOpenResult HistoryStore::open(const std::string& path, HistoryDay today, 
     const std::u16string shownPath = utf8ToU16(path);
     const auto cannotOpen = [&](const std::string& why) {
         result.store.reset();
-        result.message = u"The history file " + shownPath + u" could not be opened: " + utf8ToU16(why) +
-                         u". Traffic is counted but not kept beyond this run.";
+        // After a move aside, the user hears of both.
+        if (!result.message.empty()) result.message += u" ";
+        result.message += u"The history file " + shownPath + u" could not be opened: " + utf8ToU16(why) +
+                          u". Traffic is counted but not kept beyond this run.";
         return std::move(result);
     };
     makeFolders(path);
@@ -248,9 +271,7 @@ HistoryOpenResult HistoryStore::open(const std::string& path, HistoryDay today, 
         if (check.verdict == Verdict::Ours || check.verdict == Verdict::Fresh) {
             rc = setUp(db, check.verdict == Verdict::Fresh);
             if (rc != SQLITE_OK) {
-                check = {(rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB ? Verdict::Unreadable
-                                                                                          : Verdict::Failed,
-                         sqlite3_errmsg(db)};
+                check = {aboutTheMachine(rc) ? Verdict::Failed : Verdict::Unreadable, sqlite3_errmsg(db)};
             } else {
                 result.store.reset(new HistoryStore(db, options));
                 db = nullptr;
@@ -262,10 +283,7 @@ HistoryOpenResult HistoryStore::open(const std::string& path, HistoryDay today, 
                 check = {Verdict::Unreadable, "not laid out as a history file"};
             }
         }
-        if (db) {
-            if (check.verdict == Verdict::Failed) check.reason = sqlite3_errmsg(db);
-            sqlite3_close(db);
-        }
+        if (db) sqlite3_close(db);
         if (check.verdict != Verdict::Unreadable || round > 0) return cannotOpen(check.reason);
         const std::string aside = asideName(path, now);
         if (::rename(path.c_str(), aside.c_str()) != 0) return cannotOpen(check.reason + ", and it cannot be moved aside");

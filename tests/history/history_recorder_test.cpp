@@ -104,6 +104,10 @@ TEST(HistoryRecorder, EveryByteCountedReachesTheFileOnceOnItsDay) {
     const auto days = reopened.store->days(all);
     ASSERT_EQ(days.size(), 2u);
     EXPECT_EQ(days[0].day, historyDayOf(2027, 1, 31));
+    // Odd remotes were named: the name stays, whatever flush came after.
+    for (const EndpointTotal& endpoint : reopened.store->endpoints(all, apps[0])) {
+        EXPECT_EQ(endpoint.hostName, (endpoint.remote.back() - u'0') % 2 ? u"host.example" : u"") << u16ToUtf8(endpoint.remote);
+    }
 }
 
 TEST(HistoryRecorder, AFailingStreakIsToldOnce) {
