@@ -64,7 +64,7 @@ and names the owners of ports; the package grants it the capabilities it
 needs, and members of the group \"sondrel\" may run it. A systemd service,
 disabled until enabled, runs the monitor without a window and serves its
 counters to Prometheus.")
-# dpkg-shlibdeps finds the Qt, libcap and C++ runtime. libpcap is opened with
+# dpkg-shlibdeps finds the Qt, libcap, SQLite (libsqlite3-0) and C++ runtime. libpcap is opened with
 # dlopen, which it cannot see; setcap comes from libcap2-bin, addgroup and
 # adduser (the group, and the service's account) from adduser.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sondrel {
@@ -22,5 +24,12 @@ struct DataCap {
 std::vector<DataCap> loadDataCaps(const std::string& settingsFolder);
 // False when the file could not be written (the old one is then kept whole).
 bool saveDataCaps(const std::string& settingsFolder, const std::vector<DataCap>& caps);
+
+// The file's text, one cap a line:
+//   month 50000000000
+//   day 1000000000 /usr/bin/firefox
+std::vector<DataCap> decodeDataCaps(std::string_view text);
+// Empty when a cap cannot be written as a line (a limit of 0, or a line break in its name).
+std::optional<std::string> encodeDataCaps(const std::vector<DataCap>& caps);
 
 }  // namespace sondrel

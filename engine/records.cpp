@@ -74,7 +74,11 @@ std::size_t AppTable::overflowEndpoint(std::size_t appIndex) {
 void AppTable::setHostName(const IpAddress& address, const std::u16string& hostName) {
     const auto it = m_byRemote.find(address);
     if (it == m_byRemote.end()) return;
-    for (const EndpointRef& ref : it->second) m_apps[ref.app].endpoints[ref.endpoint].remoteHostName = hostName;
+    for (const EndpointRef& ref : it->second) {
+        EndpointRecord& endpoint = m_apps[ref.app].endpoints[ref.endpoint];
+        endpoint.remoteHostName = hostName;
+        endpoint.historyHostSent = false;
+    }
 }
 
 void AppTable::clear() {

@@ -31,6 +31,12 @@ struct EndpointRecord {
     std::uint8_t family = kFamilyIpv4;
     // The interface its last packet came by (the kernel's index); 0 unknown.
     std::uint32_t interfaceIndex = 0;
+    // The part of ulBytes and dlBytes already handed to the history: a flush
+    // takes the difference, so it walks the table without looking anything up.
+    std::uint64_t historyUl = 0;
+    std::uint64_t historyDl = 0;
+    // Set once remoteHostName has been handed to the history; a new name clears it.
+    bool historyHostSent = false;
 };
 
 // One application: a row of the Applications list. `name` is its identity.

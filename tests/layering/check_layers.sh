@@ -2,10 +2,11 @@
 # Guards the layers of the source tree:
 #  - no Qt header outside ui/, app/main.cpp, tests/, bench/ and res/;
 #  - no include that reaches up a layer (base < wire < probe / engine <
-#    config, reports < metrics < ui < app; probe/ and engine/ apart);
+#    config, reports < history < metrics < ui < app; probe/ and engine/
+#    apart; history/ reads engine/ and config/ but not reports/);
 #  - with LINKS_FILE (written by tests/layering/CMakeLists.txt at configure
-#    time), no target of base/, wire/, probe/, engine/, config/, reports/ or
-#    metrics/ linking Qt, directly or through what it links.
+#    time), no target of base/, wire/, probe/, engine/, config/, reports/,
+#    history/ or metrics/ linking Qt, directly or through what it links.
 # Each finding is printed as file:line and the check fails.
 #   check_layers.sh SOURCE_DIR [LINKS_FILE]
 set -uo pipefail
@@ -55,18 +56,19 @@ function report(message) {
   printf "%s:%s: %s: %s\n", file, line, message, text
 }
 BEGIN {
-  split("base wire probe engine config reports metrics ui app res tests bench", names, " ")
+  split("base wire probe engine config reports history metrics ui app res tests bench", names, " ")
   for (k in names) project[names[k]] = 1
 
   # What each layer may never include, as path prefixes; base/ and wire/
   # are listed the other way round, by what they may include.
   upper = "tests/ bench/"
-  forbidden["probe"] = "engine/ config/ reports/ metrics/ ui/ app/ " upper
-  forbidden["engine"] = "probe/ ui/ app/ metrics/ " upper
+  forbidden["probe"] = "engine/ config/ reports/ history/ metrics/ ui/ app/ " upper
+  forbidden["engine"] = "probe/ ui/ app/ metrics/ history/ " upper
   # engine/monitor.* ties config/ and reports/ together, and engine/helper/
   # talks to the capture helper: neither is for the layers above the engine.
-  forbidden["config"] = "ui/ app/ metrics/ probe/ engine/monitor.h engine/helper/ " upper
+  forbidden["config"] = "ui/ app/ metrics/ probe/ history/ engine/monitor.h engine/helper/ " upper
   forbidden["reports"] = forbidden["config"]
+  forbidden["history"] = "ui/ app/ metrics/ probe/ reports/ engine/monitor.h engine/helper/ " upper
   forbidden["metrics"] = "ui/ app/ probe/ engine/monitor.h engine/helper/ " upper
   forbidden["ui"] = "app/ " upper
   forbidden["app"] = upper
