@@ -46,6 +46,8 @@ public:
 
     CommandLine parse() {
         bool headless = false;
+        bool history = false;
+        std::optional<HistoryFormat> format;
         std::optional<std::size_t> maxSeries;
         while (m_next < m_arguments.size() && m_result.error.empty()) {
             const std::string_view argument = m_arguments[m_next++];
@@ -56,6 +58,30 @@ public:
             if (argument == "--headless") {
                 if (headless) return fail("--headless given twice");
                 headless = true;
+            } else if (argument == "--history") {
+                if (history) return fail("--history given twice");
+                history = true;
+            } else if (isOption(argument, "--from") || isOption(argument, "--to")) {
+                const bool from = isOption(argument, "--from");
+                const std::string_view name = from ? "--from" : "--to";
+                std::optional<HistoryDay>& day = from ? m_result.historyFrom : m_result.historyTo;
+                if (day) return fail(std::string(name) + " given twice");
+                const std::optional<std::string_view> value = optionValue(argument, name, "a date (YYYY-MM-DD)");
+                if (!value) return m_result;
+                day = parseHistoryDate(*value);
+                if (!day) return fail(std::string(name) + " needs a date as YYYY-MM-DD, got \"" + std::string(*value) + "\"");
+            } else if (isOption(argument, "--format")) {
+                if (format) return fail("--format given twice");
+                const std::optional<std::string_view> value = optionValue(argument, "--format", "table, csv or json");
+                if (!value) return m_result;
+                format = parseHistoryFormat(*value);
+                if (!format) return fail("--format needs table, csv or json, got \"" + std::string(*value) + "\"");
+            } else if (isOption(argument, "--history-file")) {
+                if (!m_result.historyFile.empty()) return fail("--history-file given twice");
+                const std::optional<std::string_view> value = optionValue(argument, "--history-file", "FILE");
+                if (!value) return m_result;
+                if (value->empty()) return fail("--history-file needs a file name");
+                m_result.historyFile = std::string(*value);
             } else if (isOption(argument, "--metrics")) {
                 if (m_result.metrics) return fail("--metrics given twice");
                 const std::optional<std::string_view> value = optionValue(argument, "--metrics", "HOST:PORT");
@@ -90,6 +116,19 @@ public:
         if (!m_result.error.empty()) return m_result;
         if (maxSeries && !m_result.metrics) return fail("--metrics-max-applications needs --metrics");
         if (maxSeries) m_result.maxApplicationSeries = *maxSeries;
+        if (history) {
+            if (headless) return fail("--history and --headless cannot be given together");
+            if (m_result.metrics || m_result.interfaces) return fail("--history prints what was counted: it captures nothing");
+            if (!m_result.qtArguments.empty()) {
+                return fail("\"" + m_result.qtArguments.front() + "\" is an option of the window, not of --history");
+            }
+            if (m_result.historyFrom && m_result.historyTo && *m_result.historyTo < *m_result.historyFrom)
+                return fail("--to is before --from");
+            if (format) m_result.historyFormat = *format;
+            m_result.mode = CommandLine::Mode::History;
+            return m_result;
+        }
+        if (m_result.historyFrom || m_result.historyTo || format) return fail("--from, --to and --format need --history");
         if (headless) {
             if (!m_result.qtArguments.empty()) {
                 return fail("\"" + m_result.qtArguments.front() + "\" is an option of the window, not of --headless");
@@ -161,6 +200,8 @@ std::string_view usageText() {
            "               [Qt options]\n"
            "       sondrel --headless [--interfaces LIST]\n"
            "               [--metrics HOST:PORT [--metrics-max-applications N]]\n"
+           "       sondrel --history [--from DATE] [--to DATE] [--format table|csv|json]\n"
+           "All of them take --history-file FILE.\n"
            "\n"
            "  --headless      run without a window: count, write the daily reports as\n"
            "                  configured and print every message on stderr; ends on\n"
@@ -176,6 +217,14 @@ std::string_view usageText() {
            "  --metrics-max-applications N\n"
            "                  at most N applications get series of their own (default 200);\n"
            "                  the others are summed\n"
+           "  --history       print each application's totals of the days from --from\n"
+           "                  to --to (YYYY-MM-DD, both included; default today), from\n"
+           "                  the history file; needs no display\n"
+           "  --format table | csv | json\n"
+           "                  how --history prints (default table)\n"
+           "  --history-file FILE\n"
+           "                  the history's file instead of\n"
+           "                  $XDG_DATA_HOME/sondrel/history.sqlite\n"
            "  -h, --help      show this text\n"
            "\n"
            "Qt options (window only): -platform NAME, -style NAME, -display DISPLAY, ...\n";

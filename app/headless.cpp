@@ -1,4 +1,5 @@
 #include "app/headless.h"
+#include "app/history_command.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -107,6 +108,7 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
     MonitorServices services;
     services.notifier = notifier;
     services.clock = clock;
+    services.historyFile = options.historyFile;
     Monitor monitor(std::move(services));
     if (options.interfaces) monitor.setInterfaceOverride(*options.interfaces);
     monitor.loadSettings();
@@ -168,6 +170,7 @@ int runHeadlessCommand(const CommandLine& commandLine) {
     options.metrics = metrics ? &*metrics : nullptr;
     options.maxApplicationSeries = commandLine.maxApplicationSeries;
     options.interfaces = commandLine.interfaces;
+    options.historyFile = historyFileFor(commandLine);
     return runHeadless(terminationSignals, options);
 }
 

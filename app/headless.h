@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <string>
 
 #include "app/command_line.h"
 #include "base/capture_set.h"
@@ -36,6 +37,7 @@ struct HeadlessOptions {
     std::size_t maxApplicationSeries = kDefaultMaxApplicationSeries;
     std::optional<CaptureSet> interfaces;  // --interfaces: instead of the settings' choice
     std::chrono::milliseconds exitWait{500};  // as the window's exit sequence
+    std::string historyFile;                  // empty: no history kept
 };
 
 // The engine without a window and without Qt: settings read as the window

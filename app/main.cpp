@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/engine_metrics.h"
 #include "app/headless.h"
+#include "app/history_command.h"
 #include "engine/helper/helper_process.h"
 #include "ui/sondrel_app.h"
 #include "metrics/metrics_server.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (commandLine.mode == sondrel::CommandLine::Mode::History) return sondrel::runHistoryCommand(commandLine);
     if (commandLine.mode == sondrel::CommandLine::Mode::Headless) {
         // Without a window, Qt's libraries are only memory held: the Qt-free
         // program takes over this process. Where it is missing, this one runs headless.
@@ -80,6 +82,7 @@ int main(int argc, char** argv) {
 
     sondrel::CSondrelApp app(qtArgc, qtArgv.data());
     if (commandLine.interfaces) app.overrideInterfaces(*commandLine.interfaces);
+    app.keepHistoryIn(sondrel::historyFileFor(commandLine));
     if (metrics) {
         const std::size_t maxApplicationSeries = commandLine.maxApplicationSeries;
         app.serveMetrics(&*metrics, [maxApplicationSeries](sondrel::Monitor& monitor) {

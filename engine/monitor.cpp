@@ -8,6 +8,7 @@
 #include "engine/helper/helper_process.h"
 #include "config/interface_choice.h"
 #include "config/settings.h"
+#include "history/history_keeper.h"
 #include "engine/owners/owner_source.h"
 #include "reports/csv_report.h"
 #include "reports/html_report.h"
@@ -74,6 +75,11 @@ void Monitor::loadSettings() {
 }
 
 void Monitor::start() {
+    if (!m_history) {
+        m_history = std::make_unique<HistoryKeeper>(m_services.historyFile, m_records, m_services.notifier,
+                                                    m_services.clock->now());
+        m_history->setCaps(loadDataCaps(m_services.settingsFolder));
+    }
     m_capture->captureRunning.store(true);
     if (!m_defaultAddress) startCapture();
     m_owners->StartOwnerDiscovery();
@@ -108,6 +114,7 @@ void Monitor::tick() {
     takeInterfaces();
     m_accountant->drainQueue(m_capture->queue);
     noticeOverflow();
+    if (m_history) m_history->tick(m_services.clock->now());
     CheckDailyReport();
     m_lists->RefreshApplications();
 }
@@ -137,6 +144,7 @@ void Monitor::CheckDailyReport() {
 
 void Monitor::ResetStatistics() {
     const std::scoped_lock guard(m_records->RecordsLock);
+    if (m_history) m_history->beforeReset(m_records->table);
     m_records->table.clear();
     m_records->interfaceBytes.clear();
     m_capture->queue.clear();
@@ -173,7 +181,19 @@ void Monitor::stop() {
     m_capture->captureRunning.store(false);
     m_packets->shutdown();
     m_owners->StopOwnerDiscovery();
+    if (m_history) {
+        m_accountant->drainQueue(m_capture->queue);
+        m_history->flushAndWait();
+    }
 }
+
+const HistoryView* Monitor::history() const { return m_history ? m_history->view() : nullptr; }
+
+void Monitor::setDataCaps(std::vector<DataCap> caps) {
+    if (m_history) m_history->setCaps(std::move(caps));
+}
+
+std::vector<DataCapUse> Monitor::dataCapUses() const { return m_history ? m_history->capUses() : std::vector<DataCapUse>{}; }
 
 bool Monitor::exportHtml(const std::string& path) {
     const std::optional<LocalTime> now = m_services.clock->now();

@@ -17,11 +17,14 @@
 #include "engine/owners/owner_lookup.h"
 #include "config/default_address.h"
 #include "history/history_view.h"
+#include "config/data_caps.h"
 #include "reports/daily_report.h"
 
 namespace sondrel {
 
+class HistoryKeeper;
 class OwnerSource;
+struct DataCapUse;
 class PacketSource;
 struct Settings;
 struct SettingsDefaults;
@@ -52,6 +55,8 @@ struct MonitorServices {
     // Default: DefaultLocalAddress.
     std::function<std::uint32_t()> lookUpDefaultAddress;
     std::size_t maxResolvers = 256;
+    // The history's file; empty: no history is kept (tests that do not ask for one).
+    std::string historyFile;
     // Beyond it, new endpoints share an "other" row.
     std::size_t maxEndpointRows = TrafficAccountant::kDefaultMaxEndpointRows;
 };
@@ -79,8 +84,9 @@ public:
     // --interfaces: what this run captures, whatever the settings say; not
     // saved unless the user confirms Options. Call before loadSettings().
     void setInterfaceOverride(CaptureSet set) { m_interfaceOverride = std::move(set); }
-    // Sets captureRunning, asks the packet source to capture (once the address
-    // is known), then the owner source to find owners.
+    // Opens the history and reads the data caps, sets captureRunning, asks
+    // the packet source to capture (once the address is known), then the
+    // owner source to find owners.
     void start();
 
     // The tick without the splash step: a default address that has arrived is
@@ -97,7 +103,8 @@ public:
     bool applyOptions(std::optional<CaptureSet> newSet, std::int32_t dailyReports, std::u16string reportFolder);
 
     // First steps of the exit sequence: flags cleared, the packet source shut
-    // down, owner discovery stopped.
+    // down, owner discovery stopped, what was queued counted and written to
+    // the history.
     void stop();
 
     // Export commands; false when the file cannot be created.
@@ -122,7 +129,11 @@ public:
     // What is captured and how it goes; callable from any thread.
     CaptureStatus captureStatus() const;
     // The counted days, for the History window; null while there is no store.
-    const HistoryView* history() const { return m_history; }
+    const HistoryView* history() const;
+    // The data caps the Options saved: checked from the next tick on.
+    void setDataCaps(std::vector<DataCap> caps);
+    // Each cap's use at its last check; callable from any thread.
+    std::vector<DataCapUse> dataCapUses() const;
 
 private:
     void CheckDailyReport();
@@ -145,7 +156,7 @@ private:
     DailyReportSchedule m_dailySchedule;
     std::optional<CaptureSet> m_interfaceOverride;
     CapturedInterfaces m_interfaces;  // as last taken from the packet source
-    const HistoryView* m_history = nullptr;
+    std::unique_ptr<HistoryKeeper> m_history;
 };
 
 }  // namespace sondrel

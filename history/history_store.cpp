@@ -297,6 +297,63 @@ HistoryOpenResult HistoryStore::open(const std::string& path, HistoryDay today, 
     return cannotOpen("unreadable");
 }
 
+namespace {
+
+// A file name as an SQLite URI's path: only what a URI gives a meaning to is escaped.
+std::string uriPath(const std::string& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            out += '%';
+            out += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+            out += kHex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::unique_ptr<HistoryStore> HistoryStore::openForReading(const std::string& path, std::string& whyNot) {
+    if (!exists(path)) {
+        whyNot = "there is no history file " + path;
+        return nullptr;
+    }
+    if (lacksSqliteHeader(path)) {
+        whyNot = "the history file " + path + " is not an SQLite database";
+        return nullptr;
+    }
+    // Without a -shm file no program writes it now: opened immutable, the
+    // reader makes no -shm of its own, which a reader of another user (root
+    // reading the service's file) would leave behind, owned by itself.
+    const bool inUse = exists(path + "-shm");
+    const std::string uri = "file:" + uriPath(path) + (inUse ? "?mode=ro" : "?mode=ro&immutable=1");
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        whyNot = "the history file " + path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+        if (db) sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    const Check check = checkFile(db);
+    if (check.verdict != Verdict::Ours) {
+        whyNot = "the history file " + path + " cannot be read: " +
+                 (check.verdict == Verdict::Fresh ? std::string("it is empty") : check.reason);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<HistoryStore> store(new HistoryStore(db, {}));
+    if (!store->m_statements->prepared()) {
+        whyNot = "the history file " + path + " is not laid out as a history file";
+        return nullptr;
+    }
+    return store;
+}
+
 HistoryStore::HistoryStore(sqlite3* db, HistoryStoreOptions options)
     : m_db(db), m_options(options), m_statements(std::make_unique<Statements>(db)) {}
 

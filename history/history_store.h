@@ -57,6 +57,9 @@ public:
     // Days older than the retention are deleted relative to `today`.
     static HistoryOpenResult open(const std::string& path, HistoryDay today, const LocalTime& now,
                                   const HistoryStoreOptions& options = {});
+    // For reading only (`--history`): nothing is created, moved or deleted;
+    // null with `whyNot` set when the file is missing or not a history file.
+    static std::unique_ptr<HistoryStore> openForReading(const std::string& path, std::string& whyNot);
     ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;

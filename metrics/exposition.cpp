@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <vector>
 
 #include "base/text.h"
@@ -191,6 +192,31 @@ void appendInterfaceFamilies(std::string& out, const MetricsSnapshot& snapshot, 
     appendSample(out, "sondrel_capture_up", "device", device, capture.capturing ? 1 : 0);
 }
 
+// Absent without caps: a family with no samples says nothing.
+void appendDataCapFamily(std::string& out, const std::vector<DataCapRatio>& caps) {
+    if (caps.empty()) return;
+    constexpr std::string_view name = "sondrel_data_cap_ratio";
+    appendFamily(out, name, "gauge",
+                 "Bytes of the day or month so far over the cap's limit: 1 is the limit reached. Without an "
+                 "application label, the cap of all applications together.");
+    for (const DataCapRatio& cap : caps) {
+        out += name;
+        out += "{period=\"";
+        appendLabelValue(out, cap.period);
+        out += '"';
+        if (!cap.application.empty()) {
+            out += ",application=\"";
+            appendLabelValue(out, cap.application);
+            out += '"';
+        }
+        out += "} ";
+        char number[32];
+        std::snprintf(number, sizeof number, "%.6g", cap.ratio);
+        out += number;
+        out += '\n';
+    }
+}
+
 void appendAttributionFamily(std::string& out, AttributionMode current) {
     appendFamily(out, "sondrel_attribution_mode", "gauge",
                  "How packets are tied to the programs that own their ports: 1 for the mode in use.");
@@ -270,6 +296,7 @@ std::string MetricsExposition::render(const MetricsSnapshot& snapshot) {
     appendApplicationFamilies(out, series, totals);
     appendInterfaceFamilies(out, snapshot, totals);
     appendAttributionFamily(out, snapshot.capture.mode);
+    appendDataCapFamily(out, snapshot.dataCaps);
     return out;
 }
 

@@ -23,6 +23,13 @@ struct DeviceCounters {
     std::uint64_t receiveBytes = 0;
 };
 
+// How far one data cap is used in its day or month.
+struct DataCapRatio {
+    std::string period;       // "day" or "month"
+    std::string application;  // UTF-8; empty for all applications together
+    double ratio = 0;
+};
+
 // What one scrape reports, copied out of the engine so that the text is
 // formatted without holding any of its locks.
 struct MetricsSnapshot {
@@ -32,6 +39,7 @@ struct MetricsSnapshot {
     // Every interface captured now or counted on since the reset; empty when
     // no interface is known (then the totals go under the capture's device).
     std::vector<DeviceCounters> devices;
+    std::vector<DataCapRatio> dataCaps;
 };
 
 // Copies names and counters under RecordsLock, which is held for the copy only.

@@ -43,6 +43,7 @@ int CSondrelApp::InitInstance() {
     });
     MonitorServices services;
     services.notifier = m_notifier;
+    services.historyFile = m_historyFile;
     m_monitor = std::make_unique<Monitor>(std::move(services));
     if (m_interfaces) m_monitor->setInterfaceOverride(*m_interfaces);
     if (m_metrics) m_metrics->start(m_metricsBody(*m_monitor));

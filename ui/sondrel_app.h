@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "base/capture_set.h"
 #include "metrics/metrics_server.h"
@@ -31,6 +32,8 @@ public:
     void serveMetrics(MetricsServer* server, MetricsBody body);
     // Before InitInstance: capture this set for this run instead of the settings' choice.
     void overrideInterfaces(CaptureSet set) { m_interfaces = std::move(set); }
+    // Where the counted days are kept; empty: nowhere.
+    void keepHistoryIn(std::string file) { m_historyFile = std::move(file); }
 
     // Builds the engine and the main window, runs the start-up sequence and
     // the event loop until "Exit"; returns the exit code.
@@ -43,6 +46,7 @@ private:
     MetricsServer* m_metrics = nullptr;
     MetricsBody m_metricsBody;
     std::optional<CaptureSet> m_interfaces;
+    std::string m_historyFile;
 };
 
 }  // namespace sondrel

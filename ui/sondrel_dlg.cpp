@@ -419,6 +419,7 @@ void CSondrelDlg::OnDataCaps() {
     if (!saveDataCaps(m_monitor.settingsFolder(), dialog.caps()))
         showWindowModalBox(this, QMessageBox::Critical, QStringLiteral("Error"),
                            QStringLiteral("The data caps could not be saved."));
+    m_monitor.setDataCaps(dialog.caps());
 }
 
 void CSondrelDlg::buildTrafficPanel(QVBoxLayout* layout, const DialogUnits& units) {

@@ -52,6 +52,18 @@ TEST(CommandLine, Accepted) {
     }
 }
 
+TEST(CommandLine, HistoryTakesItsRangeFormatAndFile) {
+    const std::vector<std::string_view> arguments = {"--history", "--to=2027-01-31", "--from", "2027-01-01",
+                                                     "--format", "json", "--history-file", "/srv/h.sqlite"};
+    const CommandLine parsed = parseCommandLine(arguments);
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.mode, CommandLine::Mode::History);
+    EXPECT_EQ(parsed.historyFrom, parseHistoryDate("2027-01-01"));
+    EXPECT_EQ(parsed.historyTo, std::optional<HistoryDay>(*parsed.historyFrom + 30));
+    EXPECT_EQ(parsed.historyFormat, HistoryFormat::Json);
+    EXPECT_EQ(parsed.historyFile, "/srv/h.sqlite");
+}
+
 TEST(CommandLine, Refused) {
     const struct {
         const char* name;
@@ -79,6 +91,14 @@ TEST(CommandLine, Refused) {
         {"interfaces twice", {"--interfaces", "all", "--interfaces", "eth0"}},
         {"prefix of an option", {"--head"}},
         {"option glued to its prefix", {"--metricsx"}},
+        {"history with headless", {"--history", "--headless"}},
+        {"history with metrics", {"--history", "--metrics", "9100"}},
+        {"from without history", {"--from", "2027-01-01"}},
+        {"format without history", {"--format", "csv"}},
+        {"a date out of the calendar", {"--history", "--from", "2027-02-29"}},
+        {"to before from", {"--history", "--from", "2027-01-02", "--to", "2027-01-01"}},
+        {"an unknown format", {"--history", "--format", "xml"}},
+        {"history file empty", {"--history-file="}},
     };
     for (const auto& row : rows) {
         const CommandLine parsed = parseCommandLine(row.arguments);

@@ -33,6 +33,7 @@ TEST(Exposition, SmallTableByteExact) {
         {u"other", 5, 5},              // a program of that name, folded like any other
         {u"UDP protocol", 1, 2},
     };
+    snapshot.dataCaps = {{"month", "", 0.8125}, {"day", "/usr/bin/cu\"rl", 1.5}};
     MetricsExposition exposition(3);
     const std::string expected =
         "# HELP sondrel_application_transmit_bytes_total Bytes sent by the application (IP packets, headers included) since the "
@@ -89,7 +90,12 @@ TEST(Exposition, SmallTableByteExact) {
         "sondrel_attribution_mode{mode=\"unknown\"} 0\n"
         "sondrel_attribution_mode{mode=\"ebpf\"} 0\n"
         "sondrel_attribution_mode{mode=\"proc\"} 1\n"
-        "sondrel_attribution_mode{mode=\"none\"} 0\n";
+        "sondrel_attribution_mode{mode=\"none\"} 0\n"
+        "# HELP sondrel_data_cap_ratio Bytes of the day or month so far over the cap's limit: 1 is the limit reached. "
+        "Without an application label, the cap of all applications together.\n"
+        "# TYPE sondrel_data_cap_ratio gauge\n"
+        "sondrel_data_cap_ratio{period=\"month\"} 0.8125\n"
+        "sondrel_data_cap_ratio{period=\"day\",application=\"/usr/bin/cu\\\"rl\"} 1.5\n";
     EXPECT_EQ(exposition.render(snapshot), expected);
 }
 

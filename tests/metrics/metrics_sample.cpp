@@ -14,6 +14,7 @@ int main() {
     snapshot.capture.capturing = true;
     snapshot.capture.packetsCaptured = 1000;
     snapshot.capture.packetsDropped = 3;
+    snapshot.dataCaps = {{"month", "", 0.42}, {"day", "/usr/bin/firefox", 1.0}};
     snapshot.applications = {
         {u"/usr/bin/curl", 2048, 1048576},
         {u"/opt/we\"ird\\dir\nname", 300, 400},
