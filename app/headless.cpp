@@ -139,6 +139,12 @@ int runHeadless(TerminationSignals& signals, const HeadlessOptions& options) {
             std::uint64_t expirations = 0;
             (void)!::read(timer, &expirations, sizeof expirations);
             monitor.tick();
+            // A supervisor (systemd's Restart=on-failure) can do better than a monitor that counts nothing.
+            if (monitor.captureStatus().helperGaveUp) {
+                notifier->log("stopping: the capture helper keeps ending");
+                status = 1;
+                break;
+            }
             // Where the window's status line would change, say what is captured and how owners are found.
             std::u16string state = captureStateText(monitor.captureStatus());
             if (!state.empty() && state != loggedState) {

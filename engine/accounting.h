@@ -47,7 +47,9 @@ public:
     // The bound was reached for the first time since the last call.
     bool takeOverflowNotice();
 
-    static constexpr std::size_t kDefaultMaxEndpointRows = 4'000'000;
+    // About 350 bytes a row (the row, its indexes, the resolver's memory of its
+    // address): a flood of spoofed sources leaves the window below 200 MB.
+    static constexpr std::size_t kDefaultMaxEndpointRows = 250'000;
 
 private:
     // Packets come in flows: the rows of the previous packet are tried before

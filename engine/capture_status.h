@@ -32,6 +32,8 @@ struct CaptureStatus {
     // Counted by the kernel's flow counter, and passed to user space instead because its table was full.
     std::uint64_t packetsCountedInKernel = 0;
     std::uint64_t kernelTableFull = 0;
+    // The capture helper kept ending and is no longer started again.
+    bool helperGaveUp = false;
 };
 
 // Fills the interface fields of `status` from what the helper captures.

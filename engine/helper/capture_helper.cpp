@@ -3,9 +3,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -41,14 +44,24 @@ std::u16string execFailureText(int error, const std::string& path) {
     return text;
 }
 
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// A helper that ends unexpectedly is started again: at once, then after 1 s,
+// doubling up to 60 s while it keeps ending; more than kMaxEnds ends within
+// kEndWindow and it stays down (the service's supervisor takes over).
+constexpr std::size_t kMaxEnds = 5;
+constexpr auto kEndWindow = std::chrono::minutes(5);
+constexpr auto kLongestPause = std::chrono::seconds(60);
+
 }  // namespace
 
 // What the facade and the reader thread share; what the helper says lands here.
-struct CaptureHelper::Shared final : HelperEvents {
+struct CaptureHelper::Shared final : HelperEvents, std::enable_shared_from_this<CaptureHelper::Shared> {
     Shared(std::shared_ptr<CaptureControl> c, std::shared_ptr<Notifier> n, std::string path)
-        : control(std::move(c)), pump(std::move(n)), helperPath(std::move(path)) {}
+        : control(std::move(c)), notifier(n), pump(std::move(n)), helperPath(std::move(path)) {}
 
     const std::shared_ptr<CaptureControl> control;
+    const std::shared_ptr<Notifier> notifier;
     MessagePump pump;
     const std::string helperPath;
     OwnerClaims claims;
@@ -61,6 +74,10 @@ struct CaptureHelper::Shared final : HelperEvents {
     pid_t pid = -1;
     bool started = false;  // a helper was started (it may have ended since)
     bool ending = false;   // the window ends: the pipe's end is no surprise
+    bool captureWanted = false;  // StartCapture was the last capture command
+    std::deque<SteadyTime> unexpectedEnds;  // within the last kEndWindow
+    // What earlier helpers counted: a new one starts its statistics from zero.
+    std::uint64_t capturedBefore = 0, droppedBefore = 0, inKernelBefore = 0, tableFullBefore = 0;
 
     bool send(const std::vector<std::uint8_t>& frame) {
         const std::scoped_lock guard(lock);
@@ -111,10 +128,10 @@ struct CaptureHelper::Shared final : HelperEvents {
     }
     void statistics(const wire::Statistics& statistics) override {
         const std::scoped_lock guard(lock);
-        status.packetsCaptured = statistics.packetsCaptured;
-        status.packetsDropped = statistics.packetsDropped;
-        status.packetsCountedInKernel = statistics.packetsCountedInKernel;
-        status.kernelTableFull = statistics.kernelTableFull;
+        status.packetsCaptured = capturedBefore + statistics.packetsCaptured;
+        status.packetsDropped = droppedBefore + statistics.packetsDropped;
+        status.packetsCountedInKernel = inKernelBefore + statistics.packetsCountedInKernel;
+        status.kernelTableFull = tableFullBefore + statistics.kernelTableFull;
     }
     void attribution(const wire::Attribution& attribution) override {
         {
@@ -128,6 +145,14 @@ struct CaptureHelper::Shared final : HelperEvents {
         captured = std::move(interfaces);
         describeInterfaces(status, captured);
     }
+
+    // Starts the helper when none runs; false when none could be started.
+    bool ensureRunning();
+    void sendStartCapture();
+    // A greeted, well-behaved helper's pipe ended while the window goes on:
+    // the pause before the next start, or nullopt when it is to stay down.
+    std::optional<std::chrono::milliseconds> endedUnexpectedly(const std::string& how);
+    void restartAfter(std::chrono::milliseconds pause);
 };
 
 namespace {
@@ -147,10 +172,12 @@ void readEvents(std::shared_ptr<Shared> shared, FileDescriptor events, pid_t pid
     }
     // A helper that said something it should not have is not left running.
     if (!trusted) killHelper(pid);
-    reapHelper(pid);
-    if (!expected && greeted) {
-        shared->reportFailure(trusted ? u"The capture helper ended unexpectedly: capture and owner discovery have stopped."
-                                      : u"The capture helper sent a malformed message and was stopped: capture and owner discovery have stopped.");
+    const int waitStatus = reapHelper(pid);
+    if (!expected && greeted && trusted) {
+        if (const std::optional<std::chrono::milliseconds> pause = shared->endedUnexpectedly(helperEndText(waitStatus)))
+            shared->restartAfter(*pause);
+    } else if (!expected && greeted) {
+        shared->reportFailure(u"The capture helper sent a malformed message and was stopped: capture and owner discovery have stopped.");
     } else if (!greeted) {
         shared->claims.markFinal();
     }
@@ -164,44 +191,107 @@ CaptureHelper::CaptureHelper(std::shared_ptr<CaptureControl> control, std::share
 
 CaptureHelper::~CaptureHelper() { shutdown(); }
 
-bool CaptureHelper::ensureRunning() {
-    const std::scoped_lock guard(m_shared->lock);
-    if (m_shared->commands.valid()) return true;
-    if (m_shared->ending) return false;
-    const std::string& path = m_shared->helperPath;
-    if (path.empty()) {
+bool CaptureHelper::Shared::ensureRunning() {
+    const std::scoped_lock guard(lock);
+    if (commands.valid()) return true;
+    if (ending) return false;
+    if (helperPath.empty()) {
         const std::u16string text =
             utf8ToU16(std::string("Unable to open the adapter!\nThe capture helper ") + kCaptureHelperName +
                       " is missing: it belongs beside the program or in <prefix>/libexec/sondrel/.");
-        m_shared->pump.post(u"Error", text, MessageIcon::Error);
-        m_shared->status.lastError = text;
-        m_shared->claims.markFinal();
+        pump.post(u"Error", text, MessageIcon::Error);
+        status.lastError = text;
+        claims.markFinal();
         return false;
     }
-    std::optional<HelperProcess> helper = spawnHelper(path);
+    std::optional<HelperProcess> helper = spawnHelper(helperPath);
     if (!helper) return false;
-    m_shared->commands = std::move(helper->commands);
-    m_shared->pid = helper->pid;
-    m_shared->started = true;
-    std::thread(readEvents, m_shared, std::move(helper->events), helper->pid).detach();
+    commands = std::move(helper->commands);
+    pid = helper->pid;
+    started = true;
+    std::thread(readEvents, shared_from_this(), std::move(helper->events), helper->pid).detach();
     std::vector<std::uint8_t> hello;
     wire::encodeHello(hello);
-    return wire::writeAll(m_shared->commands.get(), hello);
+    return wire::writeAll(commands.get(), hello);
+}
+
+void CaptureHelper::Shared::sendStartCapture() {
+    std::vector<std::uint8_t> frame;
+    const CaptureSet set = control->captureSet();
+    {
+        const std::scoped_lock guard(lock);
+        status.set = set.kind;
+        captureWanted = true;
+    }
+    wire::encodeStartCapture(frame, set);
+    send(frame);
+}
+
+std::optional<std::chrono::milliseconds> CaptureHelper::Shared::endedUnexpectedly(const std::string& how) {
+    const auto now = std::chrono::steady_clock::now();
+    std::size_t ends;
+    {
+        const std::scoped_lock guard(lock);
+        while (!unexpectedEnds.empty() && now - unexpectedEnds.front() > kEndWindow) unexpectedEnds.pop_front();
+        unexpectedEnds.push_back(now);
+        ends = unexpectedEnds.size();
+        capturedBefore = status.packetsCaptured;
+        droppedBefore = status.packetsDropped;
+        inKernelBefore = status.packetsCountedInKernel;
+        tableFullBefore = status.kernelTableFull;
+    }
+    if (ends > kMaxEnds) {
+        {
+            const std::scoped_lock guard(lock);
+            status.helperGaveUp = true;
+        }
+        reportFailure(utf8ToU16("The capture helper ended unexpectedly " + std::to_string(ends) +
+                                " times within five minutes (the last time " + how +
+                                "): capture and owner discovery have stopped."));
+        return std::nullopt;
+    }
+    // The counts so far stay; what the helper had not yet sent is lost with it.
+    const std::u16string text = utf8ToU16("The capture helper ended unexpectedly (" + how + ") and is started again.");
+    {
+        const std::scoped_lock guard(lock);
+        status.capturing = false;
+        status.lastError = text;
+    }
+    notifier->showNotice(u"Warning", text, MessageIcon::Warning);
+    if (ends == 1) return std::chrono::milliseconds(0);
+    return std::min<std::chrono::milliseconds>(std::chrono::seconds(1) * (1 << std::min<std::size_t>(ends - 2, 6)),
+                                               kLongestPause);
+}
+
+void CaptureHelper::Shared::restartAfter(std::chrono::milliseconds pause) {
+    const auto until = std::chrono::steady_clock::now() + pause;
+    for (;;) {
+        {
+            const std::scoped_lock guard(lock);
+            if (ending) return;
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    bool wanted;
+    {
+        const std::scoped_lock guard(lock);
+        wanted = captureWanted;
+    }
+    if (!ensureRunning()) return;
+    if (wanted && control->captureRunning.load()) sendStartCapture();
 }
 
 void CaptureHelper::startCapture() {
-    if (!ensureRunning()) return;
-    std::vector<std::uint8_t> frame;
-    const CaptureSet set = m_shared->control->captureSet();
-    {
-        const std::scoped_lock guard(m_shared->lock);
-        m_shared->status.set = set.kind;
-    }
-    wire::encodeStartCapture(frame, set);
-    m_shared->send(frame);
+    if (!m_shared->ensureRunning()) return;
+    m_shared->sendStartCapture();
 }
 
 void CaptureHelper::stopCapture() {
+    {
+        const std::scoped_lock guard(m_shared->lock);
+        m_shared->captureWanted = false;
+    }
     std::vector<std::uint8_t> frame;
     wire::encodeEmpty(frame, wire::Kind::StopCapture);
     m_shared->send(frame);

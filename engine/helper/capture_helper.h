@@ -21,7 +21,9 @@ namespace sondrel {
 // owner claims and messages from another on a detached reader thread
 // (HelperConnection). Messages are shown through a MessagePump exactly as a
 // capture or discovery thread of the window would show them. The helper
-// ends when its command pipe closes, so none outlives its window.
+// ends when its command pipe closes, so none outlives its window. One that
+// ends unexpectedly is started again (at once, then with a growing pause),
+// capturing what was asked of the last one; the counts stay.
 class CaptureHelper final : public PacketSource, public OwnerSource {
 public:
     CaptureHelper(std::shared_ptr<CaptureControl> control, std::shared_ptr<Notifier> notifier, std::string helperPath);
@@ -50,8 +52,6 @@ public:
     struct Shared;
 
 private:
-    bool ensureRunning();
-
     std::shared_ptr<Shared> m_shared;
 };
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "wire/events.h"
 
@@ -76,6 +78,22 @@ std::optional<HelperProcess> spawnHelper(const std::string& path) {
 
 void killHelper(pid_t pid) { kill(pid, SIGKILL); }
 
-void reapHelper(pid_t pid) { waitpid(pid, nullptr, 0); }
+int reapHelper(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return 0;
+    }
+    return status;
+}
+
+std::string helperEndText(int waitStatus) {
+    if (WIFSIGNALED(waitStatus)) {
+        const int number = WTERMSIG(waitStatus);
+        const char* name = sigabbrev_np(number);
+        return "it was killed by signal " + std::to_string(number) + (name ? std::string(" (SIG") + name + ")" : "");
+    }
+    if (WIFEXITED(waitStatus)) return "it exited with status " + std::to_string(WEXITSTATUS(waitStatus));
+    return "it ended";
+}
 
 }  // namespace sondrel

@@ -33,7 +33,10 @@ struct HelperProcess {
 std::optional<HelperProcess> spawnHelper(const std::string& path);
 // Ends a helper at once: it is not to be believed any further.
 void killHelper(pid_t pid);
-// Waits for a helper to end and collects it.
-void reapHelper(pid_t pid);
+// Waits for a helper to end and collects it; its wait status.
+int reapHelper(pid_t pid);
+// How a helper ended, from its wait status: "it exited with status 3",
+// "it was killed by signal 9 (SIGKILL)".
+std::string helperEndText(int waitStatus);
 
 }  // namespace sondrel
