@@ -9,9 +9,15 @@ namespace sondrel {
 
 struct ColumnSpec {
     std::u16string title;
-    int width = 0;  // pixels
+    // The intended width in pixels for an 8-point dialog font at 96 dpi; views
+    // scale it with their font and never make a column narrower than its
+    // widest text (see widest).
+    int width = 0;
     // Byte counts and rates sort by ParseByteCount, largest first; other texts by code units.
     bool sortByValue = false;
+    // The widest texts the column must show in full; empty for free text
+    // (names, host names), which is what gives way when the list is narrow.
+    std::vector<std::u16string> widest = {};
 };
 
 // Notified around every change of a ReportList, so a view adapter can tell its

@@ -1,7 +1,14 @@
 #include "ui/report_list_view.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+
+#include "ui/column_widths.h"
 
 namespace sondrel {
 
@@ -28,12 +35,35 @@ void ReportListView::setAdapter(ListModelAdapter* adapter) {
     m_adapter = adapter;
     setModel(adapter);
     if (!adapter) return;
-    const auto& columns = adapter->list().columns();
-    for (std::size_t column = 0; column < columns.size(); ++column)
-        header()->resizeSection(int(column), columns[column].width);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &ReportListView::viewSelectionChanged);
     connect(adapter, &ListModelAdapter::selectedRowChanged, this, &ReportListView::listSelectionChanged);
     listSelectionChanged();
+}
+
+// Fixed pixel widths cut "TCP:65535" or "9999 MB/s" as soon as the font or the
+// dpi grows, so a column is never narrower than its title and its widest text
+// as this style draws them; the intended widths only share out the rest.
+void ReportListView::fitColumns(int listWidth, double widthScale) {
+    if (!m_adapter) return;
+    ensurePolished();
+    QStyleOptionViewItem base;
+    initViewItemOption(&base);
+    base.features |= QStyleOptionViewItem::HasDisplay;
+    const auto& columns = m_adapter->list().columns();
+    std::vector<ColumnNeed> needs;
+    for (std::size_t column = 0; column < columns.size(); ++column) {
+        const ColumnSpec& spec = columns[column];
+        ColumnNeed need{header()->sectionSizeHint(int(column)), int(spec.width * widthScale), spec.widest.empty()};
+        for (const std::u16string& text : spec.widest) {
+            QStyleOptionViewItem option = base;
+            option.text = QString::fromStdU16String(text);
+            need.least = std::max(need.least, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, this).width());
+        }
+        needs.push_back(need);
+    }
+    const int available = listWidth - 2 * frameWidth() - verticalScrollBar()->sizeHint().width();
+    const std::vector<int> widths = fitColumnWidths(needs, available);
+    for (std::size_t column = 0; column < widths.size(); ++column) header()->resizeSection(int(column), widths[column]);
 }
 
 void ReportListView::viewSelectionChanged() {

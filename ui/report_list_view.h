@@ -19,6 +19,12 @@ public:
     void setAdapter(ListModelAdapter* adapter);
     ListModelAdapter* adapter() const { return m_adapter; }
 
+    // Sizes the columns for a list `listWidth` pixels wide (frame included),
+    // leaving room for the vertical scroll bar. `widthScale` turns the
+    // columns' intended widths into pixels of this view's font. The user may
+    // resize them afterwards.
+    void fitColumns(int listWidth, double widthScale);
+
 signals:
     // A left click anywhere on the rows' area, after the selection has moved.
     void listClicked();

@@ -53,6 +53,16 @@ constexpr int kDetailsListHeight = 115;
 
 constexpr int kTrayNoticeMilliseconds = 15000;
 
+// The columns' intended widths are pixels for a font whose base unit (four
+// dialog units across) is this wide.
+constexpr double kColumnWidthBaseUnit = 6.0;
+
+// Both lists span the content area from 7 to 493 dialog units, and take any extra width.
+int listLeft(const DialogUnits& units) { return units.x(7); }
+int listRight(const DialogUnits& units, int contentWidth) {
+    return units.x(493) + contentWidth - units.x(kContentWidth);
+}
+
 // Hands every resize to the window's own layout of captions and lists.
 class ContentArea final : public QWidget {
 public:
@@ -180,13 +190,12 @@ void CSondrelDlg::buildControls() {
 void CSondrelDlg::layOutControls(QSize contentSize) {
     const DialogUnits units(font());
     const QSize specified = units.size(kContentWidth, kContentHeight);
-    const int extraWidth = contentSize.width() - specified.width();
     const int extraHeight = contentSize.height() - specified.height();
     const int extraApplications = extraHeight * kApplicationsListHeight / (kApplicationsListHeight + kDetailsListHeight);
     // From the edges rather than position plus size, so that rounding never
     // lets a caption overlap the list below it.
-    const int left = units.x(7);
-    const int right = units.x(493) + extraWidth;
+    const int left = listLeft(units);
+    const int right = listRight(units, contentSize.width());
     const auto place = [&](QWidget* widget, int top, int bottom) {
         widget->setGeometry(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
     };
@@ -211,6 +220,11 @@ void CSondrelDlg::OnInitDialog() {
     m_applicationsView->setAdapter(m_applicationsModel.get());
     m_detailsModel = std::make_unique<ListModelAdapter>(lists.details());
     m_detailsView->setAdapter(m_detailsModel.get());
+    // For the window's size as it opens: the content area spans its width.
+    const DialogUnits units(font());
+    const int listWidth = listRight(units, width()) - listLeft(units);
+    for (ReportListView* view : {m_applicationsView, m_detailsView})
+        view->fitColumns(listWidth, units.x(4) / kColumnWidthBaseUnit);
     connect(m_applicationsModel.get(), &ListModelAdapter::selectedRowChanged, m_trafficPanel,
             [this] { m_trafficPanel->showTraffic(m_monitor.lists()); });
 
