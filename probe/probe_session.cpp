@@ -335,9 +335,6 @@ void forward(std::shared_ptr<Shared> shared) {
     std::uint64_t forwarded = 0;
     std::uint64_t countedInKernel = 0;
     const auto period = shared->ownerEvents ? kForwardPeriodWithOwnerEvents : kForwardPeriod;
-    std::uint64_t lastDropped = ~std::uint64_t(0);
-    std::uint64_t lastForwardedSent = ~std::uint64_t(0);
-    std::uint64_t lastTableFull = 0;
     auto lastStatistics = std::chrono::steady_clock::now();
     for (;;) {
         const bool discard = shared->waitForRoundEnd(period);
@@ -376,16 +373,13 @@ void forward(std::shared_ptr<Shared> shared) {
         for (const FlowDelta& flow : flows) forwarded += flow.packets;
         askForUnknownOwners(*shared, flows, interfaces.local());
         const auto now = std::chrono::steady_clock::now();
+        // Once a second, changed or not: the window takes a helper it has not
+        // heard from for three seconds for one that hangs.
         if (now - lastStatistics >= kStatisticsPeriod) {
             lastStatistics = now;
             const std::uint64_t dropped = shared->control->packetsDropped.load();
             const std::uint64_t tableFull = shared->kernelFlows ? shared->kernelFlows->overflowFrames() : 0;
-            if (dropped != lastDropped || forwarded != lastForwardedSent || tableFull != lastTableFull) {
-                wire::encodeStatistics(frames, wire::Statistics{forwarded, dropped, countedInKernel, tableFull});
-                lastDropped = dropped;
-                lastForwardedSent = forwarded;
-                lastTableFull = tableFull;
-            }
+            wire::encodeStatistics(frames, wire::Statistics{forwarded, dropped, countedInKernel, tableFull});
         }
         if (!frames.empty()) shared->writer->write(frames);
     }

@@ -12,6 +12,7 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "base/file_descriptor.h"
 #include "base/protocol_names.h"
@@ -52,6 +53,11 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 constexpr std::size_t kMaxEnds = 5;
 constexpr auto kEndWindow = std::chrono::minutes(5);
 constexpr auto kLongestPause = std::chrono::seconds(60);
+// A helper sends statistics every second; one silent for longer hangs (or
+// was stopped) and is handled as one that ended. A new one may first spend
+// a few seconds loading its probes.
+constexpr auto kSilenceLimit = std::chrono::seconds(3);
+constexpr auto kStartGrace = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -76,6 +82,8 @@ struct CaptureHelper::Shared final : HelperEvents, std::enable_shared_from_this<
     bool ending = false;   // the window ends: the pipe's end is no surprise
     bool captureWanted = false;  // StartCapture was the last capture command
     std::deque<SteadyTime> unexpectedEnds;  // within the last kEndWindow
+    SteadyTime lastHeard;      // the current helper's last statistics (or its start, plus kStartGrace)
+    bool notResponding = false;  // the current helper was killed for its silence
     // What earlier helpers counted: a new one starts its statistics from zero.
     std::uint64_t capturedBefore = 0, droppedBefore = 0, inKernelBefore = 0, tableFullBefore = 0;
 
@@ -128,6 +136,7 @@ struct CaptureHelper::Shared final : HelperEvents, std::enable_shared_from_this<
     }
     void statistics(const wire::Statistics& statistics) override {
         const std::scoped_lock guard(lock);
+        lastHeard = std::chrono::steady_clock::now();
         status.packetsCaptured = capturedBefore + statistics.packetsCaptured;
         status.packetsDropped = droppedBefore + statistics.packetsDropped;
         status.packetsCountedInKernel = inKernelBefore + statistics.packetsCountedInKernel;
@@ -151,8 +160,10 @@ struct CaptureHelper::Shared final : HelperEvents, std::enable_shared_from_this<
     void sendStartCapture();
     // A greeted, well-behaved helper's pipe ended while the window goes on:
     // the pause before the next start, or nullopt when it is to stay down.
-    std::optional<std::chrono::milliseconds> endedUnexpectedly(const std::string& how);
+    std::optional<std::chrono::milliseconds> endedUnexpectedly(std::string how);
     void restartAfter(std::chrono::milliseconds pause);
+    // Until `helper` is gone: ends it once it has been silent too long.
+    void watch(pid_t helper);
 };
 
 namespace {
@@ -209,7 +220,10 @@ bool CaptureHelper::Shared::ensureRunning() {
     commands = std::move(helper->commands);
     pid = helper->pid;
     started = true;
+    lastHeard = std::chrono::steady_clock::now() + kStartGrace;
+    notResponding = false;
     std::thread(readEvents, shared_from_this(), std::move(helper->events), helper->pid).detach();
+    std::thread([self = shared_from_this(), watched = helper->pid] { self->watch(watched); }).detach();
     std::vector<std::uint8_t> hello;
     wire::encodeHello(hello);
     return wire::writeAll(commands.get(), hello);
@@ -227,11 +241,35 @@ void CaptureHelper::Shared::sendStartCapture() {
     send(frame);
 }
 
-std::optional<std::chrono::milliseconds> CaptureHelper::Shared::endedUnexpectedly(const std::string& how) {
+void CaptureHelper::Shared::watch(pid_t helper) {
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        {
+            const std::scoped_lock guard(lock);
+            if (ending || pid != helper) return;
+            if (std::chrono::steady_clock::now() - lastHeard <= kSilenceLimit) continue;
+            notResponding = true;
+            status.capturing = false;
+            status.mode = AttributionMode::None;
+            status.lastError = u"The capture helper is not responding";
+        }
+        notifier->showNotice(u"Warning", u"The capture helper is not responding: it is stopped and started again.",
+                             MessageIcon::Warning);
+        // Its pipe's end then comes to the reader as any other end.
+        killHelper(helper);
+        return;
+    }
+}
+
+std::optional<std::chrono::milliseconds> CaptureHelper::Shared::endedUnexpectedly(std::string how) {
     const auto now = std::chrono::steady_clock::now();
     std::size_t ends;
+    bool silent;
     {
         const std::scoped_lock guard(lock);
+        silent = std::exchange(notResponding, false);
+        if (silent) how = "it stopped responding";
+        status.mode = AttributionMode::None;
         while (!unexpectedEnds.empty() && now - unexpectedEnds.front() > kEndWindow) unexpectedEnds.pop_front();
         unexpectedEnds.push_back(now);
         ends = unexpectedEnds.size();
@@ -257,7 +295,8 @@ std::optional<std::chrono::milliseconds> CaptureHelper::Shared::endedUnexpectedl
         status.capturing = false;
         status.lastError = text;
     }
-    notifier->showNotice(u"Warning", text, MessageIcon::Warning);
+    // A silent one was told of already.
+    if (!silent) notifier->showNotice(u"Warning", text, MessageIcon::Warning);
     if (ends == 1) return std::chrono::milliseconds(0);
     return std::min<std::chrono::milliseconds>(std::chrono::seconds(1) * (1 << std::min<std::size_t>(ends - 2, 6)),
                                                kLongestPause);
