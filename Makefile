@@ -6,11 +6,12 @@ BIN = $(BUILD)/app/sondrel
 HELPER = $(BUILD)/app/sondrel-probe
 
 # Debian packages the build, the tests and the end-to-end tests need; nethogs only for
-# the benchmarks that measure Sondrel against it (bench/compare, bench/attribution).
+# the benchmarks that measure Sondrel against it (bench/compare, bench/attribution),
+# lintian and appstream only for the checks of the Debian package (tests/package).
 DEPS = cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev libpcap0.8 libcap-dev libsqlite3-dev \
        libgtest-dev libgmock-dev libbenchmark-dev libchm-dev fp-utils iproute2 iputils-ping faketime \
        libcap2-bin clang libclang-rt-14-dev libbpf-dev bpftool xauth xvfb tcpdump dpkg-dev file prometheus nethogs \
-       nftables
+       nftables lintian appstream
 
 .PHONY: all deps configure build run test bench fuzz setcap install uninstall package clean
 
