@@ -7,11 +7,12 @@ HELPER = $(BUILD)/app/sondrel-probe
 
 # Debian packages: what building and running the monitor needs (`make run`), then what
 # the tests, end-to-end tests and benchmarks need besides (`make test`); nethogs only for
-# the benchmarks that measure Sondrel against it (bench/compare, bench/attribution).
+# the benchmarks that measure Sondrel against it (bench/compare, bench/attribution), lintian
+# and appstream only for the checks of the Debian package (tests/package).
 RUN_DEPS = cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev libpcap0.8 \
        libcap-dev libchm-dev fp-utils clang libbpf-dev bpftool libsqlite3-dev
 TEST_DEPS = libgtest-dev libgmock-dev libbenchmark-dev iproute2 iputils-ping faketime libcap2-bin \
-       libclang-rt-14-dev xauth xvfb tcpdump dpkg-dev file prometheus nethogs nftables procps
+       libclang-rt-14-dev xauth xvfb tcpdump dpkg-dev file prometheus nethogs nftables procps lintian appstream
 DEPS = $(RUN_DEPS) $(TEST_DEPS)
 # What `make run` builds: the two programs, the Qt-free headless one and the help file.
 RUN_TARGETS = sondrel sondrel-probe sondrel-headless

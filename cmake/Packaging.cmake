@@ -1,6 +1,6 @@
 # What an installed Sondrel needs beside the files the folders install (the
 # program, the help file, the icons): the manual page, the Debian copyright and
-# changelog, and the Debian package itself. Included after every folder, so all
+# changelog, the AppStream metainfo, the lintian overrides, and the Debian package itself. Included after every folder, so all
 # their install rules are in place when CPack reads them.
 if(SONDREL_ENGINE_ONLY)
   return()
@@ -9,8 +9,15 @@ endif()
 set(SONDREL_PACKAGE_MAINTAINER "Sondrel Developers <dev@sondrel.invalid>"
     CACHE STRING "Maintainer named in the Debian package and its changelog")
 
+set(SONDREL_DEVELOPERS "Sondrel Developers")
+# The date of this version, once for the Debian changelog and once for AppStream.
+set(SONDREL_RELEASE_DATE_RFC2822 "Tue, 08 Dec 2026 00:00:00 +0000")
+set(SONDREL_RELEASE_DATE 2026-12-08)
+
 set(sondrel_packaging_dir ${PROJECT_BINARY_DIR}/packaging)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${sondrel_packaging_dir}/changelog @ONLY)
+set(sondrel_metainfo ${sondrel_packaging_dir}/org.sondrel.Sondrel.metainfo.xml)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/org.sondrel.Sondrel.metainfo.xml.in ${sondrel_metainfo} @ONLY)
 
 # lintian wants manual pages and changelogs compressed with gzip -9 and without
 # the name and time stamp gzip would otherwise store, so the package is reproducible.
@@ -37,12 +44,15 @@ install(FILES ${sondrel_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/sondrel.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${sondrel_changelog}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${sondrel_metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME sondrel)
 
 # The Debian package: `cpack -G DEB` in the build folder (or `make package`)
 # writes sondrel_<version>_amd64.deb there.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sondrel)
-set(CPACK_PACKAGE_VENDOR "Sondrel Developers")
+set(CPACK_PACKAGE_VENDOR ${SONDREL_DEVELOPERS})
 set(CPACK_PACKAGE_CONTACT ${SONDREL_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)  # the postinst grants the capabilities to /usr/libexec/sondrel/sondrel-probe

@@ -114,7 +114,8 @@ dpkg-query -L sondrel >"$work/package-paths"
 for path in "$binary" /usr/bin/Sondrelix.chm /usr/share/applications/sondrel.desktop \
             /usr/share/man/man1/sondrel.1.gz /usr/share/icons/hicolor/scalable/apps/sondrel.svg \
             /usr/share/icons/hicolor/48x48/apps/sondrel.png /usr/share/doc/sondrel/copyright \
-            /usr/lib/systemd/system/sondrel.service; do
+            /usr/lib/systemd/system/sondrel.service /usr/share/metainfo/org.sondrel.Sondrel.metainfo.xml \
+            /usr/share/lintian/overrides/sondrel; do
   [[ -f $path ]] || fail "the package did not install $path"
 done
 [[ -z $(find /etc/xdg/autostart -name 'sondrel*' 2>/dev/null) ]] || fail "an autostart entry was installed"
