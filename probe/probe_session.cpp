@@ -14,6 +14,7 @@
 
 #include "base/interfaces.h"
 #include "base/local_addresses.h"
+#include "probe/capture_runs.h"
 #include "probe/captured_interface_list.h"
 #include "probe/discovery/interface_watch.h"
 #include "base/text.h"
@@ -59,7 +60,7 @@ private:
 
 }  // namespace
 
-struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
+struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink, std::enable_shared_from_this<ProbeSession::Shared> {
     explicit Shared(std::shared_ptr<EventWriter> w) : writer(std::move(w)) { control->resumeWhenAddressReturns = true; }
 
     const std::shared_ptr<EventWriter> writer;
@@ -120,8 +121,7 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
     }
 
     std::mutex lock;  // guards the capture threads' bookkeeping below
-    // The address of each capture thread still running; 0 for a run of a list or all.
-    std::vector<std::uint32_t> liveCaptures;
+    CaptureRuns runs;
     std::string interfaceName;  // of the capture open now ("any" for a list or all)
     // A capture opened: the window learns its interfaces before its packets.
     std::atomic<bool> interfacesChanged{false};
@@ -152,14 +152,21 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
         sendState(wire::CaptureStateKind::Failed, address, {}, u16ToUtf8(message));
     }
     void captureEnded(std::uint32_t address) override {
+        const CaptureSet set = control->captureSet();
+        const std::uint32_t wanted = set.followsInterfaces() ? 0 : set.address;
+        bool again;
+        bool othersLive;
         {
             const std::scoped_lock guard(lock);
-            const auto it = std::find(liveCaptures.begin(), liveCaptures.end(), address);
-            if (it != liveCaptures.end()) liveCaptures.erase(it);
+            again = runs.ended(address, control->captureRunning.load(), wanted);
+            othersLive = runs.live(0) != 0;
         }
-        const bool current = address == 0 ? control->captureSet().followsInterfaces() &&
-                                                std::count(liveCaptures.begin(), liveCaptures.end(), 0u) == 0
-                                          : control->localAddress.load() == address;
+        // A start came while this run was ending: it would have been left without one.
+        if (again) {
+            startRun();
+            return;
+        }
+        const bool current = address == 0 ? set.followsInterfaces() && !othersLive : control->localAddress.load() == address;
         if (current) {
             {
                 const std::scoped_lock guard(lock);
@@ -169,6 +176,8 @@ struct ProbeSession::Shared final : Notifier, CaptureObserver, ClaimSink {
             sendState(wire::CaptureStateKind::Stopped, address, {}, {});
         }
     }
+    // A capture thread for the capture set as it is now.
+    void startRun();
     void sendState(wire::CaptureStateKind kind, std::uint32_t address, const std::string& name, const std::string& error) {
         std::vector<std::uint8_t> frame;
         wire::encodeCaptureState(frame, wire::CaptureState{kind, address, name, error});
@@ -541,22 +550,22 @@ void ProbeSession::startCapture(const CaptureSet& set) {
     // A new set ends the runs of the old one as soon as they see it.
     const bool changed = set != control.captureSet();
     if (changed) control.setCaptureSet(set);
-    control.captureRunning.store(true);
+    const bool stopped = !control.captureRunning.exchange(true);
     const std::uint32_t key = set.followsInterfaces() ? 0 : set.address;
     {
         const std::scoped_lock guard(m_shared->lock);
-        // A run of this choice that has not ended goes on: a second would count every packet twice.
-        if ((key != 0 || !changed) &&
-            std::find(m_shared->liveCaptures.begin(), m_shared->liveCaptures.end(), key) != m_shared->liveCaptures.end())
-            return;
-        m_shared->liveCaptures.push_back(key);
+        if (!m_shared->runs.start(key, changed, stopped)) return;
         m_shared->interfaceName.clear();
     }
     // A run on another address ends as soon as it sees the change.
     m_shared->handles->wakeAll();
+    m_shared->startRun();
+}
+
+void ProbeSession::Shared::startRun() {
     std::shared_ptr<KernelCounting> counting;
-    if (m_shared->kernelFlows) counting = std::make_shared<KernelFlowCounting>(m_shared->kernelFlows);
-    startCaptureThread(m_shared->control, m_shared, m_shared->handles, loadCaptureLibraryWithPrivilege, m_shared,
+    if (kernelFlows) counting = std::make_shared<KernelFlowCounting>(kernelFlows);
+    startCaptureThread(control, shared_from_this(), handles, loadCaptureLibraryWithPrivilege, shared_from_this(),
                        std::move(counting));
 }
 

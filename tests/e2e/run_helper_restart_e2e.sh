@@ -6,7 +6,8 @@
 # stderr, and a second program's flow, begun 2 s after that line, is counted
 # byte for byte as tcpdump saw it (its totals come from `sondrel --history`
 # after SIGTERM). The first flow's total may lack only what the killed helper
-# had not yet passed on, and what was sent while no helper ran.
+# had not yet passed on, and what was sent while no helper ran. Then a helper
+# stopped with SIGSTOP is told of as not responding and replaced.
 #   run_helper_restart_e2e.sh SONDREL_BINARY DIR_OF_THE_E2E_PROGRAMS
 set -euo pipefail
 sondrel=${1:?usage: run_helper_restart_e2e.sh SONDREL_BINARY DIR_OF_THE_E2E_PROGRAMS}
@@ -71,6 +72,22 @@ sleep 3
 pkill -f "e2e_udp_ticker $addr_a" || true
 pkill -f "ticker_after_restart $addr_a" || true
 sleep 1.5
+
+# A helper that hangs (here: stopped) is taken for one that ended, within 3 s of its silence.
+kill -STOP "$new_helper"
+silent=
+for _ in $(seq 1 60); do
+  grep -q "The capture helper is not responding: it is stopped and started again" "$work/sondrel.err" && silent=yes && break
+  sleep 0.1
+done
+[[ -n $silent ]] || fail "no line saying the stopped helper is not responding within 6 s"
+third_helper=
+for _ in $(seq 1 40); do
+  third_helper=$(pgrep -P "$sondrel_pid" -x sondrel-probe || true)
+  [[ -n $third_helper && $third_helper != "$new_helper" ]] && break
+  sleep 0.1
+done
+[[ -n $third_helper && $third_helper != "$new_helper" ]] || fail "the stopped helper was not replaced"
 kill -TERM "$sondrel_pid"
 for _ in $(seq 1 100); do kill -0 "$sondrel_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$sondrel_pid" 2>/dev/null && fail "still running 10 s after SIGTERM"
