@@ -6,7 +6,19 @@ namespace sondrel {
 
 namespace {
 constexpr char16_t kReplacement = u'\uFFFD';
+
+bool isControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+bool isFormatting(char16_t c) {
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F ||
+           c == 0x061C || c == 0x2028 || c == 0x2029;
 }
+
+char16_t hexDigit(unsigned value, bool upper) {
+    return char16_t(value < 10 ? u'0' + value : (upper ? u'A' : u'a') + value - 10);
+}
+
+}  // namespace
 
 std::u16string asciiToU16(std::string_view text) {
     std::u16string out;
@@ -109,6 +121,31 @@ std::u16string decimalU16(std::int64_t value) {
     if (value >= 0) return decimalU16(std::uint64_t(value));
     std::u16string out = u"-";
     out += decimalU16(std::uint64_t(0) - std::uint64_t(value));
+    return out;
+}
+
+bool needsVisibleEscape(std::u16string_view text) {
+    for (const char16_t c : text)
+        if (isControl(c) || isFormatting(c)) return true;
+    return false;
+}
+
+std::u16string visibleText(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (const char16_t c : text) {
+        if (isControl(c)) {
+            out += u"\\x";
+            out.push_back(hexDigit(c >> 4, false));
+            out.push_back(hexDigit(c & 0xF, false));
+        } else if (isFormatting(c)) {
+            out += u"<U+";
+            for (int shift = 12; shift >= 0; shift -= 4) out.push_back(hexDigit((c >> shift) & 0xF, true));
+            out.push_back(u'>');
+        } else {
+            out.push_back(c);
+        }
+    }
     return out;
 }
 

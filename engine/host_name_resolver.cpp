@@ -62,6 +62,9 @@ void HostNameResolver(const std::shared_ptr<HostNameResolverPool::Shared>& share
     std::u16string text;
     // A name that does not fit the buffer with its terminating zero is not written.
     const bool named = name && (text = utf8ToU16(*name)).size() < HostNameResolverPool::kNameBufferUnits;
+    // The answer is the remote's to choose; both ways into the rows (here and
+    // the remembered answer) take this text, so it is made visible once.
+    if (named && needsVisibleEscape(text)) text = visibleText(text);
     {
         const std::scoped_lock guard(shared->answersLock);
         auto& answer = shared->answers[address];

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/text.h"
 #include "engine/accounting.h"
 #include "engine/helper/capture_helper.h"
 #include "engine/helper/helper_process.h"
@@ -12,6 +13,7 @@
 #include "engine/owners/owner_source.h"
 #include "reports/csv_report.h"
 #include "reports/html_report.h"
+#include "reports/stale_temporaries.h"
 
 namespace sondrel {
 
@@ -75,6 +77,9 @@ void Monitor::loadSettings() {
 }
 
 void Monitor::start() {
+    // A run killed while writing the midnight report leaves its hidden temporary
+    // file; nobody else would ever remove it.
+    removeStaleReportTemporaries(u16ToUtf8(m_settings->reportFolder));
     if (!m_history) {
         m_history = std::make_unique<HistoryKeeper>(m_services.historyFile, m_records, m_services.notifier,
                                                     m_services.clock->now());

@@ -28,11 +28,14 @@ std::u16string FormatIPv4(std::uint32_t address) {
 }
 
 std::size_t AppTable::findApp(std::u16string_view name) const {
-    const auto it = m_byName.find(name);
+    const auto it = needsVisibleEscape(name) ? m_byName.find(visibleText(name)) : m_byName.find(name);
     return it == m_byName.end() ? npos : it->second;
 }
 
 std::size_t AppTable::appendApp(std::u16string name, bool protocolRow) {
+    // Every list, report, metric and the history show the row's name, so it is
+    // made visible once, here.
+    if (needsVisibleEscape(name)) name = visibleText(name);
     const std::size_t index = m_apps.size();
     m_byName.emplace(name, index);
     m_apps.push_back(AppRecord{std::move(name), 0, 0, {}, {}, protocolRow});

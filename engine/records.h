@@ -39,7 +39,9 @@ struct EndpointRecord {
     bool historyHostSent = false;
 };
 
-// One application: a row of the Applications list. `name` is its identity.
+// One application: a row of the Applications list. `name` is its identity,
+// held as visibleText makes it: two labels that differ only in what it
+// escapes (a raw ESC and a typed "\x1b") are one row.
 struct AppRecord {
     std::u16string name;
     std::uint64_t dlBytes = 0;
@@ -68,12 +70,12 @@ public:
     std::size_t size() const { return m_apps.size(); }
     bool empty() const { return m_apps.empty(); }
 
-    // Index of the record called `name`, or npos.
+    // Index of the record called `name` (raw or already made visible), or npos.
     std::size_t findApp(std::u16string_view name) const;
     AppRecord& app(std::size_t index) { return m_apps[index]; }
     const AppRecord& app(std::size_t index) const { return m_apps[index]; }
 
-    // Appends a record without endpoints; returns its index.
+    // Appends a record without endpoints, its name made visible; returns its index.
     std::size_t appendApp(std::u16string name, bool protocolRow = false);
     // Index of the endpoint of app `appIndex` with this local port and remote address, or npos.
     std::size_t findEndpoint(std::size_t appIndex, std::uint16_t localPort, const IpAddress& remote,

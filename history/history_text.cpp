@@ -35,6 +35,10 @@ void pad(std::string& line, std::string_view cell, std::size_t width, bool right
     if (!right) line += spaces;
 }
 
+// The rows' names are visible already; a file written before they were is
+// not, and the table and the CSV go to terminals. JSON escapes on its own.
+std::string shownName(const std::u16string& name) { return u16ToUtf8(visibleText(name)); }
+
 std::string csvField(const std::string& field) {
     if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
     std::string quoted = "\"";
@@ -107,7 +111,7 @@ std::string historyTable(const std::vector<ApplicationTotal>& totals) {
     std::vector<Row> rows{{"Application", "UL", "DL", "Total", "Share"}};
     for (const ApplicationTotal& total : totals) {
         const std::uint64_t bytes = total.ulBytes + total.dlBytes;
-        rows.push_back({u16ToUtf8(total.name), u16ToUtf8(FormatByteCount(total.ulBytes)),
+        rows.push_back({shownName(total.name), u16ToUtf8(FormatByteCount(total.ulBytes)),
                         u16ToUtf8(FormatByteCount(total.dlBytes)), u16ToUtf8(FormatByteCount(bytes)),
                         shareText(bytes, sum) + " %"});
     }
@@ -133,7 +137,7 @@ std::string historyCsv(const std::vector<ApplicationTotal>& totals) {
     std::string text = "Application,UL bytes,DL bytes,Total bytes,Share\n";
     for (const ApplicationTotal& total : totals) {
         const std::uint64_t bytes = total.ulBytes + total.dlBytes;
-        text += csvField(u16ToUtf8(total.name)) + "," + std::to_string(total.ulBytes) + "," +
+        text += csvField(shownName(total.name)) + "," + std::to_string(total.ulBytes) + "," +
                 std::to_string(total.dlBytes) + "," + std::to_string(bytes) + "," + shareText(bytes, sum) + "\n";
     }
     return text;

@@ -36,7 +36,7 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 }
 
 // ".<name>.<six letters>" beside the report: hidden, and never a name the
-// report itself could have.
+// report itself could have. isDailyReportTemporaryName knows this pattern.
 std::string temporaryNameFor(const std::string& path) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::array<unsigned char, 6> random{};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "base/text.h"
 #include "engine/main_lists.h"
 
 namespace sondrel {
@@ -12,11 +13,6 @@ namespace {
 QString bytesText(std::uint64_t bytes) { return QString::fromStdU16String(FormatByteCount(bytes)); }
 
 QString exactBytes(std::uint64_t bytes) { return QString::number(bytes) + QStringLiteral(" bytes"); }
-
-bool replacedInName(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
-}
 
 // Case-blind first, so "firefox" sits by "Firefox"; code units decide the rest.
 bool textLess(const std::u16string& a, const std::u16string& b) {
@@ -47,10 +43,8 @@ QVariant numberAlignment() { return QVariant::fromValue(Qt::Alignment(Qt::AlignR
 }  // namespace
 
 QString singleLineName(const std::u16string& name) {
-    QString text = QString::fromStdU16String(name);
-    for (QChar& c : text)
-        if (replacedInName(c.unicode())) c = QChar::ReplacementCharacter;
-    return text;
+    // The rows' names are visible already; a file written before they were is not.
+    return QString::fromStdU16String(visibleText(name));
 }
 
 QString shareText(std::uint64_t part, std::uint64_t whole) {

@@ -10,9 +10,10 @@
 
 namespace sondrel {
 
-// A name as one line of text: control characters, line breaks and the bidi
-// embeddings, overrides and isolates (which could run on past the name's end
-// or reverse what follows) each become U+FFFD. Plain direction marks stay.
+// A name as one line of text, as visibleText shows it everywhere else: control
+// characters, line breaks and the bidi marks, embeddings, overrides and
+// isolates (which could run on past the name's end or reverse what follows)
+// are written out as escapes.
 QString singleLineName(const std::u16string& name);
 
 // "12.3 %": part of whole, one decimal; 0 of nothing is "0.0 %".

@@ -57,6 +57,7 @@ TEST_F(ResolverFixture, LookupResultsAreWrittenDecodedAndBounded) {
         {"UTF-8 decoded", std::string("\xD0\xBF\xD1\x80\xD0\xB8.example"), u"\u043F\u0440\u0438.example"},
         {"257 units fit", std::string(257, 'a'), std::u16string(257, u'a')},
         {"258 units do not fit", std::string(258, 'a'), u""},
+        {"controls made visible", std::string("a\x1b[2J\xE2\x80\xAE.example"), u"a\\x1b[2J<U+202E>.example"},
     };
     for (const auto& row : rows) {
         records->table.clear();

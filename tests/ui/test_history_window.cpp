@@ -298,9 +298,8 @@ void TestHistoryWindow::hostileNamesStayOnOneLine() {
     QVERIFY(row >= 0);
     const QModelIndex cell = window.applicationsModel().index(row, ApplicationTotalsModel::Name);
     const QString shown_ = cell.data().toString();
-    QCOMPARE(shown_.size(), qsizetype(longName.size()));
-    QVERIFY(shown_.startsWith(QStringLiteral("evil\uFFFDname\uFFFDwith\uFFFDtabs\uFFFDxxx")));
-    QVERIFY(shown_.endsWith(QStringLiteral("x\u200F")));  // a plain mark is harmless and stays
+    QVERIFY(shown_.startsWith(QStringLiteral("evil<U+202E>name\\x0awith\\x09tabs<U+2066>xxx")));
+    QVERIFY(shown_.endsWith(QStringLiteral("x<U+200F>")));
     QCOMPARE(cell.data(Qt::ToolTipRole).toString(), shown_);
 
     QCOMPARE(view.textElideMode(), Qt::ElideMiddle);
