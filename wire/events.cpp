@@ -55,7 +55,8 @@ bool readFlow(const std::uint8_t* in, FlowDelta& flow) {
     record.family = *in++;
     record.localEnds = *in++;
     // Each packet has at most kMaxPacketBytes, so no sum in the window can overflow.
-    if (flow.packets == 0 || flow.packets > kMaxFlowPackets || flow.bytes > flow.packets * kMaxPacketBytes)
+    if (flow.packets == 0 || flow.packets > kMaxFlowPackets || flow.bytes > flow.packets * kMaxPacketBytes ||
+        flow.bytes > kMaxFlowBytes)
         return false;
     if (record.localEnds > (kEndsKnown | kSourceLocal | kDestinationLocal) || record.protocol > 255) return false;
     const std::uint8_t* addresses = in;

@@ -27,6 +27,10 @@ inline constexpr std::size_t kMaxFlowsPerFrame = 4096;
 // A packet's largest size on the wire: IPv6 BIG TCP aggregates reach 512 KiB.
 inline constexpr std::uint64_t kMaxPacketBytes = 1u << 20;
 inline constexpr std::uint64_t kMaxFlowPackets = 1ull << 40;
+// One flow's bytes in one round: 1 TiB (over a minute of 100 Gbit/s unforwarded).
+// The window queues a flow as records of at most 4 GiB each, so this bounds
+// the memory one frame can make it take.
+inline constexpr std::uint64_t kMaxFlowBytes = 1ull << 40;
 inline constexpr std::size_t kClaimFixedSize = 31;
 inline constexpr std::size_t kFlowClaimFixedSize = 32;
 inline constexpr std::uint8_t kClaimUnreadable = 1;

@@ -179,6 +179,13 @@ TEST(HelperMessages, RefusesBodiesThatAreNotExactlyRight) {
     EXPECT_FALSE(decodeFlows(changed(packets, 4 + 36, 1), records)) << "IPv4 source with bytes beyond four";
     EXPECT_FALSE(decodeFlows(changed(packets, 4 + 16, 0), records)) << "no packets";
     EXPECT_FALSE(decodeFlows(changed(packets, 4 + 10, 0xFF), records)) << "more bytes than its packets can hold";
+    const Bytes huge = body([](Bytes& b) {
+        FlowDelta flow = ipv4Flow();
+        flow.packets = std::uint64_t(1) << 30;
+        flow.bytes = kMaxFlowBytes + 1;
+        encodeFlows(b, std::vector<FlowDelta>{flow});
+    });
+    EXPECT_FALSE(decodeFlows(huge, records)) << "more bytes than one flow may carry in a round";
     EXPECT_FALSE(decodeFlows(changed(packets, 0, 2), records)) << "count larger than the body";
     EXPECT_TRUE(records.empty());
     // Claim layout after the count: since 8, protocol 1, port 2, carries 1, flags 1, address 16, label length 2, label.
