@@ -12,6 +12,7 @@
 #include <exception>
 #include <optional>
 #include <system_error>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,10 +33,11 @@ class Connection {
 public:
     enum class State { Reading, Writing, Lingering, Done };
 
-    Connection(int fd, SteadyClock::time_point deadline) : m_fd(fd), m_deadline(deadline) {}
+    Connection(int fd, SteadyClock::time_point acceptedAt, SteadyClock::time_point deadline)
+        : m_fd(fd), m_acceptedAt(acceptedAt), m_deadline(deadline) {}
     Connection(Connection&& other) noexcept
         : m_fd(std::exchange(other.m_fd, -1)), m_state(other.m_state), m_buffer(std::move(other.m_buffer)),
-          m_sent(other.m_sent), m_deadline(other.m_deadline) {}
+          m_sent(other.m_sent), m_acceptedAt(other.m_acceptedAt), m_deadline(other.m_deadline) {}
     Connection& operator=(Connection&& other) noexcept {
         if (this != &other) {
             closeFd();
@@ -43,6 +45,7 @@ public:
             m_state = other.m_state;
             m_buffer = std::move(other.m_buffer);
             m_sent = other.m_sent;
+            m_acceptedAt = other.m_acceptedAt;
             m_deadline = other.m_deadline;
         }
         return *this;
@@ -52,6 +55,11 @@ public:
     int fd() const { return m_fd; }
     State state() const { return m_state; }
     SteadyClock::time_point deadline() const { return m_deadline; }
+    SteadyClock::time_point acceptedAt() const { return m_acceptedAt; }
+    // Only a connection still reading its head may give up its slot: one
+    // being answered has cost a scrape already and is owed its reply.
+    bool sheddable() const { return m_state == State::Reading; }
+    bool idle() const { return m_buffer.empty(); }
     short pollEvents() const { return m_state == State::Writing ? POLLOUT : POLLIN; }
 
     void advance(short revents, SteadyClock::time_point now, const MetricsServerLimits& limits,
@@ -159,8 +167,23 @@ private:
     State m_state = State::Reading;
     std::string m_buffer;
     std::size_t m_sent = 0;
+    SteadyClock::time_point m_acceptedAt;
     SteadyClock::time_point m_deadline;
 };
+
+// Frees a slot for a new connection, from the one whose loss costs least:
+// not one accepted in this round (its head may simply not have arrived yet),
+// then one that has sent nothing, then the one waiting longest.
+void shedOne(std::vector<Connection>& connections, SteadyClock::time_point now) {
+    const auto key = [now](const Connection& c) {
+        return std::tuple(c.acceptedAt() == now, !c.idle(), c.acceptedAt());
+    };
+    auto victim = connections.end();
+    for (auto it = connections.begin(); it != connections.end(); ++it) {
+        if (it->sheddable() && (victim == connections.end() || key(*it) < key(*victim))) victim = it;
+    }
+    if (victim != connections.end()) connections.erase(victim);
+}
 
 int pollTimeout(const std::vector<Connection>& connections, SteadyClock::time_point now,
                 std::optional<SteadyClock::time_point> acceptPausedUntil) {
@@ -236,7 +259,11 @@ void MetricsServer::run() {
     for (;;) {
         SteadyClock::time_point now = SteadyClock::now();
         if (acceptPausedUntil && now >= *acceptPausedUntil) acceptPausedUntil.reset();
-        const bool accepting = connections.size() < m_limits.maxConnections && !acceptPausedUntil;
+        const auto canAccept = [&] {
+            return connections.size() < m_limits.maxConnections ||
+                   std::ranges::any_of(connections, &Connection::sheddable);
+        };
+        const bool accepting = !acceptPausedUntil && canAccept();
         fds.clear();
         fds.push_back({m_wakeFd, POLLIN, 0});
         if (accepting) fds.push_back({m_listenFd, POLLIN, 0});
@@ -257,11 +284,14 @@ void MetricsServer::run() {
         }
         std::erase_if(connections, [](const Connection& c) { return c.state() == Connection::State::Done; });
 
+        // Everything pending is taken now: a connection left in the backlog
+        // would wait behind whatever holds the slots.
         if (!accepting || (fds[1].revents & POLLIN) == 0) continue;
-        while (connections.size() < m_limits.maxConnections) {
+        while (canAccept()) {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
-                connections.emplace_back(fd, now + m_limits.readTimeout);
+                if (connections.size() >= m_limits.maxConnections) shedOne(connections, now);
+                connections.emplace_back(fd, now, now + m_limits.readTimeout);
                 continue;
             }
             if (errno == EINTR || errno == ECONNABORTED) continue;

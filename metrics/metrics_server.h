@@ -13,8 +13,13 @@ namespace sondrel {
 
 struct MetricsServerLimits {
     std::size_t maxRequestBytes = 8192;  // the whole request head
-    std::size_t maxConnections = 16;     // more wait in the listen backlog
-    std::chrono::milliseconds readTimeout{5000};    // from accept to the end of the request head
+    // Beyond this many, a new connection takes the slot of one still waiting
+    // for its head, so that held connections never queue a scrape behind
+    // them; only while every slot is being answered do new ones wait.
+    std::size_t maxConnections = 64;
+    // From accept to the end of the request head. A scraper sends its head at
+    // once; a client trickling bytes must not hold a slot for long.
+    std::chrono::milliseconds readTimeout{1000};
     std::chrono::milliseconds writeTimeout{10000};  // for the whole response
     // After the response, what the client still sends is read and dropped for
     // this long, so that closing with unread bytes never resets the connection

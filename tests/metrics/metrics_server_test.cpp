@@ -10,7 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sondrel {
@@ -50,6 +53,48 @@ std::string readToEnd(int fd) {
     }
     ::close(fd);
     return received;
+}
+
+// Connects without waiting: beyond a full listen backlog the kernel drops the
+// handshake and retries it only after a second.
+int connectNonBlocking(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+// One scrape bounded by the time given: the whole response, or nothing.
+std::optional<std::string> scrapeWithin(std::uint16_t port, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const int fd = connectNonBlocking(port);
+    const std::string request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::size_t sent = 0;
+    std::string received;
+    for (;;) {
+        pollfd p{fd, short(sent < request.size() ? POLLOUT : POLLIN), 0};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms || ::poll(&p, 1, int(left.count())) <= 0) break;
+        if (sent < request.size()) {
+            const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += std::size_t(n);
+            continue;
+        }
+        char chunk[4096];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n == 0) {
+            ::close(fd);
+            return received;
+        }
+        if (n < 0) break;
+        received.append(chunk, std::size_t(n));
+    }
+    ::close(fd);
+    return std::nullopt;
 }
 
 struct ServerFixture : ::testing::Test {
@@ -110,8 +155,8 @@ TEST_F(ServerFixture, AnswersEachRequestAndCloses) {
     EXPECT_EQ(scrapes.load(), 3);
 }
 
-// Idle clients hold every slot; a scrape waits in the backlog and is answered
-// once their read time is up, and an oversized head is refused.
+// Idle clients hold every slot; a scrape takes the slot of one of them, the
+// other is closed once its read time is up, and an oversized head is refused.
 TEST_F(ServerFixture, IdleClientsTimeOutAndLimitsHold) {
     limits.maxConnections = 2;
     limits.maxRequestBytes = 64;
@@ -128,6 +173,35 @@ TEST_F(ServerFixture, IdleClientsTimeOutAndLimitsHold) {
     const int large = connectTo(server->port());
     sendAll(large, "GET /metrics HTTP/1.0\r\nX: " + std::string(100, 'a') + "\r\n\r\n");
     EXPECT_TRUE(readToEnd(large).starts_with("HTTP/1.1 431 Request Header Fields Too Large\r\n"));
+}
+
+// Many local clients trickling their heads a byte at a time must not make a
+// scrape wait for their read time to run out: each is answered at once.
+TEST_F(ServerFixture, TricklingClientsDoNotDelayScrapes) {
+    start();
+    const std::string head = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::vector<int> tricklers;
+    for (int i = 0; i < 100; ++i) tricklers.push_back(connectNonBlocking(server->port()));
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        for (std::size_t at = 0; at < head.size() && !done; ++at) {
+            for (const int fd : tricklers) ::send(fd, &head[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(200ms);
+        }
+    });
+    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 5; ++i) {
+        if (i > 0) std::this_thread::sleep_for(150ms);  // every scrape while the tricklers hold their slots
+        const auto began = std::chrono::steady_clock::now();
+        const std::optional<std::string> response = scrapeWithin(server->port(), 1500ms);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+        std::printf("scrape %d: %lld ms%s\n", i + 1, static_cast<long long>(took.count()), response ? "" : " (no response)");
+        EXPECT_TRUE(response && response->starts_with("HTTP/1.1 200 OK\r\n") && response->ends_with("\r\n\r\nup 1\n"));
+        EXPECT_LT(took, 250ms);
+    }
+    done = true;
+    trickle.join();
+    for (const int fd : tricklers) ::close(fd);
 }
 
 TEST(MetricsServer, TakenPortIsReported) {
