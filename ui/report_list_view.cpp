@@ -52,9 +52,9 @@ void ReportListView::fitColumns(int listWidth, double widthScale) {
     const auto& columns = m_adapter->list().columns();
     std::vector<ColumnNeed> needs;
     for (std::size_t column = 0; column < columns.size(); ++column) {
-        const ColumnSpec& spec = columns[column];
-        ColumnNeed need{header()->sectionSizeHint(int(column)), int(spec.width * widthScale), spec.widest.empty()};
-        for (const std::u16string& text : spec.widest) {
+        const ColumnSpec& wanted = columns[column];
+        ColumnNeed need{header()->sectionSizeHint(int(column)), int(wanted.width * widthScale), wanted.widest.empty()};
+        for (const std::u16string& text : wanted.widest) {
             QStyleOptionViewItem option = base;
             option.text = QString::fromStdU16String(text);
             need.least = std::max(need.least, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, this).width());
