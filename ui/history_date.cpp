@@ -2,14 +2,11 @@
 
 namespace sondrel {
 
-namespace {
+QDate historyDate(HistoryDay day) {
+    const CalendarDate date = calendarDateOf(day);
+    return QDate(date.year, date.month, date.day);
+}
 
-const QDate kEpoch(1970, 1, 1);
-
-}  // namespace
-
-QDate historyDate(HistoryDay day) { return kEpoch.addDays(day); }
-
-HistoryDay historyDayFromDate(const QDate& date) { return HistoryDay(kEpoch.daysTo(date)); }
+HistoryDay historyDayFromDate(const QDate& date) { return historyDayOf(date.year(), date.month(), date.day()); }
 
 }  // namespace sondrel

@@ -14,6 +14,7 @@
 #include <bpf/bpf_helpers.h>
 
 #include "flow_record.h"
+#include "shared_maps.bpf.h"
 
 char LICENSE[] SEC("license") = "Dual BSD/GPL";
 
@@ -70,24 +71,6 @@ struct {
 	__type(key, __u32);
 	__type(value, __u8);
 } counted_interfaces SEC(".maps");
-
-/* The owner-event probes' time of the last packet-socket send; the loader
- * puts their map here. */
-struct {
-	__uint(type, BPF_MAP_TYPE_ARRAY);
-	__uint(max_entries, 1);
-	__type(key, __u32);
-	__type(value, __u64);
-} packet_send_seen SEC(".maps");
-
-/* Each UDP port's sender generation, written by the owner probes; the
- * loader puts their map here. */
-struct {
-	__uint(type, BPF_MAP_TYPE_ARRAY);
-	__uint(max_entries, FLOW_COUNTER_PORTS);
-	__type(key, __u32);
-	__type(value, struct port_sender);
-} port_senders SEC(".maps");
 
 enum link_mode { LINK_ETHERNET, LINK_RAW, LINK_COOKED, LINK_COOKED_NAMED };
 enum fragment_role { ROLE_WHOLE, ROLE_FIRST, ROLE_LATER };

@@ -11,6 +11,7 @@
 
 #include "flow_record.h"
 #include "owner_event_record.h"
+#include "shared_maps.bpf.h"
 
 char LICENSE[] SEC("license") = "Dual BSD/GPL";
 
@@ -109,25 +110,6 @@ struct {
 	__uint(type, BPF_MAP_TYPE_RINGBUF);
 	__uint(max_entries, 256 * 1024);
 } events SEC(".maps");
-
-/* When a program last wrote through a packet socket: the flow counter
- * shares this map and passes outgoing frames to user space meanwhile, so
- * the capture thread can pair them with these sends. */
-struct {
-	__uint(type, BPF_MAP_TYPE_ARRAY);
-	__uint(max_entries, 1);
-	__type(key, __u32);
-	__type(value, __u64);
-} packet_send_seen SEC(".maps");
-
-/* Shared with the flow counter, which keys a UDP flow by its local port's
- * generation here. */
-struct {
-	__uint(type, BPF_MAP_TYPE_ARRAY);
-	__uint(max_entries, FLOW_COUNTER_PORTS);
-	__type(key, __u32);
-	__type(value, struct port_sender);
-} port_senders SEC(".maps");
 
 static __always_inline __u64 now_ns(void)
 {
